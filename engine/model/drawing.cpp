@@ -1,0 +1,69 @@
+#include "drawing.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace unplot::engine {
+namespace {
+
+struct Bounds {
+    Extents e;
+    void add(Vec2 p)
+    {
+        if (e.empty) {
+            e.min = e.max = p;
+            e.empty = false;
+            return;
+        }
+        e.min.x = std::min(e.min.x, p.x);
+        e.min.y = std::min(e.min.y, p.y);
+        e.max.x = std::max(e.max.x, p.x);
+        e.max.y = std::max(e.max.y, p.y);
+    }
+    void addCircle(Vec2 c, double r)
+    {
+        add({c.x - r, c.y - r});
+        add({c.x + r, c.y + r});
+    }
+    void operator()(const Line& g) { add(g.a), add(g.b); }
+    void operator()(const Polyline& g) { std::for_each(g.points.begin(), g.points.end(), [&](Vec2 p) { add(p); }); }
+    // Control points bound a Bézier curve: a safe, slightly generous extent.
+    void operator()(const BezierSpline& g) { std::for_each(g.points.begin(), g.points.end(), [&](Vec2 p) { add(p); }); }
+    void operator()(const Circle& g) { addCircle(g.center, g.radius); }
+    void operator()(const Arc& g) { addCircle(g.center, g.radius); }
+    void operator()(const Ellipse& g) { addCircle(g.center, std::hypot(g.majorAxis.x, g.majorAxis.y)); }
+    void operator()(const Text& g)
+    {
+        add(g.insertion);
+        const double a = g.rotationDeg * 3.141592653589793 / 180.0;
+        const double w = g.height * g.widthFactor * 0.7 * double(g.utf8.size());
+        add({g.insertion.x + w * std::cos(a) - g.height * std::sin(a), g.insertion.y + w * std::sin(a) + g.height * std::cos(a)});
+    }
+    void operator()(const Hatch& g)
+    {
+        for (const auto& loop : g.loops) {
+            add(loop.start);
+            for (const auto& s : loop.segments) {
+                add(s.end);
+                if (s.kind == PathSegment::Kind::Cubic)
+                    add(s.c1), add(s.c2);
+            }
+        }
+    }
+};
+
+}  // namespace
+
+Extents Drawing::extents() const
+{
+    Bounds b;
+    for (const auto& entity : entities)
+        std::visit(b, entity.geometry);
+    if (b.e.empty) {
+        b.add({0, 0});
+        b.add({widthMm, heightMm});
+    }
+    return b.e;
+}
+
+}  // namespace unplot::engine

@@ -1,0 +1,139 @@
+#pragma once
+// The drawing model between the PDF reader and the DXF and DWG writers: one page as CAD entities, in millimetres,
+// origin at the lower left of the page as shown, y up.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace unplot::engine {
+
+struct Vec2 {
+    double x = 0;
+    double y = 0;
+    friend bool operator==(const Vec2&, const Vec2&) = default;
+};
+
+struct Rgb {
+    std::uint8_t r = 0, g = 0, b = 0;
+    friend bool operator==(const Rgb&, const Rgb&) = default;
+};
+
+// Attributes every entity carries.
+struct Style {
+    std::string layer = "0";  // "0" or the name of one of Drawing::layers
+    Rgb color;                // the PDF colour; writers derive the ACI (nearestAci) and, where allowed, true colour
+    double lineWidthMm = 0;   // stroke width in mm; 0 for fills and text. Writers snap it (snapLineweight)
+};
+
+struct Line {
+    Vec2 a, b;
+};
+
+// A straight subpath: two or more distinct points; `closed` from the PDF's closepath.
+struct Polyline {
+    std::vector<Vec2> points;
+    bool closed = false;
+};
+
+// A chain of cubic Béziers: points = 3n+1 control points (start, c1, c2, end, c1, c2, end, ...), n >= 1.
+// Written as one exact cubic SPLINE (clamped, interior knots of multiplicity 3).
+struct BezierSpline {
+    std::vector<Vec2> points;
+    bool closed = false;  // the last end point equals the first start point
+};
+
+struct Circle {
+    Vec2 center;
+    double radius = 0;
+};
+
+// Counter-clockwise from start to end, angles in degrees.
+struct Arc {
+    Vec2 center;
+    double radius = 0;
+    double startAngleDeg = 0;
+    double endAngleDeg = 0;
+};
+
+// DXF-style ellipse: major axis as a vector from the centre, minor/major ratio, parameters in radians.
+struct Ellipse {
+    Vec2 center;
+    Vec2 majorAxis;
+    double ratio = 1;
+    double startParam = 0;
+    double endParam = 6.283185307179586;
+};
+
+// Single-line text. `height` is the cap height in mm; `style` names one of Drawing::textStyles (or "Standard").
+struct Text {
+    std::string utf8;
+    Vec2 insertion;  // left end of the baseline
+    double height = 2.5;
+    double rotationDeg = 0;
+    double widthFactor = 1;
+    std::string style = "Standard";
+};
+
+// A boundary loop of a fill: starts at `start`, each segment continues from the previous end; implicitly closed.
+struct PathSegment {
+    enum class Kind { Line, Cubic } kind = Kind::Line;
+    Vec2 c1, c2;  // control points of a cubic
+    Vec2 end;
+};
+struct Loop {
+    Vec2 start;
+    std::vector<PathSegment> segments;
+};
+
+// A solid fill. Every subpath of the PDF fill is one loop.
+struct Hatch {
+    std::vector<Loop> loops;
+    bool evenOdd = false;  // fill rule: even-odd, else non-zero winding
+};
+
+using Geometry = std::variant<Line, Polyline, BezierSpline, Circle, Arc, Ellipse, Text, Hatch>;
+
+struct Entity {
+    Style style;
+    Geometry geometry;
+};
+
+struct Layer {
+    std::string name;  // as the PDF's optional-content group is called (made unique and valid by the writers)
+    bool visible = true;
+};
+
+struct TextStyle {
+    std::string name;      // unique, valid as a table name
+    std::string fontName;  // the PDF font's name
+};
+
+struct Extents {
+    Vec2 min, max;
+    bool empty = true;
+};
+
+struct Drawing {
+    int pageNumber = 1;         // 1-based PDF page number
+    double widthMm = 0;         // the page as shown (after CropBox and /Rotate)
+    double heightMm = 0;
+    std::vector<Layer> layers;  // besides "0"
+    std::vector<TextStyle> textStyles;  // besides "Standard"
+    std::vector<Entity> entities;
+    std::vector<std::string> warnings;  // what could not be converted (images, shadings, ...), one line each
+
+    Extents extents() const;  // of all entities; the page when there are none
+};
+
+// The AutoCAD Color Index nearest to a colour: 1..255, black and white both give 7 (never 0 or 256).
+int nearestAci(Rgb color);
+// The standard lineweight (in 1/100 mm: 0, 5, 9, 13, 15, 18, 20, 25, 30, 35, 40, 50, 53, 60, 70, 80, 90, 100, 106,
+// 120, 140, 158, 200, 211) nearest to a width in mm.
+int snapLineweight(double widthMm);
+// True colour as DXF group 420 and DWG store it: 0x00RRGGBB.
+inline std::int32_t trueColorValue(Rgb c) { return (std::int32_t(c.r) << 16) | (std::int32_t(c.g) << 8) | c.b; }
+
+}  // namespace unplot::engine
