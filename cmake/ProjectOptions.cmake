@@ -15,3 +15,4 @@ get_filename_component(UNPLOT_SHARED_DIR "${CMAKE_SOURCE_DIR}/../shared" ABSOLUT
 
 # The Python interpreter that sees Debian's python3-* packages (ezdxf, werkzeug).
 set(UNPLOT_SYSTEM_PYTHON /usr/bin/python3)
+include(GoogleTest)
