@@ -1,27 +1,436 @@
 #include "viewcontroller.h"
 
-// Placeholder bodies: the job logic lands in the next commit.
+#include "diagnostics.h"
+#include "protocol.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <QUrl>
+
+#include <chrono>
+#include <iterator>
+#include <cmath>
+#include <limits>
+#include <string_view>
+
 namespace unplot {
+namespace {
+
+QString qs(std::string_view text)
+{
+    return QString::fromLatin1(text.data(), qsizetype(text.size()));
+}
+
+QByteArray qb(std::string_view text)
+{
+    return QByteArray(text.data(), qsizetype(text.size()));
+}
+
+// A JSON number that holds a whole number in the range of qint64; anything else counts as missing.
+std::optional<qint64> integerValue(const QJsonValue& value)
+{
+    if (!value.isDouble())
+        return std::nullopt;
+    const qint64 integer = value.toInteger();
+    if (integer == 0 && value.toDouble() != 0.0)
+        return std::nullopt;  // fractional or out of range
+    return integer;
+}
+
+// Wraps a completion so that it runs at most once, whatever the HTTP layer does.
+template <typename Arg, typename Handler>
+std::function<void(Arg)> onlyOnce(Handler handler)
+{
+    auto done = std::make_shared<bool>(false);
+    return [handler = std::move(handler), done](Arg arg) {
+        if (*done)
+            return;
+        *done = true;
+        handler(arg);
+    };
+}
+
+bool sameService(const QUrl& url, const QUrl& service)
+{
+    return url.isValid() && url.scheme() == service.scheme() && url.userInfo().isEmpty() &&
+           url.host().compare(service.host(), Qt::CaseInsensitive) == 0 && url.port(80) == service.port(80);
+}
+
+constexpr qint64 kCopyChunk = 1 << 20;
+
+}  // namespace
+
+// Counts an alert or chooser as open for as long as it runs: ticks that a nested event loop delivers meanwhile are
+// held back.
+class ViewController::ModalScope {
+public:
+    explicit ModalScope(ViewController& controller) : controller_(controller) { ++controller_.modalDepth_; }
+    ~ModalScope() { --controller_.modalDepth_; }
+    ModalScope(const ModalScope&) = delete;
+    ModalScope& operator=(const ModalScope&) = delete;
+
+private:
+    ViewController& controller_;
+};
+
 ViewController::ViewController(ConversionView& view, HttpClient& http, TimerScheduler& timers, ServiceConfig config)
-    : view_(view), http_(http), timers_(timers), config_(std::move(config))
+    : view_(view), http_(http), timers_(timers), config_(std::move(config)),
+      uploadFileUrl_(config_.baseUrl() + qs(protocol::kUploadPath))
 {
 }
+
 ViewController::~ViewController() = default;
-void ViewController::convertAction() {}
-bool ViewController::uploadFileToWebServerWithQurl(const QString&) { return false; }
-void ViewController::getConvertResponseTimer() {}
-void ViewController::handleConvertQueueResponse(const JsonReply&) {}
-void ViewController::downloadConvertResult(const QString&) {}
-void ViewController::stopConvertTask() {}
-void ViewController::dwgAction() {}
-void ViewController::dxfAction() {}
-void ViewController::AllPageOption() {}
-void ViewController::SelectPageOption() {}
-void ViewController::selectVersionAction() {}
-QString ViewController::selectFileFunc() { return {}; }
-QString ViewController::saveFileSelectFunc() { return {}; }
-void ViewController::SelectFileAction() {}
-void ViewController::saveFileAction() {}
-void ViewController::dialogOKCancelWithQuestion(const QString&, const QString&) {}
-QString ViewController::tempZipPath() const { return {}; }
+
+QString ViewController::tempZipPath() const
+{
+    return config_.documentsDir + QStringLiteral("/temp.zip");
+}
+
+// ---- Starting a job and the upload ----
+
+void ViewController::convertAction()
+{
+    if (conversion_)
+        return;
+
+    if (view_.inputPath().isEmpty() && selectFileFunc().isEmpty()) {
+        dialogOKCancelWithQuestion(QStringLiteral("convert"), QStringLiteral("Input file or output file/folder is empty."));
+        return;
+    }
+    if (view_.outputPath().isEmpty() && saveFileSelectFunc().isEmpty())
+        return;
+
+    if (view_.pageListState() != 0 && view_.pagesText().isEmpty()) {
+        view_.setAllPagesState(1);
+        view_.setPageListState(0);
+    }
+
+    conversion_ = true;
+    const quint64 job = ++job_;
+    view_.startBusyIndicator();
+    view_.setStatusText(QStringLiteral("Uploading..."));
+
+    const QString input = view_.inputPath();
+    if (!uploadFileToWebServerWithQurl(input)) {
+        // Nothing was sent: end the job now instead of leaving "Uploading..." behind with nothing running.
+        stopConvertTask();
+        dialogOKCancelWithQuestion(QStringLiteral("convert"),
+                                   QStringLiteral("Cannot read the input file ") + input + QStringLiteral("."));
+        return;
+    }
+
+    convertRespnseTimer_ = timers_.scheduleRepeating(std::chrono::milliseconds(1000), [this, job] {
+        if (isCurrent(job))
+            getConvertResponseTimer();
+    });
+}
+
+bool ViewController::uploadFileToWebServerWithQurl(const QString& path)
+{
+    {
+        QFile probe(path);
+        if (path.isEmpty() || !probe.open(QIODevice::ReadOnly))
+            return false;
+    }
+
+    std::vector<FormPart> parts;
+    FormPart file;
+    file.name = qs(protocol::kFieldFile);
+    file.fileName = qs(protocol::kUploadFileName);
+    file.contentType = qs(protocol::kUploadContentType);
+    file.filePath = path;  // streamed from disk by the HTTP layer
+    parts.push_back(std::move(file));
+
+    FormPart type;
+    type.name = qs(protocol::kFieldType);
+    type.data = qb(view_.dwgState() != 0 ? protocol::kTypeDwg : protocol::kTypeDxf);
+    parts.push_back(std::move(type));
+
+    FormPart pages;
+    pages.name = qs(protocol::kFieldPages);
+    pages.data = view_.allPagesState() != 0 ? qb(protocol::kAllPages) : view_.pagesText().toUtf8();
+    parts.push_back(std::move(pages));
+
+    FormPart version;
+    version.name = qs(protocol::kFieldVersion);
+    version.data = QByteArray::number(selectVersion_);
+    parts.push_back(std::move(version));
+
+    const quint64 job = job_;
+    http_.upload(
+        uploadFileUrl_, std::move(parts),
+        onlyOnce<const QString&>([this, job](const QString& error) {
+            if (isCurrent(job))
+                printPlain(error);
+        }),
+        onlyOnce<const JsonReply&>([this, job](const JsonReply& reply) { handleUploadReply(job, reply); }));
+    return true;
+}
+
+void ViewController::handleUploadReply(quint64 job, const JsonReply& reply)
+{
+    if (!isCurrent(job))
+        return;
+    if (reply.transportError) {
+        QString text = QStringLiteral("The conversion service at ") + config_.host + QStringLiteral(" cannot be reached.");
+        if (!reply.errorText.isEmpty())
+            text += QLatin1Char('\n') + reply.errorText;
+        stopConvertTask();
+        dialogOKCancelWithQuestion(QStringLiteral("convert"), text);
+        return;
+    }
+    if (!reply.value || !reply.value->isObject())
+        return;
+    const QJsonObject object = reply.value->toObject();
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        if (!it.value().isString())
+            return;
+    }
+
+    const QString fileId = object.value(QStringLiteral("fileId")).toString();
+    if (object.value(QStringLiteral("result")).toString() != qs(protocol::kUploadAccepted) || fileId.isEmpty()) {
+        const QString message = object.value(QStringLiteral("message")).toString();
+        stopConvertTask();
+        dialogOKCancelWithQuestion(QStringLiteral("convert"),
+                                   message.isEmpty() ? QStringLiteral("The conversion service did not accept the file.")
+                                                     : message);
+        return;
+    }
+    downloadID_ = fileId;
+    view_.setStatusText(QStringLiteral("Converting..."));
+}
+
+// ---- Queue polling ----
+
+void ViewController::getConvertResponseTimer()
+{
+    if (modalDepth_ > 0)
+        return;  // a nested event loop of an open alert or chooser delivered this tick
+
+    if (convert_timeout_ <= 0) {
+        const quint64 job = job_;
+        dialogOKCancelWithQuestion(QStringLiteral("Oops, "),
+                                   QStringLiteral("file conversion failed.\nPlease email your PDF file to ") +
+                                       config_.supportEmail + QStringLiteral(" for services."));
+        if (isCurrent(job))
+            stopConvertTask();
+        return;
+    }
+    --convert_timeout_;
+    if (downloadID_.isEmpty())
+        return;
+
+    const QString url = config_.baseUrl() + qs(protocol::kQueuePathPrefix) +
+                        QString::fromLatin1(QUrl::toPercentEncoding(downloadID_));
+    downloadHolder_ = downloadID_;
+    downloadID_.clear();
+    const quint64 job = job_;
+    http_.getJson(url, onlyOnce<const JsonReply&>([this, job](const JsonReply& reply) {
+                      if (isCurrent(job))
+                          handleConvertQueueResponse(reply);
+                  }));
+}
+
+void ViewController::handleConvertQueueResponse(const JsonReply& reply)
+{
+    if (reply.transportError || !reply.value || !reply.value->isObject()) {
+        downloadID_ = downloadHolder_;  // no usable answer: ask again on the next tick
+        return;
+    }
+    const QJsonObject object = reply.value->toObject();
+
+    const std::optional<qint64> num = integerValue(object.value(QStringLiteral("num")));
+    if (!num) {
+        stopConvertTask();
+        printDiagnostic(QStringLiteral("protocol error"));
+        return;
+    }
+    if (*num > 0) {
+        downloadID_ = downloadHolder_;
+        printDiagnostic(QStringLiteral("queue:") + QString::number(*num));
+        return;
+    }
+    if (*num == protocol::kNumUnknownFile) {
+        stopConvertTask();
+        printDiagnostic(QStringLiteral("file dose not exist"));
+        return;
+    }
+
+    const std::optional<qint64> status = integerValue(object.value(QStringLiteral("status")));
+    if (!status)
+        return;
+    if (*status == protocol::status::kWaiting || *status == protocol::status::kConverting) {
+        downloadID_ = downloadHolder_;
+        printDiagnostic(QStringLiteral("file upload success, wait 1s reload"));
+        return;
+    }
+    if (*status != protocol::status::kDone && *status != protocol::status::kDoneWithWarnings) {
+        stopConvertTask();
+        printDiagnostic(QStringLiteral("convert faild status: ") + QString::number(*status));
+        return;
+    }
+
+    const QString result = object.value(QStringLiteral("result")).toString();
+    if (result.isEmpty())
+        return;
+
+    // The archive must come from the service itself: a result naming another scheme, host, port or user is refused.
+    const QUrl service(config_.baseUrl());
+    const QUrl reference(result);
+    const bool namesAuthority = !reference.scheme().isEmpty() || result.startsWith(QStringLiteral("//")) ||
+                                result.startsWith(QLatin1Char('@')) || result.startsWith(QLatin1Char(':'));
+    const QString url = config_.baseUrl() + (result.startsWith(QLatin1Char('/')) ? result : QStringLiteral("/") + result);
+    if (namesAuthority || !sameService(QUrl(url), service)) {
+        stopConvertTask();
+        printDiagnostic(QStringLiteral("protocol error"));
+        return;
+    }
+    printDiagnostic(url);
+    downloadConvertResult(url);
+}
+
+// ---- Download and saving ----
+
+void ViewController::downloadConvertResult(const QString& url)
+{
+    QDir().mkpath(config_.documentsDir);
+    const quint64 job = job_;
+    http_.download(
+        url, tempZipPath(), [this, job](double fraction) { handleDownloadProgress(job, fraction); },
+        onlyOnce<const DownloadResult&>([this, job](const DownloadResult& result) { handleDownloadFinished(job, result); }));
+}
+
+void ViewController::handleDownloadProgress(quint64 job, double fraction)
+{
+    if (!isCurrent(job))
+        return;
+    const double percent = fraction * 100.0;
+    if (!std::isfinite(percent) || std::fabs(percent) >= 9.0e18)
+        return;
+    view_.setStatusText(QStringLiteral("Downloading... ") + QString::number(static_cast<qint64>(percent)) +
+                        QStringLiteral(" %"));
+}
+
+void ViewController::handleDownloadFinished(quint64 job, const DownloadResult& result)
+{
+    if (!isCurrent(job))
+        return;
+    QString text = QStringLiteral("Faild");
+    if (!result.transportError && result.httpStatus >= 200 && result.httpStatus < 300) {
+        const QString error = saveResult();
+        if (error.isEmpty())
+            text = QStringLiteral("successful");
+        else
+            text += QLatin1Char('\n') + error;
+    }
+    dialogOKCancelWithQuestion(QStringLiteral("Convert"), text);
+    if (isCurrent(job))
+        stopConvertTask();
+}
+
+QString ViewController::saveResult()
+{
+    const QString outputPath = view_.outputPath();
+    QFile source(tempZipPath());
+    if (!source.open(QIODevice::ReadOnly))
+        return source.errorString();
+    if (outputPath.isEmpty())
+        return QStringLiteral("No output file is given.");
+
+    QSaveFile target(outputPath);
+    if (!target.open(QIODevice::WriteOnly))
+        return target.errorString();
+    QByteArray chunk;
+    while (!source.atEnd()) {
+        chunk = source.read(kCopyChunk);
+        if (chunk.isEmpty() && source.error() != QFileDevice::NoError) {
+            target.cancelWriting();
+            return source.errorString();
+        }
+        if (target.write(chunk) != chunk.size()) {
+            const QString error = target.errorString();
+            target.cancelWriting();
+            return error;
+        }
+    }
+    if (!target.commit())
+        return target.errorString();
+    return {};
+}
+
+// ---- Ending a job ----
+
+void ViewController::stopConvertTask()
+{
+    if (convertRespnseTimer_)
+        convertRespnseTimer_->invalidate();
+    convert_timeout_ = kTimeBudgetTicks;
+    downloadID_.clear();
+    view_.setStatusText(QString());
+    view_.stopBusyIndicator();
+    conversion_ = false;
+}
+
+// ---- Option controls ----
+
+void ViewController::dwgAction()
+{
+    view_.setDxfState(0);
+}
+
+void ViewController::dxfAction()
+{
+    view_.setDwgState(0);
+}
+
+void ViewController::AllPageOption()
+{
+    view_.setPageListState(0);
+}
+
+void ViewController::SelectPageOption()
+{
+    view_.setAllPagesState(0);
+}
+
+void ViewController::selectVersionAction()
+{
+    const int index = view_.versionIndex();
+    constexpr int count = int(std::size(protocol::kVersions));
+    selectVersion_ = (index >= 0 && index < count) ? protocol::kVersions[index].code : protocol::kVersions[0].code;
+}
+
+// ---- Choosers and alerts ----
+
+QString ViewController::selectFileFunc()
+{
+    ModalScope modal(*this);
+    return view_.runInputChooser();
+}
+
+QString ViewController::saveFileSelectFunc()
+{
+    ModalScope modal(*this);
+    return view_.runOutputChooser();
+}
+
+void ViewController::SelectFileAction()
+{
+    printDiagnostic(selectFileFunc());
+}
+
+void ViewController::saveFileAction()
+{
+    printDiagnostic(saveFileSelectFunc());
+}
+
+void ViewController::dialogOKCancelWithQuestion(const QString& question, const QString& text)
+{
+    ModalScope modal(*this);
+    view_.showAlert(question, text);
+}
+
 }  // namespace unplot
