@@ -11,8 +11,8 @@
 #include <QUrl>
 
 #include <chrono>
-#include <iterator>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <string_view>
 
@@ -36,13 +36,12 @@ std::optional<qint64> integerValue(const QJsonValue& value)
         return std::nullopt;
     const qint64 integer = value.toInteger();
     if (integer == 0 && value.toDouble() != 0.0)
-        return std::nullopt;  // fractional or out of range
+        return std::nullopt; // fractional or out of range
     return integer;
 }
 
 // Wraps a completion so that it runs at most once, whatever the HTTP layer does.
-template <typename Arg, typename Handler>
-std::function<void(Arg)> onlyOnce(Handler handler)
+template <typename Arg, typename Handler> std::function<void(Arg)> onlyOnce(Handler handler)
 {
     auto done = std::make_shared<bool>(false);
     return [handler = std::move(handler), done](Arg arg) {
@@ -61,7 +60,7 @@ bool sameService(const QUrl& url, const QUrl& service)
 
 constexpr qint64 kCopyChunk = 1 << 20;
 
-}  // namespace
+} // namespace
 
 // Counts an alert or chooser as open for as long as it runs: ticks that a nested event loop delivers meanwhile are
 // held back.
@@ -79,8 +78,7 @@ private:
 ViewController::ViewController(ConversionView& view, HttpClient& http, TimerScheduler& timers, ServiceConfig config)
     : view_(view), http_(http), timers_(timers), config_(std::move(config)),
       uploadFileUrl_(config_.baseUrl() + qs(protocol::kUploadPath))
-{
-}
+{}
 
 ViewController::~ViewController() = default;
 
@@ -97,7 +95,8 @@ void ViewController::convertAction()
         return;
 
     if (view_.inputPath().isEmpty() && selectFileFunc().isEmpty()) {
-        dialogOKCancelWithQuestion(QStringLiteral("convert"), QStringLiteral("Input file or output file/folder is empty."));
+        dialogOKCancelWithQuestion(QStringLiteral("convert"),
+                                   QStringLiteral("Input file or output file/folder is empty."));
         return;
     }
     if (view_.outputPath().isEmpty() && saveFileSelectFunc().isEmpty())
@@ -141,7 +140,7 @@ bool ViewController::uploadFileToWebServerWithQurl(const QString& path)
     file.name = qs(protocol::kFieldFile);
     file.fileName = qs(protocol::kUploadFileName);
     file.contentType = qs(protocol::kUploadContentType);
-    file.filePath = path;  // streamed from disk by the HTTP layer
+    file.filePath = path; // streamed from disk by the HTTP layer
     parts.push_back(std::move(file));
 
     FormPart type;
@@ -160,13 +159,11 @@ bool ViewController::uploadFileToWebServerWithQurl(const QString& path)
     parts.push_back(std::move(version));
 
     const quint64 job = job_;
-    http_.upload(
-        uploadFileUrl_, std::move(parts),
-        onlyOnce<const QString&>([this, job](const QString& error) {
-            if (isCurrent(job))
-                printPlain(error);
-        }),
-        onlyOnce<const JsonReply&>([this, job](const JsonReply& reply) { handleUploadReply(job, reply); }));
+    http_.upload(uploadFileUrl_, std::move(parts), onlyOnce<const QString&>([this, job](const QString& error) {
+                     if (isCurrent(job))
+                         printPlain(error);
+                 }),
+                 onlyOnce<const JsonReply&>([this, job](const JsonReply& reply) { handleUploadReply(job, reply); }));
     return true;
 }
 
@@ -175,7 +172,8 @@ void ViewController::handleUploadReply(quint64 job, const JsonReply& reply)
     if (!isCurrent(job))
         return;
     if (reply.transportError) {
-        QString text = QStringLiteral("The conversion service at ") + config_.host + QStringLiteral(" cannot be reached.");
+        QString text =
+            QStringLiteral("The conversion service at ") + config_.host + QStringLiteral(" cannot be reached.");
         if (!reply.errorText.isEmpty())
             text += QLatin1Char('\n') + reply.errorText;
         stopConvertTask();
@@ -208,7 +206,7 @@ void ViewController::handleUploadReply(quint64 job, const JsonReply& reply)
 void ViewController::getConvertResponseTimer()
 {
     if (modalDepth_ > 0)
-        return;  // a nested event loop of an open alert or chooser delivered this tick
+        return; // a nested event loop of an open alert or chooser delivered this tick
 
     if (convert_timeout_ <= 0) {
         const quint64 job = job_;
@@ -223,8 +221,8 @@ void ViewController::getConvertResponseTimer()
     if (downloadID_.isEmpty())
         return;
 
-    const QString url = config_.baseUrl() + qs(protocol::kQueuePathPrefix) +
-                        QString::fromLatin1(QUrl::toPercentEncoding(downloadID_));
+    const QString url =
+        config_.baseUrl() + qs(protocol::kQueuePathPrefix) + QString::fromLatin1(QUrl::toPercentEncoding(downloadID_));
     downloadHolder_ = downloadID_;
     downloadID_.clear();
     const quint64 job = job_;
@@ -237,7 +235,7 @@ void ViewController::getConvertResponseTimer()
 void ViewController::handleConvertQueueResponse(const JsonReply& reply)
 {
     if (reply.transportError || !reply.value || !reply.value->isObject()) {
-        downloadID_ = downloadHolder_;  // no usable answer: ask again on the next tick
+        downloadID_ = downloadHolder_; // no usable answer: ask again on the next tick
         return;
     }
     const QJsonObject object = reply.value->toObject();
@@ -282,7 +280,8 @@ void ViewController::handleConvertQueueResponse(const JsonReply& reply)
     const QUrl reference(result);
     const bool namesAuthority = !reference.scheme().isEmpty() || result.startsWith(QStringLiteral("//")) ||
                                 result.startsWith(QLatin1Char('@')) || result.startsWith(QLatin1Char(':'));
-    const QString url = config_.baseUrl() + (result.startsWith(QLatin1Char('/')) ? result : QStringLiteral("/") + result);
+    const QString url =
+        config_.baseUrl() + (result.startsWith(QLatin1Char('/')) ? result : QStringLiteral("/") + result);
     if (namesAuthority || !sameService(QUrl(url), service)) {
         stopConvertTask();
         printDiagnostic(QStringLiteral("protocol error"));
@@ -300,7 +299,8 @@ void ViewController::downloadConvertResult(const QString& url)
     const quint64 job = job_;
     http_.download(
         url, tempZipPath(), [this, job](double fraction) { handleDownloadProgress(job, fraction); },
-        onlyOnce<const DownloadResult&>([this, job](const DownloadResult& result) { handleDownloadFinished(job, result); }));
+        onlyOnce<const DownloadResult&>(
+            [this, job](const DownloadResult& result) { handleDownloadFinished(job, result); }));
 }
 
 void ViewController::handleDownloadProgress(quint64 job, double fraction)
@@ -433,4 +433,4 @@ void ViewController::dialogOKCancelWithQuestion(const QString& question, const Q
     view_.showAlert(question, text);
 }
 
-}  // namespace unplot
+} // namespace unplot

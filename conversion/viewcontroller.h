@@ -65,7 +65,7 @@ private:
     void handleUploadReply(quint64 job, const JsonReply& reply);
     void handleDownloadProgress(quint64 job, double fraction);
     void handleDownloadFinished(quint64 job, const DownloadResult& result);
-    QString saveResult();  // copies temp.zip to the output path; the reason of a failure, or empty
+    QString saveResult(); // copies temp.zip to the output path; the reason of a failure, or empty
 
     ConversionView& view_;
     HttpClient& http_;
