@@ -1,0 +1,68 @@
+#include "dxfcontext.h"
+
+#include "dxfencoding.h"
+
+namespace unplot::engine::dxf {
+namespace {
+
+// A TrueType font every CAD installation has, close to the PDF font's family.
+std::string fontFileFor(const std::string& fontName)
+{
+    std::string lower;
+    for (char ch : fontName)
+        lower += (ch >= 'A' && ch <= 'Z') ? char(ch - 'A' + 'a') : ch;
+    if (lower.find("courier") != std::string::npos || lower.find("mono") != std::string::npos)
+        return "cour.ttf";
+    if (lower.find("times") != std::string::npos || lower.find("serif") != std::string::npos)
+        if (lower.find("sans") == std::string::npos)
+            return "times.ttf";
+    if (lower.find("symbol") != std::string::npos)
+        return "symbol.ttf";
+    return "arial.ttf";
+}
+
+}  // namespace
+
+DxfContext::DxfContext(const Drawing& d, const DxfVersion& v, TagSink& sink)
+    : drawing(d), version(v), out(sink), styleStandard_(v.extendedNames() ? "Standard" : "STANDARD")
+{
+    std::uint64_t next = handle::kFirstFree;
+
+    TableNames layerNames(version);
+    layerNames.reserve("0");
+    for (const Layer& layer : drawing.layers) {
+        if (layerIndex_.count(layer.name) != 0)
+            continue;  // the same group twice: one layer
+        layerIndex_.emplace(layer.name, layers.size());
+        layers.push_back({text(layerNames.make(layer.name, "Layer")), next++, layer.visible, {}});
+    }
+
+    TableNames styleNames(version);
+    styleNames.reserve("Standard");
+    for (const TextStyle& style : drawing.textStyles) {
+        if (styleIndex_.count(style.name) != 0)
+            continue;
+        styleIndex_.emplace(style.name, textStyles.size());
+        const std::string wanted = style.name.empty() ? style.fontName : style.name;
+        textStyles.push_back({text(styleNames.make(wanted, "Style")), next++, true, fontFileFor(style.fontName)});
+    }
+
+    firstEntityHandle = next;
+    handleSeed = firstEntityHandle + drawing.entities.size();
+}
+
+const std::string& DxfContext::layerName(const std::string& modelName) const
+{
+    const auto it = layerIndex_.find(modelName);
+    return it == layerIndex_.end() ? layerZero_ : layers[it->second].name;
+}
+
+const std::string& DxfContext::textStyleName(const std::string& modelName) const
+{
+    const auto it = styleIndex_.find(modelName);
+    return it == styleIndex_.end() ? styleStandard_ : textStyles[it->second].name;
+}
+
+std::string DxfContext::text(std::string_view utf8) const { return encodeDxfString(utf8, version); }
+
+}  // namespace unplot::engine::dxf

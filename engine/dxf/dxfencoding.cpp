@@ -1,0 +1,193 @@
+#include "dxfencoding.h"
+
+#include <array>
+#include <cstdint>
+
+namespace unplot::engine::dxf {
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+// Decodes one code point at `pos`, advancing it; malformed sequences give U+FFFD and skip one byte.
+char32_t nextCodePoint(std::string_view s, std::size_t& pos)
+{
+    const auto b0 = static_cast<unsigned char>(s[pos]);
+    if (b0 < 0x80) {
+        ++pos;
+        return b0;
+    }
+    int length = 0;
+    char32_t cp = 0;
+    if ((b0 & 0xE0) == 0xC0) {
+        length = 2;
+        cp = b0 & 0x1F;
+    } else if ((b0 & 0xF0) == 0xE0) {
+        length = 3;
+        cp = b0 & 0x0F;
+    } else if ((b0 & 0xF8) == 0xF0) {
+        length = 4;
+        cp = b0 & 0x07;
+    } else {
+        ++pos;
+        return kReplacement;
+    }
+    if (pos + std::size_t(length) > s.size()) {
+        ++pos;
+        return kReplacement;
+    }
+    for (int i = 1; i < length; ++i) {
+        const auto b = static_cast<unsigned char>(s[pos + std::size_t(i)]);
+        if ((b & 0xC0) != 0x80) {
+            ++pos;
+            return kReplacement;
+        }
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    static constexpr char32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kMinimum[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        ++pos;
+        return kReplacement;
+    }
+    pos += std::size_t(length);
+    return cp;
+}
+
+void appendUtf8(std::string& out, char32_t cp)
+{
+    if (cp < 0x80) {
+        out += char(cp);
+    } else if (cp < 0x800) {
+        out += char(0xC0 | (cp >> 6));
+        out += char(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += char(0xE0 | (cp >> 12));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    } else {
+        out += char(0xF0 | (cp >> 18));
+        out += char(0x80 | ((cp >> 12) & 0x3F));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    }
+}
+
+// The Windows-1252 byte of a code point, or 0 when the code page has none.
+unsigned char cp1252Byte(char32_t cp)
+{
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF))
+        return static_cast<unsigned char>(cp);
+    // 0x80..0x9F of Windows-1252 (0x81, 0x8D, 0x8F, 0x90, 0x9D are unassigned).
+    static constexpr std::array<char16_t, 32> kHigh = {
+        0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+    for (std::size_t i = 0; i < kHigh.size(); ++i)
+        if (kHigh[i] != 0 && kHigh[i] == cp)
+            return static_cast<unsigned char>(0x80 + i);
+    return 0;
+}
+
+void appendEscape(std::string& out, char32_t cp)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    if (cp > 0xFFFF)  // \U+ has four digits: characters beyond the BMP have no escape
+        cp = kReplacement;
+    out += "\\U+";
+    for (int shift = 12; shift >= 0; shift -= 4)
+        out += kHex[(cp >> shift) & 0xF];
+}
+
+char asciiUpper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
+
+std::string upper(std::string_view s)
+{
+    std::string result(s);
+    for (char& c : result)
+        c = asciiUpper(c);
+    return result;
+}
+
+// Cuts a UTF-8 string to at most `maxBytes` bytes without splitting a character.
+void truncateUtf8(std::string& s, std::size_t maxBytes)
+{
+    if (s.size() <= maxBytes)
+        return;
+    std::size_t cut = maxBytes;
+    while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80)
+        --cut;
+    s.resize(cut);
+}
+
+}  // namespace
+
+std::string encodeDxfString(std::string_view utf8, const DxfVersion& version)
+{
+    std::string out;
+    out.reserve(utf8.size());
+    std::size_t pos = 0;
+    while (pos < utf8.size()) {
+        char32_t cp = nextCodePoint(utf8, pos);
+        if (cp < 0x20 || cp == 0x7F)
+            cp = ' ';
+        if (version.utf8()) {
+            appendUtf8(out, cp);
+        } else if (const unsigned char b = cp1252Byte(cp); b != 0) {
+            out += static_cast<char>(b);
+        } else {
+            appendEscape(out, cp);
+        }
+    }
+    return out;
+}
+
+void TableNames::reserve(std::string_view name) { taken_.insert(upper(name)); }
+
+std::string TableNames::sanitize(std::string_view wanted) const
+{
+    std::string out;
+    std::size_t pos = 0;
+    while (pos < wanted.size()) {
+        const char32_t cp = nextCodePoint(wanted, pos);
+        if (!version_.extendedNames()) {
+            const bool allowed = (cp >= 'A' && cp <= 'Z') || (cp >= 'a' && cp <= 'z') || (cp >= '0' && cp <= '9') ||
+                                 cp == '$' || cp == '-' || cp == '_';
+            out += allowed ? asciiUpper(char(cp)) : '_';
+            continue;
+        }
+        constexpr std::u32string_view kForbidden = U"<>/\\\":;?*|,=`";
+        if (cp < 0x20 || cp == 0x7F || cp == kReplacement || kForbidden.find(cp) != std::u32string_view::npos)
+            out += '_';
+        else
+            appendUtf8(out, cp);
+    }
+    if (version_.extendedNames()) {
+        const auto first = out.find_first_not_of(' ');
+        if (first == std::string::npos)
+            return {};
+        out.erase(0, first);
+        out.erase(out.find_last_not_of(' ') + 1);
+        truncateUtf8(out, 255);
+    } else {
+        truncateUtf8(out, 31);
+    }
+    return out;
+}
+
+std::string TableNames::make(std::string_view wanted, std::string_view fallback)
+{
+    std::string base = sanitize(wanted);
+    if (base.empty())
+        base = sanitize(fallback);
+    std::string name = base;
+    const std::size_t limit = version_.extendedNames() ? 255 : 31;
+    for (int n = 2; taken_.count(upper(name)) != 0; ++n) {
+        const std::string suffix = "_" + std::to_string(n);
+        std::string stem = base;
+        truncateUtf8(stem, limit - suffix.size());
+        name = stem + suffix;
+    }
+    taken_.insert(upper(name));
+    return name;
+}
+
+}  // namespace unplot::engine::dxf

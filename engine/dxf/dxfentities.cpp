@@ -1,0 +1,350 @@
+// ENTITIES section: one DXF entity per drawing entity, none for degenerate geometry.
+#include "dxfcontext.h"
+
+#include <cmath>
+#include <numbers>
+#include <variant>
+
+namespace unplot::engine::dxf {
+namespace {
+
+// Points closer than this (mm) are one point: below the precision numbers are written with.
+constexpr double kEpsilon = 1e-8;
+
+bool finite(Vec2 p) { return std::isfinite(p.x) && std::isfinite(p.y); }
+bool finite(double v) { return std::isfinite(v); }
+bool same(Vec2 a, Vec2 b) { return std::fabs(a.x - b.x) <= kEpsilon && std::fabs(a.y - b.y) <= kEpsilon; }
+
+template <typename Points>
+bool allFinite(const Points& points)
+{
+    for (const Vec2& p : points)
+        if (!finite(p))
+            return false;
+    return true;
+}
+
+// Consecutive duplicates dropped; for a closed ring also a last point equal to the first.
+std::vector<Vec2> distinctPoints(const std::vector<Vec2>& points, bool closed)
+{
+    std::vector<Vec2> result;
+    result.reserve(points.size());
+    for (const Vec2& p : points)
+        if (result.empty() || !same(result.back(), p))
+            result.push_back(p);
+    if (closed)
+        while (result.size() > 1 && same(result.back(), result.front()))
+            result.pop_back();
+    return result;
+}
+
+// Clamped cubic knots for n Bézier segments: 0,0,0,0, 1,1,1, ..., n-1,n-1,n-1, n,n,n,n.
+void writeBezierKnots(TagSink& out, int code, std::size_t segments)
+{
+    for (int i = 0; i < 4; ++i)
+        out.tag(code, 0.0);
+    for (std::size_t k = 1; k < segments; ++k)
+        for (int i = 0; i < 3; ++i)
+            out.tag(code, double(k));
+    for (int i = 0; i < 4; ++i)
+        out.tag(code, double(segments));
+}
+
+class EntityWriter {
+public:
+    explicit EntityWriter(DxfContext& c) : c_(c), out_(c.out) {}
+
+    void write(const Entity& entity, std::uint64_t h)
+    {
+        entity_ = &entity;
+        handle_ = h;
+        std::visit(*this, entity.geometry);
+    }
+
+    void operator()(const Line& g)
+    {
+        if (!finite(g.a) || !finite(g.b) || same(g.a, g.b))
+            return;
+        begin("LINE", true, "AcDbLine");
+        out_.point3(10, g.a.x, g.a.y, 0);
+        out_.point3(11, g.b.x, g.b.y, 0);
+    }
+
+    void operator()(const Polyline& g)
+    {
+        if (!allFinite(g.points))
+            return;
+        const std::vector<Vec2> points = distinctPoints(g.points, g.closed);
+        if (points.size() < 2)
+            return;
+        begin("LWPOLYLINE", true, "AcDbPolyline");
+        out_.tag(90, int(points.size()));
+        out_.tag(70, g.closed && points.size() > 2 ? 1 : 0);
+        for (const Vec2& p : points)
+            out_.point(10, p.x, p.y);
+    }
+
+    void operator()(const BezierSpline& g)
+    {
+        const std::size_t segments = g.points.size() >= 4 ? (g.points.size() - 1) / 3 : 0;
+        if (segments == 0 || !allFinite(g.points))
+            return;
+        const std::size_t count = 3 * segments + 1;
+        bool degenerate = true;
+        for (std::size_t i = 1; i < count && degenerate; ++i)
+            degenerate = same(g.points[i], g.points[0]);
+        if (degenerate)
+            return;
+        begin("SPLINE", true, "AcDbSpline");
+        out_.point3(210, 0, 0, 1);
+        // Planar only: the knots stay clamped for a closed chain too, so it is not flagged closed or periodic.
+        out_.tag(70, 8);
+        out_.tag(71, 3);
+        out_.tag(72, int(count + 4));
+        out_.tag(73, int(count));
+        out_.tag(74, 0);
+        out_.tag(42, 1e-9);
+        out_.tag(43, 1e-9);
+        writeBezierKnots(out_, 40, segments);
+        for (std::size_t i = 0; i < count; ++i)
+            out_.point3(10, g.points[i].x, g.points[i].y, 0);
+    }
+
+    void operator()(const Circle& g)
+    {
+        if (!finite(g.center) || !finite(g.radius) || g.radius <= kEpsilon)
+            return;
+        begin("CIRCLE", true, "AcDbCircle");
+        out_.point3(10, g.center.x, g.center.y, 0);
+        out_.tag(40, g.radius);
+    }
+
+    void operator()(const Arc& g)
+    {
+        if (!finite(g.center) || !finite(g.radius) || g.radius <= kEpsilon || !finite(g.startAngleDeg) ||
+            !finite(g.endAngleDeg))
+            return;
+        const double start = normalizedDegrees(g.startAngleDeg);
+        const double end = normalizedDegrees(g.endAngleDeg);
+        if (std::fabs(start - end) * g.radius * std::numbers::pi / 180 <= kEpsilon)
+            return;
+        begin("ARC", true, "AcDbCircle");
+        out_.point3(10, g.center.x, g.center.y, 0);
+        out_.tag(40, g.radius);
+        out_.tag(100, "AcDbArc");
+        out_.tag(50, start);
+        out_.tag(51, end);
+    }
+
+    void operator()(const Ellipse& g)
+    {
+        if (!finite(g.center) || !finite(g.majorAxis) || !finite(g.ratio) || !finite(g.startParam) ||
+            !finite(g.endParam))
+            return;
+        Vec2 major = g.majorAxis;
+        double ratio = std::fabs(g.ratio);
+        double start = g.startParam;
+        double end = g.endParam;
+        const double majorLength = std::hypot(major.x, major.y);
+        if (majorLength <= kEpsilon || ratio * majorLength <= kEpsilon)
+            return;
+        if (g.ratio < 0) {  // a mirrored parametrisation: run the same points the other way round
+            start = -g.endParam;
+            end = -g.startParam;
+        }
+        if (ratio > 1) {  // DXF wants the major axis as the longer one: swap, and turn the parameters by 90 degrees
+            major = {-major.y * ratio, major.x * ratio};
+            ratio = 1 / ratio;
+            start -= std::numbers::pi / 2;
+            end -= std::numbers::pi / 2;
+        }
+        if (std::fabs(end - start) <= 1e-12)
+            return;
+        begin("ELLIPSE", true, "AcDbEllipse");
+        out_.point3(10, g.center.x, g.center.y, 0);
+        out_.point3(11, major.x, major.y, 0);
+        out_.point3(210, 0, 0, 1);
+        out_.tag(40, ratio);
+        out_.tag(41, start);
+        out_.tag(42, end);
+    }
+
+    void operator()(const Text& g)
+    {
+        if (g.utf8.empty() || !finite(g.insertion) || !finite(g.height) || g.height <= 0 ||
+            !finite(g.rotationDeg) || !finite(g.widthFactor))
+            return;
+        begin("TEXT", false, "AcDbText");
+        out_.point3(10, g.insertion.x, g.insertion.y, 0);
+        out_.tag(40, g.height);
+        out_.tag(1, c_.text(g.utf8));
+        if (g.rotationDeg != 0)
+            out_.tag(50, normalizedDegrees(g.rotationDeg));
+        if (g.widthFactor > 0 && g.widthFactor != 1)
+            out_.tag(41, g.widthFactor);
+        out_.tag(7, c_.textStyleName(g.style));
+        out_.tag(100, "AcDbText");
+    }
+
+    void operator()(const Hatch& g);
+
+private:
+    static double normalizedDegrees(double degrees)
+    {
+        double d = std::fmod(degrees, 360.0);
+        if (d < 0)
+            d += 360.0;
+        return d >= 360.0 ? 0.0 : d;
+    }
+
+    // The tags every entity starts with. Strokes carry a lineweight; fills and text leave it to the layer.
+    void begin(const char* type, bool stroke, const char* subclass)
+    {
+        const Style& s = entity_->style;
+        out_.tag(0, type);
+        out_.handle(5, handle_);
+        out_.handle(330, handle::kModelSpaceRecord);
+        out_.tag(100, "AcDbEntity");
+        out_.tag(8, c_.layerName(s.layer));
+        out_.tag(62, nearestAci(s.color));
+        if (stroke && c_.version.lineweights())
+            out_.tag(370, snapLineweight(std::isfinite(s.lineWidthMm) ? s.lineWidthMm : 0));
+        // Black and white stay ACI 7 only, which CAD programs draw in the contrast colour of the background.
+        const bool blackOrWhite = s.color == Rgb{0, 0, 0} || s.color == Rgb{255, 255, 255};
+        if (c_.version.trueColor() && !blackOrWhite)
+            out_.tag(420, trueColorValue(s.color));
+        out_.tag(100, subclass);
+    }
+
+    DxfContext& c_;
+    TagSink& out_;
+    const Entity* entity_ = nullptr;
+    std::uint64_t handle_ = 0;
+};
+
+// A boundary loop reduced to what can be written: no zero-length edges, at least a triangle's worth of extent.
+struct CleanLoop {
+    Vec2 start;
+    std::vector<PathSegment> segments;
+    bool straight = true;
+};
+
+bool cleanLoop(const Loop& loop, CleanLoop& result)
+{
+    if (!finite(loop.start))
+        return false;
+    result.start = loop.start;
+    Vec2 current = loop.start;
+    for (const PathSegment& s : loop.segments) {
+        if (!finite(s.end) || (s.kind == PathSegment::Kind::Cubic && (!finite(s.c1) || !finite(s.c2))))
+            return false;
+        const bool degenerate =
+            same(current, s.end) && (s.kind == PathSegment::Kind::Line || (same(current, s.c1) && same(current, s.c2)));
+        if (degenerate)
+            continue;
+        result.segments.push_back(s);
+        if (s.kind == PathSegment::Kind::Cubic)
+            result.straight = false;
+        current = s.end;
+    }
+    // A straight loop closing on its start: the closing edge is implicit.
+    if (result.straight)
+        while (!result.segments.empty() && same(result.segments.back().end, result.start))
+            result.segments.pop_back();
+    if (result.straight)
+        return result.segments.size() >= 2;
+    return !result.segments.empty();
+}
+
+void writePolylineLoop(TagSink& out, const CleanLoop& loop)
+{
+    out.tag(92, 2);  // polyline boundary
+    out.tag(72, 0);  // no bulges
+    out.tag(73, 1);  // closed
+    out.tag(93, int(loop.segments.size() + 1));
+    out.point(10, loop.start.x, loop.start.y);
+    for (const PathSegment& s : loop.segments)
+        out.point(10, s.end.x, s.end.y);
+    out.tag(97, 0);
+}
+
+void writeEdgeLoop(TagSink& out, const CleanLoop& loop, bool r2010)
+{
+    const bool needsClosing = !same(loop.segments.back().end, loop.start);
+    out.tag(92, 0);  // edges
+    out.tag(93, int(loop.segments.size() + (needsClosing ? 1 : 0)));
+    Vec2 current = loop.start;
+    for (const PathSegment& s : loop.segments) {
+        if (s.kind == PathSegment::Kind::Line) {
+            out.tag(72, 1);
+            out.point(10, current.x, current.y);
+            out.point(11, s.end.x, s.end.y);
+        } else {
+            out.tag(72, 4);
+            out.tag(94, 3);
+            out.tag(73, 0);
+            out.tag(74, 0);
+            out.tag(95, 8);
+            out.tag(96, 4);
+            writeBezierKnots(out, 40, 1);
+            for (Vec2 p : {current, s.c1, s.c2, s.end})
+                out.point(10, p.x, p.y);
+            if (r2010)
+                out.tag(97, 0);  // no fit points
+        }
+        current = s.end;
+    }
+    if (needsClosing) {
+        out.tag(72, 1);
+        out.point(10, current.x, current.y);
+        out.point(11, loop.start.x, loop.start.y);
+    }
+    out.tag(97, 0);
+}
+
+// Solid fill. Loops are written as the PDF gave them with the normal (odd parity) hatch style: exact for even-odd
+// fills; for non-zero winding fills it is exact whenever holes run against their outline (what PDF producers write)
+// and leaves a nested same-direction loop unfilled otherwise.
+void EntityWriter::operator()(const Hatch& g)
+{
+    std::vector<CleanLoop> loops;
+    for (const Loop& loop : g.loops) {
+        CleanLoop clean;
+        if (cleanLoop(loop, clean))
+            loops.push_back(std::move(clean));
+    }
+    if (loops.empty())
+        return;
+    begin("HATCH", false, "AcDbHatch");
+    out_.point3(10, 0, 0, 0);
+    out_.point3(210, 0, 0, 1);
+    out_.tag(2, "SOLID");
+    out_.tag(70, 1);  // solid fill
+    out_.tag(71, 0);  // not associative
+    out_.tag(91, int(loops.size()));
+    const bool r2010 = c_.version.release >= Release::R2010;
+    for (const CleanLoop& loop : loops) {
+        if (loop.straight)
+            writePolylineLoop(out_, loop);
+        else
+            writeEdgeLoop(out_, loop, r2010);
+    }
+    out_.tag(75, 0);  // normal style: odd parity
+    out_.tag(76, 1);  // predefined pattern
+    out_.tag(98, 0);  // no seed points
+}
+
+}  // namespace
+
+void writeEntities(DxfContext& c)
+{
+    c.out.tag(0, "SECTION");
+    c.out.tag(2, "ENTITIES");
+    EntityWriter writer(c);
+    std::uint64_t h = c.firstEntityHandle;
+    for (const Entity& entity : c.drawing.entities)
+        writer.write(entity, h++);
+    c.out.tag(0, "ENDSEC");
+}
+
+}  // namespace unplot::engine::dxf
