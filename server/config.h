@@ -1,0 +1,43 @@
+#pragma once
+// unplotd's settings and the command line that sets them.
+
+#include <chrono>
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace unplot::server {
+
+struct ServerConfig {
+    std::string host = "127.0.0.1";
+    int port = 8040;                              // 0: any free port
+    std::filesystem::path dataDir;                // database, uploads (jobs/) and results (results/)
+    unsigned workers = 1;                         // conversions at the same time
+    std::size_t maxUploadBytes = 256u << 20;      // largest PDF accepted
+    std::chrono::seconds jobTime{120};            // wall-clock limit of one conversion
+    std::size_t jobMemoryBytes = std::size_t{2048} << 20;  // address-space limit of one conversion
+    std::chrono::hours keep{24};                  // results and uploads are deleted this long after the job ended
+    std::filesystem::path engine;                 // the unplot-engine executable
+    std::size_t maxQueue = 100;                   // waiting jobs at most; more uploads are refused
+    std::chrono::seconds infoTime{20};            // limit of the page count probe run at upload
+    std::chrono::seconds sweepInterval{600};      // how often expired jobs are looked for
+    // DWG output: refused at upload while the engine cannot write DWG. Turning it on is this one switch.
+    bool enableDwg = false;
+};
+
+// Defaults that depend on the machine: data folder from XDG_DATA_HOME or HOME, one worker per core, the engine
+// beside the running executable.
+ServerConfig defaultConfig();
+
+struct CommandLine {
+    std::optional<ServerConfig> config;  // set when the server should run
+    std::string output;                  // --help text or the error, for the caller to print
+    int exitCode = 0;                    // when config is empty: 0 after --help, 2 after an error
+};
+CommandLine parseCommandLine(const std::vector<std::string>& args);
+
+std::string usageText();
+
+}  // namespace unplot::server

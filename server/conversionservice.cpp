@@ -1,0 +1,268 @@
+#include "conversionservice.h"
+
+#include <algorithm>
+#include <charconv>
+#include <ctime>
+#include <fstream>
+#include <protocol.h>
+
+#include "jobid.h"
+#include "log.h"
+
+namespace unplot::server {
+
+namespace fs = std::filesystem;
+namespace status = protocol::status;
+
+namespace {
+
+ChildLimits conversionLimits(const ServerConfig& config)
+{
+    ChildLimits limits;
+    limits.time = config.jobTime;
+    limits.memoryBytes = config.jobMemoryBytes;
+    return limits;
+}
+
+ChildLimits probeLimits(const ServerConfig& config)
+{
+    ChildLimits limits;
+    limits.time = std::min(config.infoTime, config.jobTime);
+    limits.memoryBytes = config.jobMemoryBytes;
+    return limits;
+}
+
+DataPaths preparedPaths(const ServerConfig& config)
+{
+    DataPaths paths{config.dataDir};
+    fs::create_directories(paths.uploads());
+    fs::create_directories(paths.results());
+    return paths;
+}
+
+// PDF readers accept the header anywhere in the first kilobyte.
+bool looksLikePdf(std::string_view data)
+{
+    return data.substr(0, 1024).find("%PDF-") != std::string_view::npos;
+}
+
+std::optional<std::int64_t> strictVersion(const std::string& text)
+{
+    std::int64_t code = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), code);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || !protocol::findVersion(code))
+        return std::nullopt;
+    return code;
+}
+
+// The engine's --pages argument: the pages in the order given, runs of consecutive pages as ranges.
+std::string enginePages(const protocol::PageList& list, int pageCount)
+{
+    if (list.all)
+        return pageCount == 1 ? "1" : "1-" + std::to_string(pageCount);
+    std::string text;
+    for (std::size_t i = 0; i < list.pages.size();) {
+        std::size_t j = i;
+        while (j + 1 < list.pages.size() && list.pages[j + 1] == list.pages[j] + 1)
+            ++j;
+        if (!text.empty())
+            text += ',';
+        text += std::to_string(list.pages[i]);
+        if (j > i)
+            text += '-' + std::to_string(list.pages[j]);
+        i = j + 1;
+    }
+    return text;
+}
+
+std::string megabytes(std::size_t bytes)
+{
+    return std::to_string(bytes >> 20) + " MB";
+}
+
+}  // namespace
+
+ConversionService::ConversionService(const ServerConfig& config)
+    : config_(config),
+      paths_(preparedPaths(config)),
+      store_(paths_.database()),
+      engine_(config.engine, conversionLimits(config), probeLimits(config)),
+      queue_(store_, engine_, paths_)
+{
+    Recovery recovery = store_.recover(std::time(nullptr));
+    if (recovery.requeued || recovery.failed)
+        logLine("recovered after an interruption: " + std::to_string(recovery.requeued) + " job(s) to convert again, " +
+                std::to_string(recovery.failed) + " failed (status " + std::to_string(status::kInterrupted) + ")");
+    // Half-written files of a service that died mid-upload or mid-conversion.
+    for (const fs::path& dir : {paths_.uploads(), paths_.results()})
+        for (const auto& entry : fs::directory_iterator(dir))
+            if (entry.path().extension() == ".part" || entry.path().stem().extension() == ".part")
+                fs::remove(entry.path());
+}
+
+ConversionService::~ConversionService()
+{
+    queue_.stop();
+}
+
+void ConversionService::startWorkers()
+{
+    queue_.start(config_.workers);
+}
+
+void ConversionService::stopWorkers()
+{
+    queue_.stop();
+}
+
+Reply ConversionService::refuse(Refusal reason, const std::string& message, const std::string& logNote)
+{
+    logLine(std::string("upload refused (") + std::string(refusalCode(reason)) + "): " + message +
+            (logNote.empty() ? "" : " [" + logNote + "]"));
+    return refused(reason, message);
+}
+
+Reply ConversionService::upload(const UploadForm& form)
+{
+    static const std::string kFields = "convertData (the PDF), drp_Type, txt_Page and drp_Version";
+    if (!form.multipart)
+        return refuse(Refusal::BadRequest, "The upload must be a multipart form with the fields " + kFields + ".");
+    const std::pair<const std::optional<std::string>*, std::string_view> fields[] = {
+        {&form.pdf, protocol::kFieldFile},
+        {&form.type, protocol::kFieldType},
+        {&form.pages, protocol::kFieldPages},
+        {&form.version, protocol::kFieldVersion}};
+    for (const auto& [value, name] : fields)
+        if (!*value)
+            return refuse(Refusal::BadRequest,
+                          "The upload is missing the form field " + std::string(name) + "; it needs " + kFields + ".");
+
+    const std::string& type = *form.type;
+    if (type != protocol::kTypeDxf && type != protocol::kTypeDwg)
+        return refuse(Refusal::BadType, "The output type \"" + type + "\" is not known: send 0 for DXF or 1 for DWG.");
+    const bool dwg = type == protocol::kTypeDwg;
+    if (dwg && !config_.enableDwg)
+        return refuse(Refusal::DwgUnavailable, "DWG output is not available on this service yet; choose DXF.");
+    auto version = strictVersion(*form.version);
+    if (!version)
+        return refuse(Refusal::BadVersion, "The drawing version \"" + *form.version +
+                                               "\" is not known: choose 14 (R14), 15 (2000), 18 (2004), 21 (2007) "
+                                               "or 23 (2010).");
+    protocol::PageListError pageError;
+    if (!protocol::parsePageList(*form.pages, 0, &pageError))
+        return refuse(Refusal::BadPages, pageError.message);
+
+    const std::string& pdf = *form.pdf;
+    if (pdf.size() > config_.maxUploadBytes)
+        return refuse(Refusal::TooLarge,
+                      "The PDF is too large: this service accepts files up to " + megabytes(config_.maxUploadBytes) + ".");
+    if (!looksLikePdf(pdf))
+        return refuse(Refusal::NotPdf, "The file is not a PDF document.");
+    if (store_.waitingCount() >= config_.maxQueue)
+        return refuse(Refusal::QueueFull, "The conversion queue is full; please try again in a few minutes.");
+
+    const std::string id = newJobId();
+    const fs::path partial = paths_.partialUpload(id);
+    {
+        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+        out.write(pdf.data(), static_cast<std::streamsize>(pdf.size()));
+        out.close();
+        if (!out) {
+            std::error_code ec;
+            fs::remove(partial, ec);
+            return refuse(Refusal::ServiceFailure, "The service could not store the upload; please try again later.",
+                          "cannot write " + partial.string());
+        }
+    }
+    struct RemoveUnlessKept {
+        fs::path path;
+        bool keep = false;
+        ~RemoveUnlessKept()
+        {
+            std::error_code ec;
+            if (!keep)
+                fs::remove(path, ec);
+        }
+    } cleanup{partial};
+
+    DocumentInfo info = engine_.probe(partial);
+    switch (info.outcome) {
+    case DocumentInfo::Outcome::Ok: break;
+    case DocumentInfo::Outcome::NotPdf:
+        return refuse(Refusal::NotPdf, "The file is not a PDF document.", info.detail);
+    case DocumentInfo::Outcome::Damaged:
+        return refuse(Refusal::Damaged, "The PDF is damaged and cannot be read.", info.detail);
+    case DocumentInfo::Outcome::Encrypted:
+        return refuse(Refusal::Encrypted,
+                      "The PDF is protected by a password; save it without the password and try again.", info.detail);
+    case DocumentInfo::Outcome::EngineUnavailable:
+        return refuse(Refusal::ServiceFailure, "The conversion engine of this service is not available.", info.detail);
+    }
+    auto pages = protocol::parsePageList(*form.pages, info.pages, &pageError);
+    if (!pages)
+        return refuse(Refusal::BadPages, pageError.message);
+
+    Job job{id, status::kWaiting, dwg, *version, enginePages(*pages, info.pages), 0};
+    std::error_code ec;
+    fs::rename(partial, paths_.upload(id), ec);
+    if (ec)
+        return refuse(Refusal::ServiceFailure, "The service could not store the upload; please try again later.",
+                      ec.message());
+    cleanup.path = paths_.upload(id);
+    if (!store_.add(job, config_.maxQueue, std::time(nullptr)))
+        return refuse(Refusal::QueueFull, "The conversion queue is full; please try again in a few minutes.");
+    cleanup.keep = true;
+    logLine("job " + id + " waiting (" + (dwg ? "dwg" : "dxf") + " " + std::to_string(*version) + ", pages " +
+            job.pages + " of " + std::to_string(info.pages) + ", " + std::to_string(pdf.size()) + " bytes)");
+    queue_.notify();
+    return uploadAccepted(id);
+}
+
+Reply ConversionService::queueState(std::string_view id)
+{
+    if (!protocol::isValidJobId(id))
+        return unknownFile();
+    auto state = store_.state(std::string(id));
+    if (!state)
+        return unknownFile();
+    bool done = state->status == status::kDone || state->status == status::kDoneWithWarnings;
+    std::string result = done ? std::string(protocol::kDownloadPrefix) + std::string(id) + ".zip" : "";
+    return server::queueState(state->place, state->status, result);
+}
+
+std::optional<fs::path> ConversionService::resultFile(std::string_view fileName) const
+{
+    constexpr std::string_view kSuffix = ".zip";
+    if (fileName.size() <= kSuffix.size() || fileName.substr(fileName.size() - kSuffix.size()) != kSuffix)
+        return std::nullopt;
+    std::string_view id = fileName.substr(0, fileName.size() - kSuffix.size());
+    if (!protocol::isValidJobId(id))
+        return std::nullopt;
+    fs::path file = paths_.result(std::string(id));
+    std::error_code ec;
+    if (!fs::is_regular_file(file, ec))
+        return std::nullopt;
+    return file;
+}
+
+void ConversionService::sweep(std::int64_t now)
+{
+    const std::int64_t cutoff = now - std::chrono::duration_cast<std::chrono::seconds>(config_.keep).count();
+    std::vector<std::string> expired = store_.expire(cutoff);
+    std::error_code ec;
+    for (const std::string& id : expired) {
+        if (!protocol::isValidJobId(id))
+            continue;
+        fs::remove(paths_.upload(id), ec);
+        fs::remove(paths_.result(id), ec);
+        logLine("job " + id + " expired: upload and result deleted");
+    }
+    // Uploads refused or abandoned by a crash in the middle of an upload leave .part files: remove old ones.
+    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    for (const fs::path& dir : {paths_.uploads(), paths_.results()})
+        for (const auto& entry : fs::directory_iterator(dir, ec))
+            if (entry.path().extension() == ".part" && entry.last_write_time(ec) < old)
+                fs::remove(entry.path(), ec);
+}
+
+}  // namespace unplot::server

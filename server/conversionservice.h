@@ -1,0 +1,59 @@
+#pragma once
+// What unplotd does, apart from HTTP: checks an upload and queues it, answers where a job stands, finds a result
+// archive, and deletes expired jobs. The routes translate between HTTP and these calls.
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "config.h"
+#include "datapaths.h"
+#include "engine.h"
+#include "jobqueue.h"
+#include "jobstore.h"
+#include "replies.h"
+
+namespace unplot::server {
+
+// The upload form's fields; empty when the field is missing.
+struct UploadForm {
+    bool multipart = true;
+    std::optional<std::string> pdf, type, pages, version;
+};
+
+class ConversionService {
+public:
+    // Creates the data folder, opens the job store and recovers the jobs of a service that stopped while
+    // converting. Throws on a data folder or database that cannot be used.
+    explicit ConversionService(const ServerConfig& config);
+    ~ConversionService();
+
+    void startWorkers();
+    void stopWorkers();
+
+    // Checks everything that can be checked at once (form, type, version, page list against the document's page
+    // count, size, that the engine can open the PDF, room in the queue) and queues the job.
+    Reply upload(const UploadForm& form);
+    // {"num","status","result"} for a known id; {"num":-2} for anything else.
+    Reply queueState(std::string_view id);
+    // The archive for a download path's last part ("<id>.zip"), when that names an existing result.
+    std::optional<std::filesystem::path> resultFile(std::string_view fileName) const;
+    // Deletes the jobs that ended more than the keep time before `now`, with their files; also stray files.
+    void sweep(std::int64_t now);
+
+    const DataPaths& paths() const { return paths_; }
+
+private:
+    Reply refuse(Refusal reason, const std::string& message, const std::string& logNote = {});
+
+    ServerConfig config_;
+    DataPaths paths_;
+    JobStore store_;
+    Engine engine_;
+    JobQueue queue_;
+};
+
+}  // namespace unplot::server
