@@ -1,0 +1,92 @@
+#include "options.h"
+
+#include "protocol.h"
+
+namespace unplot::engine {
+
+std::string usageText()
+{
+    return "Usage: unplot-engine INPUT.pdf OUTPUT.zip [--dxf|--dwg] [--version CODE] [--pages LIST]\n"
+           "       unplot-engine --info INPUT.pdf\n"
+           "\n"
+           "Converts the pages of a vector PDF drawing into CAD drawings, one per page (page-N.dxf or page-N.dwg,\n"
+           "N the PDF page number), collected in a zip archive.\n"
+           "\n"
+           "  --dxf            write DXF drawings (the default)\n"
+           "  --dwg            write DWG drawings\n"
+           "  --version CODE   drawing version: 14 (R14, the default), 15 (2000), 18 (2004), 21 (2007), 23 (2010)\n"
+           "  --pages LIST     pages to convert, such as 1,3,5-7; -1 (the default) for all pages\n"
+           "  --info           print {\"pages\":N} for a usable PDF, else {\"error\":CODE,\"message\":TEXT}\n"
+           "                   with CODE not-pdf, damaged or encrypted\n"
+           "  --help           show this text\n"
+           "\n"
+           "Drawings are in millimetres at 1:1 with the origin at the lower left of the page as shown.\n"
+           "\n"
+           "Exit status: 0 converted; 10 converted with warnings (one \"warning: page N: ...\" line each on\n"
+           "stderr); 2 usage error; 3 the PDF cannot be read (not a PDF, damaged, password-protected);\n"
+           "4 no page could be converted; 1 any other failure.\n";
+}
+
+EngineOptions parseOptions(const std::vector<std::string>& args)
+{
+    EngineOptions options;
+    std::vector<std::string> positional;
+    bool typeGiven = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        std::string value;
+        bool hasValue = false;
+        if (arg.rfind("--", 0) == 0) {
+            if (const auto eq = arg.find('='); eq != std::string::npos) {
+                value = arg.substr(eq + 1);
+                arg.resize(eq);
+                hasValue = true;
+            }
+        }
+        auto takeValue = [&]() -> std::string {
+            if (hasValue)
+                return value;
+            if (i + 1 >= args.size())
+                throw UsageError("the option " + arg + " needs a value");
+            return args[++i];
+        };
+        if (arg == "--help" || arg == "-h") {
+            options.mode = EngineOptions::Mode::Help;
+            return options;
+        } else if (arg == "--info") {
+            options.mode = EngineOptions::Mode::Info;
+        } else if (arg == "--dxf" || arg == "--dwg") {
+            if (typeGiven && options.dwg != (arg == "--dwg"))
+                throw UsageError("choose either --dxf or --dwg, not both");
+            options.dwg = arg == "--dwg";
+            typeGiven = true;
+        } else if (arg == "--version") {
+            const std::string text = takeValue();
+            const auto version = protocol::parseVersion(text);
+            if (!version)
+                throw UsageError("unknown drawing version \"" + text + "\" (use 14, 15, 18, 21 or 23)");
+            options.version = version->code;
+        } else if (arg == "--pages") {
+            options.pages = takeValue();
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            throw UsageError("unknown option " + arg);
+        } else {
+            positional.push_back(arg);
+        }
+    }
+    if (options.mode == EngineOptions::Mode::Info) {
+        if (positional.size() != 1)
+            throw UsageError("--info takes exactly one PDF file");
+        options.input = positional[0];
+        return options;
+    }
+    if (positional.size() != 2)
+        throw UsageError("give the input PDF and the output zip archive");
+    options.input = positional[0];
+    options.output = positional[1];
+    if (!protocol::parsePageList(options.pages, 0))
+        throw UsageError("the page list \"" + options.pages + "\" is not valid: write pages such as 1,3,5-7");
+    return options;
+}
+
+}  // namespace unplot::engine

@@ -1,0 +1,101 @@
+#include "fontmetrics.h"
+
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_TRUETYPE_TABLES_H
+
+#include <cstring>
+
+namespace unplot::engine {
+namespace {
+
+constexpr double kDefaultCapHeight = 0.7;
+
+bool plausibleCapHeight(double ratio) { return ratio > 0.3 && ratio < 1.2; }
+
+// The top of the font's "H" in ems, or 0. Only plain data lives in this frame: MuPDF may jump out of it.
+double capFromGlyph(fz_context* ctx, fz_font* font)
+{
+    double top = 0;
+    fz_var(top);
+    fz_try(ctx)
+    {
+        const int gid = fz_encode_character(ctx, font, 'H');
+        if (gid > 0)
+            top = fz_bound_glyph(ctx, font, gid, fz_identity).y1;
+    }
+    fz_catch(ctx)
+    {
+        top = 0;
+    }
+    return top;
+}
+
+double capFromOs2(FT_Face face)
+{
+    const auto* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
+    if (!os2 || os2->version < 2 || os2->sCapHeight <= 0 || face->units_per_EM == 0)
+        return 0;
+    return double(os2->sCapHeight) / double(face->units_per_EM);
+}
+
+}  // namespace
+
+double capHeightRatio(fz_context* ctx, fz_font* font)
+{
+    // Type 3 fonts have no outline font behind them: their glyph numbers are not characters.
+    auto* face = static_cast<FT_Face>(fz_font_ft_face(ctx, font));
+    if (!face)
+        return kDefaultCapHeight;
+    if (const double h = capFromGlyph(ctx, font); plausibleCapHeight(h))
+        return h;
+    if (const double h = capFromOs2(face); plausibleCapHeight(h))
+        return h;
+    return kDefaultCapHeight;
+}
+
+double glyphAdvance(fz_context* ctx, fz_font* font, int glyph, int wmode)
+{
+    double advance = 0;
+    fz_var(advance);
+    fz_try(ctx)
+    {
+        advance = fz_advance_glyph(ctx, font, glyph, wmode);
+    }
+    fz_catch(ctx)
+    {
+        advance = 0;
+    }
+    return advance;
+}
+
+std::string fontBaseName(fz_context* ctx, fz_font* font)
+{
+    const char* name = fz_font_name(ctx, font);
+    if (!name || !*name)
+        return "Font";
+    std::string s(name);
+    if (s.size() > 7 && s[6] == '+') {
+        bool tag = true;
+        for (int i = 0; i < 6; ++i)
+            tag = tag && s[std::size_t(i)] >= 'A' && s[std::size_t(i)] <= 'Z';
+        if (tag)
+            s.erase(0, 7);
+    }
+    return s;
+}
+
+std::string textStyleName(const std::string& fontName)
+{
+    std::string s = fontName;
+    for (char& c : s)
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x80 || std::strchr("<>/\\\":;?*|=`,", c))
+            c = '_';
+    if (s.empty())
+        s = "Font";
+    if (s.size() > 200)
+        s.resize(200);
+    return s;
+}
+
+}  // namespace unplot::engine

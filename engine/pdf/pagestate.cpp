@@ -1,0 +1,262 @@
+#include "pagestate.h"
+
+#include "fontmetrics.h"
+
+#include <cmath>
+#include <cstring>
+#include <numbers>
+
+namespace unplot::engine {
+namespace {
+
+constexpr double kMmPerPt = 25.4 / 72.0;
+
+PageState* stateOf(void* arg) { return static_cast<PageState*>(arg); }
+
+// Path walker callbacks: MuPDF calls them from C, so nothing may be thrown out of them.
+template <typename F>
+void guarded(void* arg, F&& f)
+{
+    PageState* s = stateOf(arg);
+    if (s->error)
+        return;
+    try {
+        f(*s);
+    } catch (...) {
+        s->error = std::current_exception();
+    }
+}
+
+Vec2 mapped(const PageState& s, float x, float y)
+{
+    const double* m = s.walk_;
+    return {m[0] * x + m[2] * y + m[4], m[1] * x + m[3] * y + m[5]};
+}
+
+void walkMove(fz_context*, void* arg, float x, float y)
+{
+    guarded(arg, [&](PageState& s) { s.path.moveTo(mapped(s, x, y)); });
+}
+void walkLine(fz_context*, void* arg, float x, float y)
+{
+    guarded(arg, [&](PageState& s) { s.path.lineTo(mapped(s, x, y)); });
+}
+void walkCurve(fz_context*, void* arg, float x1, float y1, float x2, float y2, float x3, float y3)
+{
+    guarded(arg, [&](PageState& s) { s.path.curveTo(mapped(s, x1, y1), mapped(s, x2, y2), mapped(s, x3, y3)); });
+}
+void walkClose(fz_context*, void* arg)
+{
+    guarded(arg, [&](PageState& s) { s.path.closePath(); });
+}
+
+// Quadratic curves and the other shorthands reach us as cubics and rectangles as four lines: MuPDF's walker expands
+// what a walker leaves out.
+constexpr fz_path_walker kWalker = {walkMove, walkLine, walkCurve, walkClose, nullptr, nullptr, nullptr, nullptr};
+
+// Colour conversion with only plain data in the frame: MuPDF may jump out of it.
+bool convertToRgb(fz_context* ctx, fz_colorspace* cs, const float* color, float* rgb)
+{
+    bool ok = true;
+    fz_var(ok);
+    fz_try(ctx)
+    {
+        fz_convert_color(ctx, cs, color, fz_device_rgb(ctx), rgb, nullptr, fz_default_color_params);
+    }
+    fz_catch(ctx)
+    {
+        ok = false;
+    }
+    return ok;
+}
+
+std::uint8_t channel(float v)
+{
+    const float c = v < 0 ? 0 : v > 1 ? 1 : v;
+    return static_cast<std::uint8_t>(std::lround(c * 255.0f));
+}
+
+double normalizedDegrees(double deg)
+{
+    if (std::abs(deg - std::round(deg)) < 1e-7)
+        deg = std::round(deg);
+    if (deg < 0)
+        deg += 360;
+    return deg >= 360 ? deg - 360 : deg;
+}
+
+}  // namespace
+
+PageState::PageState(fz_context* ctx, Drawing& drawing, fz_rect bounds, const std::vector<Layer>& layers)
+    : ctx_(ctx), drawing_(drawing), bounds_(bounds), texts_(drawing.entities)
+{
+    drawing_.widthMm = double(bounds.x1 - bounds.x0) * kMmPerPt;
+    drawing_.heightMm = double(bounds.y1 - bounds.y0) * kMmPerPt;
+    drawing_.layers = layers;
+    for (const auto& layer : layers)
+        layerNames_.insert(layer.name);
+}
+
+Vec2 PageState::toMm(fz_point p) const
+{
+    return {(double(p.x) - bounds_.x0) * kMmPerPt, (double(bounds_.y1) - p.y) * kMmPerPt};
+}
+
+Rgb PageState::rgb(fz_colorspace* cs, const float* color)
+{
+    if (!cs || !color)
+        return {};
+    const int n = fz_colorspace_n(ctx_, cs);
+    if (n <= 0 || n > FZ_MAX_COLORS)
+        return {};
+    if (cs == lastCs_ && std::memcmp(color, lastColor_, sizeof(float) * std::size_t(n)) == 0)
+        return lastRgb_;
+    float out[3] = {0, 0, 0};
+    if (!convertToRgb(ctx_, cs, color, out))
+        return {};
+    lastCs_ = cs;
+    std::memcpy(lastColor_, color, sizeof(float) * std::size_t(n));
+    lastRgb_ = {channel(out[0]), channel(out[1]), channel(out[2])};
+    return lastRgb_;
+}
+
+Style PageState::style(fz_colorspace* cs, const float* color, double lineWidthMm)
+{
+    Style s;
+    if (!layerStack_.empty())
+        s.layer = layerStack_.back();
+    s.color = rgb(cs, color);
+    s.lineWidthMm = lineWidthMm;
+    return s;
+}
+
+void PageState::walk(const fz_path* p, fz_matrix ctm)
+{
+    const double k = kMmPerPt;
+    walk_[0] = k * ctm.a;
+    walk_[1] = -k * ctm.b;
+    walk_[2] = k * ctm.c;
+    walk_[3] = -k * ctm.d;
+    walk_[4] = k * (double(ctm.e) - bounds_.x0);
+    walk_[5] = k * (double(bounds_.y1) - ctm.f);
+    path.clear();
+    // The walker callbacks neither throw nor let MuPDF throw: nothing unwinds through this frame.
+    fz_walk_path(ctx_, p, &kWalker, this);
+    if (error)
+        std::rethrow_exception(error);
+}
+
+void PageState::fillPath(const fz_path* p, bool evenOdd, fz_matrix ctm, fz_colorspace* cs, const float* color,
+                         float alpha)
+{
+    lastFilledText_ = nullptr;
+    if (alpha <= 0) {
+        ++transparent;
+        return;
+    }
+    walk(p, ctm);
+    path.emitFill(style(cs, color, 0), evenOdd, drawing_.entities);
+}
+
+void PageState::strokePath(const fz_path* p, const fz_stroke_state* stroke, fz_matrix ctm, fz_colorspace* cs,
+                           const float* color, float alpha)
+{
+    lastFilledText_ = nullptr;
+    if (alpha <= 0) {
+        ++transparent;
+        return;
+    }
+    walk(p, ctm);
+    const double width = stroke ? double(stroke->linewidth) * fz_matrix_expansion(ctm) * kMmPerPt : 0;
+    path.emitStroke(style(cs, color, width), drawing_.entities);
+}
+
+const PageState::FontInfo& PageState::fontInfo(fz_font* font)
+{
+    auto it = fonts_.find(font);
+    if (it != fonts_.end())
+        return it->second;
+    FontInfo info;
+    info.capRatio = capHeightRatio(ctx_, font);
+    const std::string name = fontBaseName(ctx_, font);
+    info.textStyle = textStyleName(name);
+    if (textStyles_.insert(info.textStyle).second)
+        drawing_.textStyles.push_back({info.textStyle, name});
+    return fonts_.emplace(font, std::move(info)).first->second;
+}
+
+void PageState::text(const fz_text* t, fz_matrix ctm, fz_colorspace* cs, const float* color, float alpha,
+                     bool stroked)
+{
+    if (stroked && t == lastFilledText_)
+        return;  // filled and stroked text: one Text is enough
+    lastFilledText_ = stroked ? nullptr : t;
+    if (alpha <= 0) {
+        ++transparent;
+        return;
+    }
+    const double k = kMmPerPt;
+    const Style textStyle = style(cs, color, 0);
+    for (const fz_text_span* span = t->head; span; span = span->next) {
+        const FontInfo& font = fontInfo(span->font);
+        const fz_matrix m = fz_concat(span->trm, ctm);
+        // The glyph matrix in millimetres, y up: (a, b) along the baseline, (c, d) up the glyph.
+        const double a = k * m.a, b = -k * m.b, c = k * m.c, d = -k * m.d;
+        const double along = std::hypot(a, b);
+        if (along < 1e-9)
+            continue;
+        const double up = std::abs(a * d - b * c) / along;
+        if (up < 1e-9)
+            continue;
+        TextRun run;
+        run.style = textStyle;
+        run.textStyle = font.textStyle;
+        run.rotationDeg = normalizedDegrees(std::atan2(b, a) * 180 / std::numbers::pi);
+        run.height = font.capRatio * up;
+        run.widthFactor = along / up;
+        run.direction = {a / along, b / along};
+        run.emMm = along;
+        texts_.startRun(std::move(run));
+        for (int i = 0; i < span->len; ++i) {
+            const fz_text_item& item = span->items[i];
+            if (item.gid < 0) {
+                texts_.addToLastGlyph(item.ucs);
+                continue;
+            }
+            const Vec2 origin = toMm(fz_transform_point(fz_make_point(item.x, item.y), ctm));
+            const double advance = glyphAdvance(ctx_, span->font, item.gid, int(span->wmode)) * along;
+            texts_.addGlyph(origin, advance, item.ucs);
+        }
+    }
+}
+
+void PageState::beginLayer(const char* name)
+{
+    const std::string parent = layerStack_.empty() ? std::string("0") : layerStack_.back();
+    // Marked content that is not an optional-content group ("Span" and the like) stays on its parent's layer.
+    layerStack_.push_back(name && layerNames_.count(name) ? std::string(name) : parent);
+}
+
+void PageState::endLayer()
+{
+    if (!layerStack_.empty())
+        layerStack_.pop_back();
+}
+
+void PageState::finish()
+{
+    texts_.flush();
+    auto warn = [&](int count, const char* one, const char* many) {
+        if (count > 0)
+            drawing_.warnings.push_back(std::to_string(count) + (count == 1 ? one : many));
+    };
+    warn(images, " raster image skipped (images are not converted)",
+         " raster images skipped (images are not converted)");
+    warn(shadings, " shading (colour gradient) skipped", " shadings (colour gradients) skipped");
+    warn(patterns, " pattern fill skipped", " pattern fills skipped");
+    warn(invisibleTexts, " invisible text object skipped (such as a scan's OCR layer)",
+         " invisible text objects skipped (such as a scan's OCR layer)");
+    warn(transparent, " fully transparent object skipped", " fully transparent objects skipped");
+}
+
+}  // namespace unplot::engine

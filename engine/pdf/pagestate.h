@@ -1,0 +1,78 @@
+#pragma once
+// What the drawing device knows while a page runs: where device space lies in millimetres, the open layers, the
+// path and text being converted, and what had to be skipped.
+
+#include "drawing.h"
+#include "pathbuilder.h"
+#include "textgrouper.h"
+
+#include <mupdf/fitz.h>
+
+#include <exception>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace unplot::engine {
+
+class PageState {
+public:
+    // `bounds`: the page as shown, in device space. `layers`: the document's optional-content groups.
+    PageState(fz_context* ctx, Drawing& drawing, fz_rect bounds, const std::vector<Layer>& layers);
+
+    void fillPath(const fz_path* path, bool evenOdd, fz_matrix ctm, fz_colorspace* cs, const float* color,
+                  float alpha);
+    void strokePath(const fz_path* path, const fz_stroke_state* stroke, fz_matrix ctm, fz_colorspace* cs,
+                    const float* color, float alpha);
+    void text(const fz_text* text, fz_matrix ctm, fz_colorspace* cs, const float* color, float alpha, bool stroked);
+    void beginLayer(const char* name);
+    void endLayer();
+
+    // Writes the warnings for what was skipped.
+    void finish();
+
+    // Content inside a soft mask's definition is not drawn; a tiling pattern's cell is skipped.
+    bool skipping() const { return maskDepth > 0 || tileDepth > 0; }
+
+    int maskDepth = 0;
+    int tileDepth = 0;
+    int images = 0;
+    int shadings = 0;
+    int patterns = 0;
+    int invisibleTexts = 0;
+    int transparent = 0;
+    std::exception_ptr error;  // the first failure inside a callback; raised once the page has run
+
+    // The path walker's target: points of the path being walked, mapped by `walk_` to millimetres.
+    PathBuilder path;
+    double walk_[6] = {1, 0, 0, 1, 0, 0};
+
+private:
+    struct FontInfo {
+        double capRatio = 0.7;
+        std::string textStyle;
+    };
+    Style style(fz_colorspace* cs, const float* color, double lineWidthMm);
+    Rgb rgb(fz_colorspace* cs, const float* color);
+    const FontInfo& fontInfo(fz_font* font);
+    void walk(const fz_path* p, fz_matrix ctm);
+    Vec2 toMm(fz_point p) const;
+
+    fz_context* ctx_;
+    Drawing& drawing_;
+    fz_rect bounds_;
+    std::unordered_set<std::string> layerNames_;
+    std::vector<std::string> layerStack_;  // the layer in effect at each nesting of begin_layer
+    std::unordered_map<const fz_font*, FontInfo> fonts_;
+    std::unordered_set<std::string> textStyles_;
+    TextGrouper texts_;
+    const fz_text* lastFilledText_ = nullptr;
+
+    // The last colour converted, to spare the conversion for runs of one colour.
+    fz_colorspace* lastCs_ = nullptr;
+    float lastColor_[FZ_MAX_COLORS] = {};
+    Rgb lastRgb_;
+};
+
+}  // namespace unplot::engine

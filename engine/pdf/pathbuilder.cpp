@@ -1,0 +1,193 @@
+#include "pathbuilder.h"
+
+#include "shapefit.h"
+
+#include <cmath>
+
+namespace unplot::engine {
+namespace {
+
+bool near(Vec2 a, Vec2 b)
+{
+    return std::abs(a.x - b.x) <= PathBuilder::kDegenerateMm && std::abs(a.y - b.y) <= PathBuilder::kDegenerateMm;
+}
+
+bool isDegenerate(Vec2 from, const PathSegment& s)
+{
+    if (!near(from, s.end))
+        return false;
+    return s.kind == PathSegment::Kind::Line || (near(from, s.c1) && near(from, s.c2));
+}
+
+void emitRun(Vec2 from, const PathSegment* first, const PathSegment* last, const Style& style, bool closed,
+             std::vector<Entity>& out)
+{
+    if (first->kind == PathSegment::Kind::Line) {
+        if (last - first == 1 && !closed) {
+            out.push_back({style, Line{from, first->end}});
+            return;
+        }
+        Polyline poly;
+        poly.points.reserve(std::size_t(last - first) + 1);
+        poly.points.push_back(from);
+        for (auto s = first; s != last; ++s)
+            poly.points.push_back(s->end);
+        if (closed) {
+            poly.points.pop_back();  // the closing segment is implied by the flag
+            if (poly.points.size() == 2) {  // there and back along one line
+                out.push_back({style, Line{poly.points[0], poly.points[1]}});
+                return;
+            }
+        }
+        poly.closed = closed;
+        out.push_back({style, std::move(poly)});
+        return;
+    }
+    BezierSpline spline;
+    spline.points.reserve(3 * std::size_t(last - first) + 1);
+    spline.points.push_back(from);
+    for (auto s = first; s != last; ++s) {
+        spline.points.push_back(s->c1);
+        spline.points.push_back(s->c2);
+        spline.points.push_back(s->end);
+    }
+    spline.closed = closed;
+    out.push_back({style, std::move(spline)});
+}
+
+}  // namespace
+
+void PathBuilder::clear() { used_ = 0; }
+
+PathBuilder::SubPath& PathBuilder::current()
+{
+    if (used_ == 0)
+        moveTo({});
+    return subPaths_[used_ - 1];
+}
+
+Vec2 PathBuilder::currentPoint() const
+{
+    const SubPath& s = subPaths_[used_ - 1];
+    return s.segments.empty() ? s.start : s.segments.back().end;
+}
+
+void PathBuilder::moveTo(Vec2 p)
+{
+    if (used_ == subPaths_.size())
+        subPaths_.emplace_back();
+    SubPath& s = subPaths_[used_++];
+    s.start = p;
+    s.segments.clear();
+    s.closed = false;
+}
+
+void PathBuilder::lineTo(Vec2 p)
+{
+    SubPath& s = current();
+    if (s.closed) {  // drawing on after a closepath starts a new subpath at the same point
+        moveTo(s.start);
+        lineTo(p);
+        return;
+    }
+    if (!isDegenerate(currentPoint(), {PathSegment::Kind::Line, {}, {}, p}))
+        s.segments.push_back({PathSegment::Kind::Line, {}, {}, p});
+}
+
+void PathBuilder::curveTo(Vec2 c1, Vec2 c2, Vec2 end)
+{
+    SubPath& s = current();
+    if (s.closed) {
+        moveTo(s.start);
+        curveTo(c1, c2, end);
+        return;
+    }
+    const PathSegment seg{PathSegment::Kind::Cubic, c1, c2, end};
+    if (!isDegenerate(currentPoint(), seg))
+        s.segments.push_back(seg);
+}
+
+void PathBuilder::closePath()
+{
+    if (used_ > 0)
+        subPaths_[used_ - 1].closed = true;
+}
+
+void PathBuilder::emitSubPath(const SubPath& path, const Style& style, std::vector<Entity>& out) const
+{
+    if (path.segments.empty())
+        return;
+    const Vec2 end = path.segments.back().end;
+    const bool returns = near(end, path.start);
+    bool allLines = true, allCubics = true;
+    for (const auto& s : path.segments) {
+        allLines = allLines && s.kind == PathSegment::Kind::Line;
+        allCubics = allCubics && s.kind == PathSegment::Kind::Cubic;
+    }
+    if (allCubics && returns && path.segments.size() >= 2) {
+        if (auto circle = fitCircle(path.start, path.segments)) {
+            out.push_back({style, *circle});
+            return;
+        }
+    }
+    if (allLines || allCubics) {
+        if (allLines && path.closed && !returns) {
+            // The closing segment is implied: emit as a closed polyline, its closing point included for emitRun.
+            std::vector<PathSegment> segs = path.segments;
+            segs.push_back({PathSegment::Kind::Line, {}, {}, path.start});
+            emitRun(path.start, segs.data(), segs.data() + segs.size(), style, true, out);
+        } else if (allLines) {
+            emitRun(path.start, path.segments.data(), path.segments.data() + path.segments.size(), style,
+                    path.closed, out);
+        } else {
+            const bool closeWithLine = path.closed && !returns;
+            emitRun(path.start, path.segments.data(), path.segments.data() + path.segments.size(), style,
+                    returns, out);
+            if (closeWithLine)
+                out.push_back({style, Line{end, path.start}});
+        }
+        return;
+    }
+    // A mix of lines and curves: one entity per run of the same kind.
+    std::vector<PathSegment> segs = path.segments;
+    if (path.closed && !returns)
+        segs.push_back({PathSegment::Kind::Line, {}, {}, path.start});
+    Vec2 from = path.start;
+    std::size_t i = 0;
+    while (i < segs.size()) {
+        std::size_t j = i + 1;
+        while (j < segs.size() && segs[j].kind == segs[i].kind)
+            ++j;
+        emitRun(from, segs.data() + i, segs.data() + j, style, false, out);
+        from = segs[j - 1].end;
+        i = j;
+    }
+}
+
+void PathBuilder::emitStroke(const Style& style, std::vector<Entity>& out) const
+{
+    for (std::size_t i = 0; i < used_; ++i)
+        emitSubPath(subPaths_[i], style, out);
+}
+
+void PathBuilder::emitFill(const Style& style, bool evenOdd, std::vector<Entity>& out) const
+{
+    Hatch hatch;
+    hatch.evenOdd = evenOdd;
+    for (std::size_t i = 0; i < used_; ++i) {
+        const SubPath& path = subPaths_[i];
+        Loop loop{path.start, path.segments};
+        // The loop closes itself: a last straight segment back to the start is implied.
+        if (!loop.segments.empty() && loop.segments.back().kind == PathSegment::Kind::Line &&
+            near(loop.segments.back().end, loop.start))
+            loop.segments.pop_back();
+        const bool encloses = loop.segments.size() >= 2 ||
+                              (loop.segments.size() == 1 && loop.segments[0].kind == PathSegment::Kind::Cubic);
+        if (encloses)
+            hatch.loops.push_back(std::move(loop));
+    }
+    if (!hatch.loops.empty())
+        out.push_back({style, std::move(hatch)});
+}
+
+}  // namespace unplot::engine
