@@ -1,1 +1,180 @@
-#include <gtest/gtest.h>
+// The job queue behind the protocol: places in the queue, engines that fail in every way, restarts.
+
+#include <fstream>
+#include <protocol.h>
+
+#include "database.h"
+#include "jobstore.h"
+#include "statement.h"
+#include "testsupport.h"
+
+namespace unplot::server::test {
+namespace {
+
+using nlohmann::json;
+namespace fs = std::filesystem;
+namespace status = protocol::status;
+
+// A conversion that runs until it is killed (by the time limit or by the service stopping).
+constexpr const char* kHang = "exec sleep 300";
+
+struct FailureRow {
+    const char* name;
+    const char* convert;
+    std::int64_t status;
+};
+
+class EngineFailureTest : public ServerTest, public ::testing::WithParamInterface<FailureRow> {};
+
+// Each way an engine can end fails that one job with its status; the service answers throughout and the next
+// job converts.
+TEST_P(EngineFailureTest, FailsOnlyThatJob)
+{
+    fs::path failing = engineConverting("failing", GetParam().convert);
+    ServerConfig settings = config(failing);
+    settings.jobTime = std::chrono::seconds(1);
+    settings.jobMemoryBytes = std::size_t{64} << 20;
+    start(settings);
+
+    std::string id = submit();
+    EXPECT_TRUE(waitUntil([&] { return pollJson(id).value("status", 0) != status::kWaiting; }));
+    EXPECT_EQ(client().Get("/healthz")->status, 200);  // answering while the engine runs
+    json reply = waitForEnd(id);
+    EXPECT_EQ(reply, (json{{"num", 0}, {"status", GetParam().status}, {"result", ""}}));
+    EXPECT_EQ(client().Get("/download/" + id + ".zip")->status, 404);
+    EXPECT_FALSE(fs::exists(dir() / "data/results" / (id + ".part.zip")));
+    EXPECT_EQ(conversionsOf(id), 1);
+
+    // The engine is replaced by a working one; the service carries on.
+    fs::copy_file(goodEngine(), failing, fs::copy_options::overwrite_existing);
+    std::string next = submit();
+    EXPECT_EQ(waitForEnd(next)["status"], status::kDone);
+}
+
+const FailureRow kFailures[] = {
+    {"EngineError", "echo 'cannot write' >&2; exit 1", status::kFailed},
+    {"UnreadableInput", "exit 3", status::kFailed},
+    {"UsageError", "exit 2", status::kFailed},
+    {"NothingConverted", "exit 4", status::kNothingConverted},
+    {"SuccessWithoutArchive", "exit 0", status::kFailed},
+    {"Crash", "kill -SEGV $$", status::kCrashed},
+    {"Abort", "kill -ABRT $$", status::kCrashed},
+    {"RunsOutOfTime", kHang, status::kTimedOut},
+    {"IgnoresTermAndForks", "trap '' TERM; sleep 300 & sleep 300", status::kTimedOut},
+    {"BlowsTheMemoryLimit", "s=0123456789abcdef; while :; do s=\"$s$s\"; done", status::kOutOfMemory},
+    {"BadAllocAbort", "echo \"terminate called after throwing an instance of 'std::bad_alloc'\" >&2; kill -ABRT $$",
+     status::kOutOfMemory},
+};
+INSTANTIATE_TEST_SUITE_P(Engine, EngineFailureTest, ::testing::ValuesIn(kFailures),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(ServerTest, WarningsStillGiveTheResult)
+{
+    start(config(engineConverting("warn", "echo 'images skipped' >&2; echo PK > \"$2\"; exit 10")));
+    std::string id = submit();
+    json reply = waitForEnd(id);
+    EXPECT_EQ(reply, (json{{"num", 0}, {"status", status::kDoneWithWarnings}, {"result", "/download/" + id + ".zip"}}));
+    EXPECT_EQ(client().Get(reply["result"].get<std::string>())->body, "PK\n");
+}
+
+TEST_F(ServerTest, PlacesInTheQueueAndAFullQueue)
+{
+    ServerConfig settings = config(engineConverting("hang", kHang));
+    settings.maxQueue = 2;
+    start(settings);
+    std::string first = submit();
+    ASSERT_TRUE(waitUntil([&] { return pollJson(first).value("status", 0) == status::kConverting; }));
+    EXPECT_EQ(pollJson(first), (json{{"num", 0}, {"status", status::kConverting}, {"result", ""}}));
+    std::string second = submit(), third = submit();
+    EXPECT_EQ(pollJson(second), (json{{"num", 1}, {"status", status::kWaiting}, {"result", ""}}));
+    EXPECT_EQ(pollJson(third), (json{{"num", 2}, {"status", status::kWaiting}, {"result", ""}}));
+
+    auto refused = upload(Form{});
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 429);
+    EXPECT_EQ(json::parse(refused->body).value("result", ""), "49");
+    EXPECT_EQ(client().Get("/healthz")->status, 200);
+}
+
+TEST_F(ServerTest, WorkersConvertSideBySide)
+{
+    // Each conversion waits until both have started: only two workers at once can finish them.
+    fs::path started = dir() / "started";
+    fs::create_directory(started);
+    std::string convert = "touch '" + started.string() + "/'$(basename \"$1\"); "
+                          "for i in $(seq 500); do [ $(ls '" + started.string() + "' | wc -l) -ge 2 ] && break; "
+                          "sleep 0.02; done; [ $(ls '" + started.string() + "' | wc -l) -ge 2 ] || exit 1; "
+                          "echo PK > \"$2\"";
+    ServerConfig settings = config(engineConverting("pair", convert));
+    settings.workers = 2;
+    start(settings);
+    std::string a = submit(), b = submit();
+    EXPECT_EQ(waitForEnd(a)["status"], status::kDone);
+    EXPECT_EQ(waitForEnd(b)["status"], status::kDone);
+}
+
+TEST_F(ServerTest, RestartKeepsWaitingAndConvertingJobs)
+{
+    fs::path engine = engineConverting("engine", kHang);
+    start(config(engine));
+    std::string converting = submit();
+    ASSERT_TRUE(waitUntil([&] { return pollJson(converting).value("status", 0) == status::kConverting; }));
+    std::string waiting1 = submit(), waiting2 = submit();
+    stop();  // kills the running conversion; its job waits again, at the front
+
+    fs::copy_file(goodEngine(), engine, fs::copy_options::overwrite_existing);
+    start(config(engine));
+    for (const std::string& id : {converting, waiting1, waiting2})
+        EXPECT_EQ(waitForEnd(id)["status"], status::kDone) << id;
+    EXPECT_EQ(conversionsOf(converting), 2);
+    EXPECT_EQ(conversionsOf(waiting1), 1);
+    EXPECT_EQ(client().Get("/download/" + waiting2 + ".zip")->status, 200);
+}
+
+// A service that died (no clean stop) leaves jobs marked converting. Built here through the store itself.
+TEST_F(ServerTest, JobsInterruptedByACrashAreConvertedOnceMore)
+{
+    const fs::path data = dir() / "data";
+    fs::create_directories(data / "jobs");
+    auto job = [&](const std::string& id) {
+        std::ofstream(data / "jobs" / (id + ".pdf")) << pdfBytes();
+        return Job{id, status::kWaiting, false, 14, "1-3", 0};
+    };
+    const std::string twice(32, 'a'), once(32, 'b'), queued(32, 'c');
+    {
+        JobStore store(data / "jobs.sqlite");
+        std::int64_t now = std::time(nullptr);
+        ASSERT_TRUE(store.add(job(twice), 10, now));
+        ASSERT_EQ(store.claimNext(now)->id, twice);  // first run: the service died
+        store.recover(now);                           // restarted: waits again
+        ASSERT_EQ(store.claimNext(now)->attempts, 2); // second run: died again
+        ASSERT_TRUE(store.add(job(once), 10, now));
+        ASSERT_EQ(store.claimNext(now)->id, once);    // died during its first run
+        ASSERT_TRUE(store.add(job(queued), 10, now));
+    }
+    start(config(goodEngine()));
+    EXPECT_EQ(pollJson(twice), (json{{"num", 0}, {"status", status::kInterrupted}, {"result", ""}}));
+    EXPECT_EQ(waitForEnd(once)["status"], status::kDone);
+    EXPECT_EQ(waitForEnd(queued)["status"], status::kDone);
+    EXPECT_EQ(conversionsOf(twice), 0);
+    EXPECT_EQ(conversionsOf(once), 1);
+
+    // A clean restart changes nothing of the ended jobs.
+    stop();
+    start(config(goodEngine()));
+    EXPECT_EQ(pollJson(twice)["status"], status::kInterrupted);
+    EXPECT_EQ(pollJson(once)["status"], status::kDone);
+    EXPECT_EQ(client().Get("/download/" + once + ".zip")->status, 200);
+}
+
+TEST_F(ServerTest, TheDatabaseIsWriteAhead)
+{
+    start(config(goodEngine()));
+    Database db(dir() / "data/jobs.sqlite");
+    Statement mode(db, "PRAGMA journal_mode");
+    ASSERT_TRUE(mode.step());
+    EXPECT_EQ(mode.text(0), "wal");
+}
+
+}  // namespace
+}  // namespace unplot::server::test
