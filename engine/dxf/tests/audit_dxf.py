@@ -5,9 +5,9 @@
 
 Prints one JSON object: for each file its entity counts by type in model space ("counts"), the strings of its
 TEXT entities ("texts") and every problem found ("problems"). Exits 1 when any file has a problem: a load error,
-an error or fix of the recovering loader or of audit(), or any message on the "ezdxf" logger while loading and
+an error or fix of the recovering loader or of audit(), any message on the "ezdxf" logger while loading and
 auditing, because ezdxf repairs missing structure silently and only says so there ("Creating ROOT dictionary.",
-"creating ACAD_xxx dictionary", ...).
+"creating ACAD_xxx dictionary", ...), or an owner, layer or text style that does not exist.
 """
 import json
 import logging
@@ -30,12 +30,34 @@ class Collector(logging.Handler):
 
 
 def read_acadver(path):
-    with open(path, "rb") as f:
-        head = f.read(4096).decode("ascii", "replace").splitlines()
+    try:
+        with open(path, "rb") as f:
+            head = f.read(4096).decode("ascii", "replace").splitlines()
+    except OSError:
+        return ""
     for i, line in enumerate(head):
         if line.strip() == "$ACADVER" and i + 2 < len(head):
             return head[i + 2].strip()
     return ""
+
+
+def references(doc):
+    """What ezdxf accepts silently but a strict reader does not: owners, layers and text styles that do not exist."""
+    problems = []
+    db = doc.entitydb
+    for handle, entity in db.items():
+        owner = entity.dxf.get("owner")
+        if owner not in (None, "0") and owner not in db:
+            problems.append("%s #%s: owner #%s does not exist" % (entity.dxftype(), handle, owner))
+    msp = doc.modelspace()
+    for entity in msp:
+        if entity.dxf.owner != msp.block_record_handle:
+            problems.append("%s #%s: not owned by model space" % (entity.dxftype(), entity.dxf.handle))
+        if not doc.layers.has_entry(entity.dxf.layer):
+            problems.append("%s #%s: no layer %r" % (entity.dxftype(), entity.dxf.handle, entity.dxf.layer))
+        if entity.dxftype() == "TEXT" and not doc.styles.has_entry(entity.dxf.style):
+            problems.append("TEXT #%s: no text style %r" % (entity.dxf.handle, entity.dxf.style))
+    return problems
 
 
 def audit(path):
@@ -58,6 +80,7 @@ def audit(path):
             problems.append("audit error: " + e.message)
         for e in result.fixes:
             problems.append("audit fix: " + e.message)
+        problems += references(doc)
         for entity in doc.modelspace():
             counts[entity.dxftype()] = counts.get(entity.dxftype(), 0) + 1
             if entity.dxftype() == "TEXT":

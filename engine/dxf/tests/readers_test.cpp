@@ -1,0 +1,156 @@
+// Every file the writer produces, in every version, opened by two independent readers: ezdxf must load and audit
+// it without a single error, fix or repair message; dxflib must count the same entities.
+#include "dxftestsupport.h"
+#include "dxfwriter.h"
+
+#include <dxflib/dl_creationadapter.h>
+#include <dxflib/dl_dxf.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+namespace unplot::engine::dxf::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class CountingAdapter : public DL_CreationAdapter {
+public:
+    std::map<std::string, int> counts;
+    void addLine(const DL_LineData&) override { ++counts["LINE"]; }
+    void addPolyline(const DL_PolylineData&) override { ++counts["LWPOLYLINE"]; }
+    void addSpline(const DL_SplineData&) override { ++counts["SPLINE"]; }
+    void addCircle(const DL_CircleData&) override { ++counts["CIRCLE"]; }
+    void addArc(const DL_ArcData&) override { ++counts["ARC"]; }
+    void addEllipse(const DL_EllipseData&) override { ++counts["ELLIPSE"]; }
+    void addText(const DL_TextData&) override { ++counts["TEXT"]; }
+    void addHatch(const DL_HatchData&) override { ++counts["HATCH"]; }
+};
+
+std::map<std::string, int> dxflibCounts(const fs::path& file)
+{
+    CountingAdapter adapter;
+    DL_Dxf reader;
+    EXPECT_TRUE(reader.in(file.string(), &adapter)) << file;
+    return adapter.counts;
+}
+
+std::map<std::string, int> scaled(std::map<std::string, int> counts, int factor)
+{
+    for (auto& [type, n] : counts)
+        n *= factor;
+    return counts;
+}
+
+struct Sample {
+    std::string name;
+    Drawing drawing;
+    std::map<std::string, int> counts;
+};
+
+// Layers and styles with names a CAD program refuses as they are.
+Drawing awkwardNamesDrawing()
+{
+    Drawing d;
+    d.widthMm = 100;
+    d.heightMm = 100;
+    const char* names[] = {"0", "a/b", "A/B", "", "  ", "x=y;z", "Ébène", "é", "É", "北京", "layer\tname"};
+    int i = 0;
+    for (const char* name : names) {
+        d.layers.push_back({name, i % 2 == 0});
+        d.textStyles.push_back({name, name});
+        d.entities.push_back({{name, {1, 2, 3}, 0.25}, Line{{0, double(i)}, {10, double(i)}}});
+        d.entities.push_back({{name, {}, 0}, Text{std::string("T ") + name, {20, double(i)}, 2, 0, 1, name}});
+        ++i;
+    }
+    return d;
+}
+
+class DxfReaders : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        std::random_device random;
+        dir_ = fs::temp_directory_path() / ("unplot-dxf-readers-" + std::to_string(random()));
+        fs::create_directories(dir_);
+        samples_ = {
+            {"primitives", primitivesDrawing(), primitivesCounts()},
+            {"large", largeDrawing(320), scaled(primitivesCounts(), 320)},
+            {"empty", Drawing{1, 210, 297, {}, {}, {}, {}}, {}},
+            {"names", awkwardNamesDrawing(), {{"LINE", 11}, {"TEXT", 11}}},
+        };
+        for (const Sample& sample : samples_)
+            for (int version : kVersions) {
+                std::ofstream out(file(sample, version), std::ios::binary);
+                writeDxf(sample.drawing, version, out);
+            }
+    }
+    // Runs the audit script once over every file.
+    static void runAudit()
+    {
+        std::string command = std::string("'") + UNPLOT_PYTHON + "' '" + AUDIT_SCRIPT + "'";
+        for (const Sample& sample : samples_)
+            for (int version : kVersions)
+                command += " '" + file(sample, version).string() + "'";
+        FILE* pipe = popen(command.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        std::string output;
+        char buffer[65536];
+        for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            output.append(buffer, n);
+        auditExit_ = pclose(pipe);
+        report_ = nlohmann::json::parse(output, nullptr, false);
+    }
+    static void TearDownTestSuite()
+    {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+    static fs::path file(const Sample& sample, int version)
+    {
+        return dir_ / (sample.name + "-" + std::to_string(version) + ".dxf");
+    }
+
+    static inline fs::path dir_;
+    static inline std::vector<Sample> samples_;
+    static inline nlohmann::json report_;
+    static inline int auditExit_ = -1;
+};
+
+TEST_F(DxfReaders, EzdxfLoadsAndAuditsEveryFileWithoutProblemsAndReadsTextBack)
+{
+    runAudit();
+    ASSERT_FALSE(report_.is_discarded()) << "the audit script printed no JSON";
+    EXPECT_EQ(auditExit_, 0);
+    for (const Sample& sample : samples_)
+        for (int version : kVersions) {
+            const std::string path = file(sample, version).string();
+            SCOPED_TRACE(path);
+            ASSERT_TRUE(report_.contains(path));
+            const auto& r = report_[path];
+            EXPECT_EQ(r["problems"].size(), 0u) << r["problems"].dump(1);
+            using Counts = std::map<std::string, int>;
+            EXPECT_EQ(r["counts"].get<Counts>(), sample.counts);
+        }
+    // Non-ASCII text comes back as written, from code page escapes and from UTF-8 alike.
+    for (int version : kVersions) {
+        const auto& texts = report_[file(samples_[0], version).string()]["texts"];
+        ASSERT_EQ(texts.size(), 2u) << version;
+        EXPECT_EQ(texts[0].get<std::string>(), "Ø 25 ±0.1 µm 北") << version;
+        EXPECT_EQ(texts[1].get<std::string>(), "Plain ASCII") << version;
+    }
+}
+
+TEST_F(DxfReaders, DxflibCountsTheSameEntities)
+{
+    for (const Sample& sample : samples_)
+        for (int version : kVersions)
+            EXPECT_EQ(dxflibCounts(file(sample, version)), sample.counts) << sample.name << " " << version;
+}
+
+}  // namespace
+}  // namespace unplot::engine::dxf::test
