@@ -89,8 +89,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args)
     };
     const std::map<std::string, Setter> withValue = {
         {"--listen", [&](const std::string& v) { return parseListen(v, config); }},
-        {"--data", [&](const std::string& v) { config.dataDir = fs::absolute(v); return !v.empty(); }},
-        {"--engine", [&](const std::string& v) { config.engine = fs::absolute(v); return !v.empty(); }},
+        {"--data", [&](const std::string& v) { return !v.empty() && (config.dataDir = fs::absolute(v), true); }},
+        {"--engine", [&](const std::string& v) { return !v.empty() && (config.engine = fs::absolute(v), true); }},
         {"--workers", number(1, 256, [&](long long n) { config.workers = static_cast<unsigned>(n); })},
         {"--max-upload-mb", number(1, 1 << 20, [&](long long n) { config.maxUploadBytes = static_cast<std::size_t>(n) << 20; })},
         {"--job-seconds", number(1, 7 * 24 * 3600, [&](long long n) { config.jobTime = std::chrono::seconds(n); })},
