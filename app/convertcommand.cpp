@@ -59,9 +59,10 @@ bool runJob(ViewController& controller, HeadlessView& view, const ConvertJob& jo
 
     controller.convertAction();
     if (!controller.conversion()) {
-        // The job did not start: the controller could not open the input file.
+        // The job did not start: the controller could not open the input file (and said so, or not).
         view.finishStatusLine();
-        printLine(stderr, QStringLiteral("unplot convert: %1: cannot be read").arg(job.input));
+        if (view.alertCount() == 0)
+            printLine(stderr, QStringLiteral("unplot convert: %1: cannot be read").arg(job.input));
         return false;
     }
     if (timeLimitSeconds > 0)
