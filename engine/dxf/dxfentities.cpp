@@ -1,5 +1,6 @@
 // ENTITIES section: one DXF entity per drawing entity, none for degenerate geometry.
 #include "dxfcontext.h"
+#include "dxfhatch.h"
 
 #include <cmath>
 #include <numbers>
@@ -222,41 +223,7 @@ private:
     std::uint64_t handle_ = 0;
 };
 
-// A boundary loop reduced to what can be written: no zero-length edges, at least a triangle's worth of extent.
-struct CleanLoop {
-    Vec2 start;
-    std::vector<PathSegment> segments;
-    bool straight = true;
-};
-
-bool cleanLoop(const Loop& loop, CleanLoop& result)
-{
-    if (!finite(loop.start))
-        return false;
-    result.start = loop.start;
-    Vec2 current = loop.start;
-    for (const PathSegment& s : loop.segments) {
-        if (!finite(s.end) || (s.kind == PathSegment::Kind::Cubic && (!finite(s.c1) || !finite(s.c2))))
-            return false;
-        const bool degenerate =
-            same(current, s.end) && (s.kind == PathSegment::Kind::Line || (same(current, s.c1) && same(current, s.c2)));
-        if (degenerate)
-            continue;
-        result.segments.push_back(s);
-        if (s.kind == PathSegment::Kind::Cubic)
-            result.straight = false;
-        current = s.end;
-    }
-    // A straight loop closing on its start: the closing edge is implicit.
-    if (result.straight)
-        while (!result.segments.empty() && same(result.segments.back().end, result.start))
-            result.segments.pop_back();
-    if (result.straight)
-        return result.segments.size() >= 2;
-    return !result.segments.empty();
-}
-
-void writePolylineLoop(TagSink& out, const CleanLoop& loop)
+void writePolylineLoop(TagSink& out, const BoundaryLoop& loop)
 {
     out.tag(92, 2);  // polyline boundary
     out.tag(72, 0);  // no bulges
@@ -268,7 +235,7 @@ void writePolylineLoop(TagSink& out, const CleanLoop& loop)
     out.tag(97, 0);
 }
 
-void writeEdgeLoop(TagSink& out, const CleanLoop& loop, bool r2010)
+void writeEdgeLoop(TagSink& out, const BoundaryLoop& loop, bool r2010)
 {
     const bool needsClosing = !same(loop.segments.back().end, loop.start);
     out.tag(92, 0);  // edges
@@ -302,17 +269,10 @@ void writeEdgeLoop(TagSink& out, const CleanLoop& loop, bool r2010)
     out.tag(97, 0);
 }
 
-// Solid fill. Loops are written as the PDF gave them with the normal (odd parity) hatch style: exact for even-odd
-// fills; for non-zero winding fills it is exact whenever holes run against their outline (what PDF producers write)
-// and leaves a nested same-direction loop unfilled otherwise.
+// Solid fill in the normal (odd parity) style, with the loops boundaryLoops() keeps for the fill rule.
 void EntityWriter::operator()(const Hatch& g)
 {
-    std::vector<CleanLoop> loops;
-    for (const Loop& loop : g.loops) {
-        CleanLoop clean;
-        if (cleanLoop(loop, clean))
-            loops.push_back(std::move(clean));
-    }
+    const std::vector<BoundaryLoop> loops = boundaryLoops(g);
     if (loops.empty())
         return;
     begin("HATCH", false, "AcDbHatch");
@@ -323,7 +283,7 @@ void EntityWriter::operator()(const Hatch& g)
     out_.tag(71, 0);  // not associative
     out_.tag(91, int(loops.size()));
     const bool r2010 = c_.version.release >= Release::R2010;
-    for (const CleanLoop& loop : loops) {
+    for (const BoundaryLoop& loop : loops) {
         if (loop.straight)
             writePolylineLoop(out_, loop);
         else
