@@ -1,12 +1,316 @@
 #include "qthttpclient.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHttpMultiPart>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonParseError>
 #include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSaveFile>
+#include <QTimer>
+#include <QUrl>
 
-// Placeholder bodies: the transfers land in the next commit.
+#include <algorithm>
+#include <memory>
+
 namespace unplot {
+namespace {
+
+// How long a transfer may stay silent (nothing sent, nothing received) before it is given up.
+constexpr int kTransferTimeoutMs = 120'000;
+// The most a download keeps in memory between the socket and the file.
+constexpr qint64 kDownloadBufferBytes = 1 << 20;
+
+// The address in strict mode; an invalid URL, or one without a host, is returned empty. A tolerant QUrl would
+// go out as a request with an empty target.
+QUrl strictUrl(const QString& text)
+{
+    QUrl url(text, QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty())
+        return {};
+    return url;
+}
+
+QString invalidUrlText(const QString& text) { return QStringLiteral("Invalid URL: \"%1\"").arg(text); }
+
+QNetworkRequest makeRequest(const QUrl& url, QNetworkRequest::RedirectPolicy redirects)
+{
+    QNetworkRequest request(url);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, redirects);
+    request.setTransferTimeout(kTransferTimeoutMs);
+    return request;
+}
+
+// QNetworkReply reports 4xx and 5xx replies as errors too; these are the codes it maps HTTP statuses to.
+bool isHttpStatusError(QNetworkReply::NetworkError error)
+{
+    switch (error) {
+    case QNetworkReply::ProtocolInvalidOperationError:  // 400, 418
+    case QNetworkReply::AuthenticationRequiredError:    // 401
+    case QNetworkReply::ProxyAuthenticationRequiredError:
+        return true;
+    default:
+        return (error >= QNetworkReply::ContentAccessDenied && error <= QNetworkReply::UnknownContentError) ||
+               (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError);
+    }
+}
+
+struct ReplyOutcome {
+    bool transportError = false;
+    QString errorText;
+    int httpStatus = 0;
+};
+
+// Whether a finished reply is a complete HTTP exchange, whatever its status.
+ReplyOutcome outcomeOf(const QNetworkReply& reply)
+{
+    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const QNetworkReply::NetworkError error = reply.error();
+    if (status.isValid() && (error == QNetworkReply::NoError || isHttpStatusError(error)))
+        return {false, {}, status.toInt()};
+    return {true, reply.errorString(), 0};
+}
+
+// The body as JSON, top-level fragments ("3", "\"text\"", "null") allowed. QJsonDocument reads only arrays and
+// objects, so the body is read as the one element of an array: "[" + body + "]" holds exactly one element
+// exactly when the body is one JSON value with optional white space around it.
+std::optional<QJsonValue> parseJsonFragment(const QByteArray& body)
+{
+    QByteArray wrapped;
+    wrapped.reserve(body.size() + 2);
+    wrapped.append('[').append(body).append(']');
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(wrapped, &error);
+    if (error.error != QJsonParseError::NoError || !document.isArray() || document.array().size() != 1)
+        return std::nullopt;
+    return document.array().at(0);
+}
+
+// A name or file name inside the quotes of Content-Disposition, escaped the way browsers do.
+QByteArray dispositionValue(const QString& text)
+{
+    QByteArray value = text.toUtf8();
+    value.replace('"', "%22").replace('\r', "%0D").replace('\n', "%0A");
+    return '"' + value + '"';
+}
+
+// Builds the form; on failure returns nullptr and the reason in `error`.
+QHttpMultiPart* buildForm(const std::vector<FormPart>& parts, QString& error)
+{
+    auto form = std::make_unique<QHttpMultiPart>(QHttpMultiPart::FormDataType);
+    for (const FormPart& part : parts) {
+        QHttpPart httpPart;
+        QByteArray disposition = "form-data; name=" + dispositionValue(part.name);
+        const bool isFile = !part.fileName.isEmpty();
+        if (isFile)
+            disposition += "; filename=" + dispositionValue(part.fileName);
+        httpPart.setRawHeader("Content-Disposition", disposition);
+        if (isFile && !part.contentType.isEmpty())
+            httpPart.setRawHeader("Content-Type", part.contentType.toUtf8());
+        if (isFile && !part.filePath.isEmpty()) {
+            auto* file = new QFile(part.filePath, form.get());
+            if (!file->open(QIODevice::ReadOnly)) {
+                error = QStringLiteral("Cannot read \"%1\": %2").arg(part.filePath, file->errorString());
+                return nullptr;
+            }
+            httpPart.setBodyDevice(file);
+        } else {
+            httpPart.setBody(part.data);
+        }
+        form->append(httpPart);
+    }
+    return form.release();
+}
+
+// The state of one download, owned by its reply's connections.
+struct Download {
+    QNetworkReply* reply = nullptr;
+    QSaveFile* file = nullptr;  // a child of the reply
+    HttpClient::ProgressHandler onProgress;
+    HttpClient::DownloadHandler onDone;
+    qint64 written = 0;
+    double reported = -1.0;
+    bool done = false;
+
+    void progress(double fraction)
+    {
+        if (fraction == reported)
+            return;
+        reported = fraction;
+        if (onProgress)
+            onProgress(fraction);
+    }
+
+    // Moves what has arrived into the file; false when the file cannot take it.
+    bool drain()
+    {
+        while (reply->bytesAvailable() > 0) {
+            const QByteArray chunk = reply->read(kDownloadBufferBytes);
+            if (file->write(chunk) != chunk.size())
+                return false;
+            written += chunk.size();
+        }
+        return true;
+    }
+
+    QString writeErrorText() const
+    {
+        return QStringLiteral("Cannot write \"%1\": %2").arg(file->fileName(), file->errorString());
+    }
+
+    void finish(DownloadResult result)
+    {
+        if (done)
+            return;
+        done = true;
+        QObject::disconnect(reply, nullptr, nullptr, nullptr);
+        if (!result.transportError)
+            progress(1.0);
+        reply->deleteLater();  // also discards the file's temporary copy when it was not committed
+        if (onDone)
+            onDone(result);
+    }
+
+    void failWriting()
+    {
+        const QString text = writeErrorText();
+        file->cancelWriting();
+        QObject::disconnect(reply, nullptr, nullptr, nullptr);
+        reply->abort();
+        finish({true, text, 0, 0});
+    }
+
+    void finished()
+    {
+        if (done)
+            return;
+        if (!drain()) {
+            failWriting();
+            return;
+        }
+        const ReplyOutcome outcome = outcomeOf(*reply);
+        if (outcome.transportError) {
+            file->cancelWriting();
+            finish({true, outcome.errorText, 0, 0});
+            return;
+        }
+        if (!file->commit()) {
+            finish({true, writeErrorText(), 0, 0});
+            return;
+        }
+        finish({false, {}, outcome.httpStatus, written});
+    }
+};
+
+}  // namespace
+
 QtHttpClient::QtHttpClient() : manager_(new QNetworkAccessManager) {}
+
 QtHttpClient::~QtHttpClient() { delete manager_; }
-void QtHttpClient::upload(const QString&, std::vector<FormPart>, EncodingFailed, JsonHandler) {}
-void QtHttpClient::getJson(const QString&, JsonHandler) {}
-void QtHttpClient::download(const QString&, const QString&, ProgressHandler, DownloadHandler) {}
+
+void QtHttpClient::later(std::function<void()> call) { QTimer::singleShot(0, manager_, std::move(call)); }
+
+void QtHttpClient::readJsonReply(QNetworkReply* reply, JsonHandler onReply)
+{
+    QObject::connect(reply, &QNetworkReply::finished, manager_, [reply, onReply = std::move(onReply)] {
+        QObject::disconnect(reply, nullptr, nullptr, nullptr);
+        reply->deleteLater();
+        const ReplyOutcome outcome = outcomeOf(*reply);
+        JsonReply result;
+        result.transportError = outcome.transportError;
+        result.errorText = outcome.errorText;
+        result.httpStatus = outcome.httpStatus;
+        if (!outcome.transportError)
+            result.value = parseJsonFragment(reply->readAll());
+        if (onReply)
+            onReply(result);
+    });
+}
+
+void QtHttpClient::upload(const QString& url, std::vector<FormPart> parts, EncodingFailed onEncodingFailed,
+                          JsonHandler onReply)
+{
+    QString error;
+    QHttpMultiPart* form = buildForm(parts, error);
+    if (!form) {
+        later([onEncodingFailed = std::move(onEncodingFailed), error] {
+            if (onEncodingFailed)
+                onEncodingFailed(error);
+        });
+        return;
+    }
+    const QUrl address = strictUrl(url);
+    if (address.isEmpty()) {
+        delete form;
+        later([onReply = std::move(onReply), text = invalidUrlText(url)] {
+            if (onReply)
+                onReply({true, text, 0, std::nullopt});
+        });
+        return;
+    }
+    QNetworkReply* reply = manager_->post(makeRequest(address, QNetworkRequest::NoLessSafeRedirectPolicy), form);
+    form->setParent(reply);
+    readJsonReply(reply, std::move(onReply));
+}
+
+void QtHttpClient::getJson(const QString& url, JsonHandler onReply)
+{
+    const QUrl address = strictUrl(url);
+    if (address.isEmpty()) {
+        later([onReply = std::move(onReply), text = invalidUrlText(url)] {
+            if (onReply)
+                onReply({true, text, 0, std::nullopt});
+        });
+        return;
+    }
+    readJsonReply(manager_->get(makeRequest(address, QNetworkRequest::NoLessSafeRedirectPolicy)), std::move(onReply));
+}
+
+void QtHttpClient::download(const QString& url, const QString& destinationFile, ProgressHandler onProgress,
+                            DownloadHandler onDone)
+{
+    auto fail = [this, &onDone](const QString& text) {
+        later([onDone = std::move(onDone), text] {
+            if (onDone)
+                onDone({true, text, 0, 0});
+        });
+    };
+    const QUrl address = strictUrl(url);
+    if (address.isEmpty())
+        return fail(invalidUrlText(url));
+    const QString folder = QFileInfo(destinationFile).absolutePath();
+    if (!QDir().mkpath(folder))
+        return fail(QStringLiteral("Cannot create the folder \"%1\"").arg(folder));
+    auto file = std::make_unique<QSaveFile>(destinationFile);
+    if (!file->open(QIODevice::WriteOnly))
+        return fail(QStringLiteral("Cannot write \"%1\": %2").arg(destinationFile, file->errorString()));
+
+    // Only the same scheme, host and port: a redirect must not carry the download to another server.
+    QNetworkReply* reply = manager_->get(makeRequest(address, QNetworkRequest::SameOriginRedirectPolicy));
+    if (!qEnvironmentVariableIsSet("NOBUF")) reply->setReadBufferSize(kDownloadBufferBytes);
+    file->setParent(reply);
+    auto state = std::make_shared<Download>();
+    state->reply = reply;
+    state->file = file.release();
+    state->onProgress = std::move(onProgress);
+    state->onDone = std::move(onDone);
+
+    QObject::connect(reply, &QNetworkReply::readyRead, manager_, [state] {
+        if (!state->done && !state->drain())
+            state->failWriting();
+    });
+    QObject::connect(reply, &QNetworkReply::downloadProgress, manager_, [state](qint64 received, qint64 total) {
+        // 1.0 is kept for the end, when the file is in place.
+        if (!state->done && total > 0 && received < total)
+            state->progress(std::min(1.0, static_cast<double>(received) / static_cast<double>(total)));
+        else if (!state->done && total <= 0)
+            state->progress(0.0);
+    });
+    QObject::connect(reply, &QNetworkReply::finished, manager_, [state] { state->finished(); });
+}
+
 }  // namespace unplot
