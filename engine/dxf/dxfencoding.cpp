@@ -99,12 +99,32 @@ void appendEscape(std::string& out, char32_t cp)
 
 char asciiUpper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
 
-std::string upper(std::string_view s)
+// Lower case of the scripts table names are most often written in (Latin, Greek, Cyrillic), for comparing names
+// the way CAD programs do: without regard to case.
+char32_t foldCase(char32_t c)
 {
-    std::string result(s);
-    for (char& c : result)
-        c = asciiUpper(c);
-    return result;
+    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3A9 && c != 0x3A2) ||
+        (c >= 0x410 && c <= 0x42F))
+        return c + 0x20;
+    if (c >= 0x400 && c <= 0x40F)
+        return c + 0x50;
+    if (c == 0x178)
+        return 0xFF;
+    const bool evenUpper = (c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177);
+    const bool oddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+    if ((evenUpper && c % 2 == 0) || (oddUpper && c % 2 == 1))
+        return c + 1;
+    return c;
+}
+
+// The key two names share when they differ only in case.
+std::string foldKey(std::string_view utf8)
+{
+    std::string key;
+    std::size_t pos = 0;
+    while (pos < utf8.size())
+        appendUtf8(key, foldCase(nextCodePoint(utf8, pos)));
+    return key;
 }
 
 // Cuts a UTF-8 string to at most `maxBytes` bytes without splitting a character.
@@ -140,7 +160,7 @@ std::string encodeDxfString(std::string_view utf8, const DxfVersion& version)
     return out;
 }
 
-void TableNames::reserve(std::string_view name) { taken_.insert(upper(name)); }
+void TableNames::reserve(std::string_view name) { taken_.insert(foldKey(name)); }
 
 std::string TableNames::sanitize(std::string_view wanted) const
 {
@@ -180,13 +200,13 @@ std::string TableNames::make(std::string_view wanted, std::string_view fallback)
         base = sanitize(fallback);
     std::string name = base;
     const std::size_t limit = version_.extendedNames() ? 255 : 31;
-    for (int n = 2; taken_.count(upper(name)) != 0; ++n) {
+    for (int n = 2; taken_.count(foldKey(name)) != 0; ++n) {
         const std::string suffix = "_" + std::to_string(n);
         std::string stem = base;
         truncateUtf8(stem, limit - suffix.size());
         name = stem + suffix;
     }
-    taken_.insert(upper(name));
+    taken_.insert(foldKey(name));
     return name;
 }
 

@@ -14,13 +14,13 @@ namespace unplot::engine::dxf {
 // becomes U+FFFD.
 std::string encodeDxfString(std::string_view utf8, const DxfVersion& version);
 
-// Makes table names (layers, text styles) valid and unique, case-insensitively, among the names handed out so far.
+// Makes table names (layers, text styles) valid and unique, case-insensitively (Latin, Greek, Cyrillic), among the names handed out so far.
 // From 2000 on: the characters < > / \ " : ; ? * | , = ` and control characters become '_', surrounding blanks go,
 // at most 255 characters. R14: upper case A-Z, 0-9, $, - and _ only, at most 31 characters. Empty names become
 // `fallback`; a taken name gets a suffix _2, _3, ...  Results are UTF-8 (pass them through encodeDxfString).
 class TableNames {
 public:
-    TableNames(const DxfVersion& version) : version_(version) {}
+    explicit TableNames(const DxfVersion& version) : version_(version) {}
     // Marks a name as taken as it is ("0", "Standard").
     void reserve(std::string_view name);
     std::string make(std::string_view wanted, std::string_view fallback);
@@ -28,7 +28,7 @@ public:
 private:
     std::string sanitize(std::string_view wanted) const;
     DxfVersion version_;
-    std::unordered_set<std::string> taken_;  // upper-cased
+    std::unordered_set<std::string> taken_;  // case-folded
 };
 
 }  // namespace unplot::engine::dxf

@@ -100,6 +100,11 @@ TEST(DxfTableNames, SanitisedAndUnique)
     EXPECT_EQ(names.make("   ", "Layer"), "Layer");
     EXPECT_EQ(names.make("", "Layer"), "Layer_2");
     EXPECT_EQ(names.make("Ébauche 北", "Layer"), "Ébauche 北");
+    EXPECT_EQ(names.make("éBAUCHE 北", "Layer"), "éBAUCHE 北_2");
+    EXPECT_EQ(names.make("ŁÓDŹ", "Layer"), "ŁÓDŹ");
+    EXPECT_EQ(names.make("łódź", "Layer"), "łódź_2");
+    EXPECT_EQ(names.make("Слой", "Layer"), "Слой");
+    EXPECT_EQ(names.make("СЛОЙ", "Layer"), "СЛОЙ_2");
     EXPECT_EQ(names.make(std::string(300, 'x'), "Layer").size(), 255u);
     EXPECT_EQ(names.make(std::string(300, 'x'), "Layer"), std::string(253, 'x') + "_2");
 }
