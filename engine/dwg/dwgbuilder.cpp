@@ -1,0 +1,149 @@
+#include "dwgbuilder.h"
+
+#include "dwgcrc.h"
+#include "dwgtext.h"
+#include "objectmap.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace unplot::engine::dwg {
+namespace {
+
+constexpr std::uint8_t kImageBegin[16] = {0x1F, 0x25, 0x6D, 0x07, 0xD4, 0x36, 0x28, 0x28,
+                                          0x9D, 0x57, 0xCA, 0x3F, 0x9D, 0x44, 0x10, 0x2B};
+constexpr std::uint8_t kImageEnd[16] = {0xE0, 0xDA, 0x92, 0xF8, 0x2B, 0xC9, 0xD7, 0xD7,
+                                        0x62, 0xA8, 0x35, 0xC0, 0x62, 0xBB, 0xEF, 0xD4};
+constexpr int kLocatorCount = 5;
+constexpr std::size_t kFileHeaderSize = 0x15 + 4 + kLocatorCount * 9 + 2 + 16;
+
+void put(std::vector<std::uint8_t>& out, const std::uint8_t* p, std::size_t n) { out.insert(out.end(), p, p + n); }
+void putRL(std::vector<std::uint8_t>& out, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        out.push_back(std::uint8_t(v >> (8 * i)));
+}
+void putRS(std::vector<std::uint8_t>& out, std::uint16_t v)
+{
+    out.push_back(std::uint8_t(v & 0xff));
+    out.push_back(std::uint8_t(v >> 8));
+}
+
+// A section framed by sentinels: RL size, data, RS checksum of size and data.
+void putSection(std::vector<std::uint8_t>& out, const Sentinel& begin, const BitWriter& body, const Sentinel& end)
+{
+    put(out, begin.data(), begin.size());
+    const std::size_t start = out.size();
+    putRL(out, std::uint32_t(body.bytes().size()));
+    put(out, body.bytes().data(), body.bytes().size());
+    putRS(out, crc16(kCrcSeed, out.data() + start, out.size() - start));
+    put(out, end.data(), end.size());
+}
+
+}  // namespace
+
+DwgBuilder::DwgBuilder(const Drawing& drawing, int version) : drawing_(drawing), version_(version)
+{
+    extents_ = drawing.extents();
+
+    std::vector<std::string> wanted;
+    for (const Layer& l : drawing.layers)
+        wanted.push_back(l.name);
+    layerNames_ = uniqueTableNames(wanted, {"0"});
+    for (std::size_t i = 0; i < layerNames_.size(); ++i) {
+        layerHandles_.push_back(nextHandle_++);
+        layerByName_.emplace(drawing.layers[i].name, layerHandles_.back());
+    }
+    layerByName_["0"] = handle::Layer0;
+
+    wanted.clear();
+    for (const TextStyle& s : drawing.textStyles)
+        wanted.push_back(s.name);
+    styleNames_ = uniqueTableNames(wanted, {"Standard"});
+    for (std::size_t i = 0; i < styleNames_.size(); ++i) {
+        styleHandles_.push_back(nextHandle_++);
+        styleByName_.emplace(drawing.textStyles[i].name, styleHandles_.back());
+    }
+    styleByName_["Standard"] = handle::StyleStandard;
+
+    if (!drawing.entities.empty()) {
+        firstEntity_ = nextHandle_;
+        lastEntity_ = nextHandle_ + drawing.entities.size() - 1;
+    }
+}
+
+void DwgBuilder::add(std::uint64_t h, std::vector<std::uint8_t> bytes) { objects_[h] = std::move(bytes); }
+
+std::vector<std::uint8_t> DwgBuilder::build()
+{
+    writeControls();
+    writeTableEntries();
+    writeDimStyle();
+    writeVport();
+    writeBlocks();
+    writeDictionaries();
+    if (r2000())
+        writeLayouts();
+    writeEntities();
+    nextHandle_ = std::max(nextHandle_, objects_.rbegin()->first + 1);
+
+    std::vector<std::uint8_t> out(kFileHeaderSize, 0);
+
+    // An empty preview image.
+    const auto imageAt = std::uint32_t(out.size());
+    put(out, kImageBegin, 16);
+    putRL(out, 1);
+    out.push_back(0);
+    put(out, kImageEnd, 16);
+
+    const auto headerAt = std::uint32_t(out.size());
+    putSection(out, kHeaderVarsBegin, headerVariables(), kHeaderVarsEnd);
+    const auto classesAt = std::uint32_t(out.size());
+    putSection(out, kClassesBegin, classes(), kClassesEnd);
+    const auto classesEnd = std::uint32_t(out.size());
+    putRL(out, 0x0dca);  // what real files carry between the classes and the objects
+
+    std::vector<MapEntry> map;
+    map.reserve(objects_.size());
+    for (const auto& [h, bytes] : objects_) {
+        map.push_back({h, std::int64_t(out.size())});
+        put(out, bytes.data(), bytes.size());
+    }
+    const auto mapAt = std::uint32_t(out.size());
+    const std::vector<std::uint8_t> mapBytes = writeObjectMap(map);
+    put(out, mapBytes.data(), mapBytes.size());
+    const auto mapEnd = std::uint32_t(out.size());
+
+    // MEASUREMENT: metric.
+    const auto measurementAt = std::uint32_t(out.size());
+    putRL(out, 0x00010000);
+
+    // The file header.
+    std::vector<std::uint8_t> fh;
+    const char* magic = version_ >= 15 ? "AC1015" : "AC1014";
+    put(fh, reinterpret_cast<const std::uint8_t*>(magic), 6);
+    fh.insert(fh.end(), {0, 0, 0, 0, 0});
+    fh.push_back(0);  // maintenance release
+    fh.push_back(1);
+    putRL(fh, imageAt);
+    fh.push_back(std::uint8_t(version_ >= 15 ? 0x17 : 0x15));  // the version that wrote the file
+    fh.push_back(0);
+    putRS(fh, kCodePage1252);
+    putRL(fh, kLocatorCount);
+    const std::uint32_t locators[kLocatorCount][2] = {{headerAt, classesAt - headerAt},
+                                                      {classesAt, classesEnd - classesAt},
+                                                      {mapAt, mapEnd - mapAt},
+                                                      {0, 0},
+                                                      {measurementAt, 4}};
+    for (int i = 0; i < kLocatorCount; ++i) {
+        fh.push_back(std::uint8_t(i));
+        putRL(fh, locators[i][0]);
+        putRL(fh, locators[i][1]);
+    }
+    putRS(fh, std::uint16_t(crc16(0, fh.data(), fh.size()) ^ fileHeaderCrcMask(kLocatorCount)));
+    put(fh, kFileHeaderEnd.data(), kFileHeaderEnd.size());
+    std::memcpy(out.data(), fh.data(), fh.size());
+    return out;
+}
+
+}  // namespace unplot::engine::dwg

@@ -1,0 +1,67 @@
+#pragma once
+// Builds a whole R14 or R2000 file (version codes 14 and 15) from a drawing.
+
+#include "bitwriter.h"
+#include "drawing.h"
+#include "dwgobject.h"
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace unplot::engine::dwg {
+
+// Handles of the objects every file has; the drawing's layers, styles and entities follow from kFirstFree.
+namespace handle {
+inline constexpr std::uint64_t BlockControl = 0x1, LayerControl = 0x2, StyleControl = 0x3, LtypeControl = 0x5,
+                               ViewControl = 0x6, UcsControl = 0x7, VportControl = 0x8, AppIdControl = 0x9,
+                               DimStyleControl = 0xA, VxControl = 0xB, NamedObjects = 0xC, GroupDict = 0xD,
+                               PlotStyleDict = 0xE, PlotStyleNormal = 0xF, Layer0 = 0x10, StyleStandard = 0x11,
+                               AppIdAcad = 0x12, LtypeByBlock = 0x13, LtypeByLayer = 0x14, LtypeContinuous = 0x15,
+                               MlineStyleDict = 0x16, MlineStandard = 0x17, PlotSettingsDict = 0x18,
+                               LayoutDict = 0x19, DimStandard = 0x1A, ModelBlock = 0x1B, ModelBlockBegin = 0x1C,
+                               ModelBlockEnd = 0x1D, ModelLayout = 0x1E, PaperBlock = 0x1F, PaperBlockBegin = 0x20,
+                               PaperBlockEnd = 0x21, PaperLayout = 0x22, VportActive = 0x23, kFirstFree = 0x24;
+}  // namespace handle
+
+class DwgBuilder {
+public:
+    DwgBuilder(const Drawing& drawing, int version);
+    std::vector<std::uint8_t> build();
+
+private:
+    bool r2000() const { return version_ >= 15; }
+    void add(std::uint64_t h, std::vector<std::uint8_t> bytes);
+
+    // dwgtables.cpp
+    void writeControls();
+    void writeTableEntries();
+    void writeBlocks();
+    void writeDictionaries();
+    void writeLayouts();
+    void writeDimStyle();
+    void writeVport();
+    // dwgentities.cpp
+    void writeEntities();
+    void writeGeometry(ObjectWriter& w, const Geometry& g);
+    std::uint16_t entityType(const Geometry& g) const;
+    // dwgheadervars.cpp
+    BitWriter headerVariables() const;
+    BitWriter classes() const;
+
+    const Drawing& drawing_;
+    int version_;
+    Extents extents_;
+    std::vector<std::string> layerNames_;  // the drawing's layers, valid and unique
+    std::vector<std::uint64_t> layerHandles_;
+    std::map<std::string, std::uint64_t> layerByName_;  // from the drawing's names
+    std::vector<std::string> styleNames_;
+    std::vector<std::uint64_t> styleHandles_;
+    std::map<std::string, std::uint64_t> styleByName_;
+    std::uint64_t firstEntity_ = 0, lastEntity_ = 0;
+    std::uint64_t nextHandle_ = handle::kFirstFree;
+    std::map<std::uint64_t, std::vector<std::uint8_t>> objects_;
+};
+
+}  // namespace unplot::engine::dwg

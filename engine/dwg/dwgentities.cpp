@@ -1,0 +1,240 @@
+// The drawing's entities, all in model space.
+#include "dwgbuilder.h"
+#include "dwgtext.h"
+
+#include <cmath>
+#include <numbers>
+
+namespace unplot::engine::dwg {
+namespace {
+
+constexpr int kLineweights[] = {0, 5, 9, 13, 15, 18, 20, 25, 30, 35, 40, 50, 53, 60, 70, 80, 90, 100, 106, 120, 140, 158, 200, 211};
+constexpr std::uint8_t kLineweightByLayer = 29;
+
+// The file's lineweight index for a width in hundredths of a millimetre.
+std::uint8_t lineweightIndex(int hundredths)
+{
+    for (std::size_t i = 0; i < std::size(kLineweights); ++i)
+        if (kLineweights[i] == hundredths)
+            return std::uint8_t(i);
+    return kLineweightByLayer;
+}
+
+double radians(double deg) { return deg * std::numbers::pi / 180.0; }
+
+// Knots of a clamped cubic through n Bézier segments: 0,0,0,0, 1,1,1, ..., n,n,n,n.
+std::vector<double> bezierKnots(std::size_t segments)
+{
+    std::vector<double> knots(4, 0.0);
+    for (std::size_t i = 1; i < segments; ++i)
+        knots.insert(knots.end(), 3, double(i));
+    knots.insert(knots.end(), 4, double(segments));
+    return knots;
+}
+
+struct GeometryWriter {
+    BitWriter& d;
+    bool r2000;
+
+    void operator()(const Line& g)
+    {
+        d.writeB(true);  // both z are 0
+        d.writeRD(g.a.x);
+        d.writeDD(g.b.x, g.a.x);
+        d.writeRD(g.a.y);
+        d.writeDD(g.b.y, g.a.y);
+        d.writeBT(0, r2000);
+        d.writeBE(0, 0, 1, r2000);
+    }
+    void operator()(const Polyline& g)
+    {
+        d.writeBS(g.closed ? 512 : 0);
+        d.writeBL(std::uint32_t(g.points.size()));
+        for (const Vec2& p : g.points)
+            d.write2RD(p.x, p.y);
+    }
+    void operator()(const BezierSpline& g)
+    {
+        const std::size_t segments = (g.points.size() - 1) / 3;
+        const std::vector<double> knots = bezierKnots(segments);
+        d.writeBS(1);  // defined by control points
+        d.writeBS(3);  // degree
+        d.writeB(false);  // rational
+        d.writeB(g.closed);
+        d.writeB(false);  // periodic
+        d.writeBD(1e-10);  // knot tolerance
+        d.writeBD(1e-10);  // control point tolerance
+        d.writeBL(std::uint32_t(knots.size()));
+        d.writeBL(std::uint32_t(3 * segments + 1));
+        d.writeB(false);  // no weights
+        for (double k : knots)
+            d.writeBD(k);
+        for (std::size_t i = 0; i < 3 * segments + 1; ++i)
+            d.write3BD(g.points[i].x, g.points[i].y, 0);
+    }
+    void operator()(const Circle& g)
+    {
+        d.write3BD(g.center.x, g.center.y, 0);
+        d.writeBD(g.radius);
+        d.writeBT(0, r2000);
+        d.writeBE(0, 0, 1, r2000);
+    }
+    void operator()(const Arc& g)
+    {
+        d.write3BD(g.center.x, g.center.y, 0);
+        d.writeBD(g.radius);
+        d.writeBT(0, r2000);
+        d.writeBE(0, 0, 1, r2000);
+        d.writeBD(radians(g.startAngleDeg));
+        d.writeBD(radians(g.endAngleDeg));
+    }
+    void operator()(const Ellipse& g)
+    {
+        d.write3BD(g.center.x, g.center.y, 0);
+        d.write3BD(g.majorAxis.x, g.majorAxis.y, 0);
+        d.write3BD(0, 0, 1);
+        d.writeBD(g.ratio);
+        d.writeBD(g.startParam);
+        d.writeBD(g.endParam);
+    }
+    void operator()(const Text& g)
+    {
+        const double rotation = radians(g.rotationDeg);
+        if (r2000) {
+            // Data flags: elevation, alignment point, oblique angle, generation and alignments left out.
+            std::uint8_t flags = 0x01 | 0x02 | 0x04 | 0x20 | 0x40 | 0x80;
+            if (rotation == 0)
+                flags |= 0x08;
+            if (g.widthFactor == 1)
+                flags |= 0x10;
+            d.writeRC(flags);
+            d.write2RD(g.insertion.x, g.insertion.y);
+            d.writeBE(0, 0, 1, true);
+            d.writeBT(0, true);
+            if (rotation != 0)
+                d.writeRD(rotation);
+            d.writeRD(g.height);
+            if (g.widthFactor != 1)
+                d.writeRD(g.widthFactor);
+            d.writeT(toDwgText(g.utf8));
+            return;
+        }
+        d.writeBD(0);  // elevation
+        d.write2RD(g.insertion.x, g.insertion.y);
+        d.write2RD(0, 0);  // alignment point
+        d.write3BD(0, 0, 1);
+        d.writeBD(0);  // thickness
+        d.writeBD(0);  // oblique
+        d.writeBD(rotation);
+        d.writeBD(g.height);
+        d.writeBD(g.widthFactor);
+        d.writeT(toDwgText(g.utf8));
+        d.writeBS(0);
+        d.writeBS(0);
+        d.writeBS(0);
+    }
+    void operator()(const Hatch& g)
+    {
+        d.writeBD(0);  // elevation
+        d.write3BD(0, 0, 1);
+        d.writeT("SOLID");
+        d.writeB(true);   // solid fill
+        d.writeB(false);  // not associative
+        d.writeBL(std::uint32_t(g.loops.size()));
+        for (const Loop& loop : g.loops) {
+            bool straight = true;
+            for (const PathSegment& s : loop.segments)
+                straight = straight && s.kind == PathSegment::Kind::Line;
+            if (straight) {
+                d.writeBL(0x1 | 0x2);  // external, polyline
+                d.writeB(false);       // no bulges
+                d.writeB(true);        // closed
+                d.writeBL(std::uint32_t(loop.segments.size() + 1));
+                d.write2RD(loop.start.x, loop.start.y);
+                for (const PathSegment& s : loop.segments)
+                    d.write2RD(s.end.x, s.end.y);
+            } else {
+                d.writeBL(0x1);  // external, edges
+                d.writeBL(std::uint32_t(loop.segments.size() + 1));
+                Vec2 at = loop.start;
+                for (const PathSegment& s : loop.segments) {
+                    if (s.kind == PathSegment::Kind::Line) {
+                        d.writeRC(1);
+                        d.write2RD(at.x, at.y);
+                        d.write2RD(s.end.x, s.end.y);
+                    } else {
+                        d.writeRC(4);  // spline: one cubic Bézier
+                        d.writeBL(3);
+                        d.writeB(false);
+                        d.writeB(false);
+                        d.writeBL(8);
+                        d.writeBL(4);
+                        for (double k : {0.0, 0.0, 0.0, 0.0, 1.0, 1.0, 1.0, 1.0})
+                            d.writeBD(k);
+                        for (Vec2 p : {at, s.c1, s.c2, s.end})
+                            d.write2RD(p.x, p.y);
+                    }
+                    at = s.end;
+                }
+                // Close the loop with a line back to the start.
+                d.writeRC(1);
+                d.write2RD(at.x, at.y);
+                d.write2RD(loop.start.x, loop.start.y);
+            }
+            d.writeBL(0);  // no boundary objects
+        }
+        d.writeBS(g.evenOdd ? 0 : 0);  // style: normal (odd parity)
+        d.writeBS(1);                  // predefined pattern
+        d.writeBL(0);                  // no seed points
+    }
+};
+
+}  // namespace
+
+std::uint16_t DwgBuilder::entityType(const Geometry& g) const
+{
+    struct Visitor {
+        std::uint16_t operator()(const Line&) const { return type::Line; }
+        std::uint16_t operator()(const Polyline&) const { return type::LwPolyline; }
+        std::uint16_t operator()(const BezierSpline&) const { return type::Spline; }
+        std::uint16_t operator()(const Circle&) const { return type::Circle; }
+        std::uint16_t operator()(const Arc&) const { return type::Arc; }
+        std::uint16_t operator()(const Ellipse&) const { return type::Ellipse; }
+        std::uint16_t operator()(const Text&) const { return type::Text; }
+        std::uint16_t operator()(const Hatch&) const { return type::Hatch; }
+    };
+    return std::visit(Visitor{}, g);
+}
+
+void DwgBuilder::writeGeometry(ObjectWriter& w, const Geometry& g)
+{
+    std::visit(GeometryWriter{w.data(), r2000()}, g);
+    if (const auto* text = std::get_if<Text>(&g)) {
+        const auto it = styleByName_.find(text->style);
+        w.refs().writeH(HandleCode::HardPointer, it != styleByName_.end() ? it->second : handle::StyleStandard);
+    }
+}
+
+void DwgBuilder::writeEntities()
+{
+    const std::size_t count = drawing_.entities.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        const Entity& e = drawing_.entities[i];
+        const std::uint64_t h = firstEntity_ + i;
+        EntityCommon c;
+        c.modelSpace = true;
+        c.color = std::uint16_t(nearestAci(e.style.color));
+        const bool filled = std::holds_alternative<Text>(e.geometry) || std::holds_alternative<Hatch>(e.geometry);
+        c.lineweight = filled ? kLineweightByLayer : lineweightIndex(snapLineweight(e.style.lineWidthMm));
+        const auto layer = layerByName_.find(e.style.layer);
+        c.layer = layer != layerByName_.end() ? layer->second : handle::Layer0;
+        c.prev = i > 0 ? h - 1 : 0;
+        c.next = i + 1 < count ? h + 1 : 0;
+        ObjectWriter w(version_, entityType(e.geometry), h, c);
+        writeGeometry(w, e.geometry);
+        add(h, w.finish());
+    }
+    nextHandle_ = firstEntity_ + count;
+}
+
+}  // namespace unplot::engine::dwg

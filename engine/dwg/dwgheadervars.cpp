@@ -1,0 +1,210 @@
+// The header variables section and the class section.
+#include "dwgbuilder.h"
+#include "dwgdimvars.h"
+
+#include <chrono>
+
+namespace unplot::engine::dwg {
+namespace {
+
+using HC = HandleCode;
+
+// Now as a Julian day and milliseconds into the day.
+std::pair<std::uint32_t, std::uint32_t> julianNow()
+{
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::system_clock::now().time_since_epoch())
+                        .count();
+    const auto day = std::uint32_t(ms / 86'400'000 + 2'440'588);  // 1970-01-01 is Julian day 2440587.5
+    return {day, std::uint32_t(ms % 86'400'000)};
+}
+
+// Paper or model space: insertion base, extents, limits, elevation, UCS.
+void writeSpace(BitWriter& d, bool r2000, Extents e, double w, double h)
+{
+    d.write3BD(0, 0, 0);  // INSBASE
+    d.write3BD(e.min.x, e.min.y, 0);
+    d.write3BD(e.max.x, e.max.y, 0);
+    d.write2RD(0, 0);  // LIMMIN
+    d.write2RD(w, h);  // LIMMAX
+    d.writeBD(0);      // ELEVATION
+    d.write3BD(0, 0, 0);
+    d.write3BD(1, 0, 0);
+    d.write3BD(0, 1, 0);
+    d.writeH(HC::HardPointer, 0);  // UCSNAME
+    if (r2000) {
+        d.writeH(HC::HardPointer, 0);  // UCSORTHOREF
+        d.writeBS(0);                  // UCSORTHOVIEW
+        d.writeH(HC::HardPointer, 0);  // UCSBASE
+        for (int i = 0; i < 6; ++i)
+            d.write3BD(0, 0, 0);  // UCSORG for TOP, BOTTOM, LEFT, RIGHT, FRONT, BACK
+    }
+}
+
+}  // namespace
+
+BitWriter DwgBuilder::headerVariables() const
+{
+    const bool r15 = r2000();
+    BitWriter d;
+    d.writeBD(412148564080.0);
+    d.writeBD(1.0);
+    d.writeBD(1.0);
+    d.writeBD(1.0);
+    for (int i = 0; i < 4; ++i)
+        d.writeT("");
+    d.writeBL(24);
+    d.writeBL(0);
+    if (!r15)
+        d.writeBS(0);
+    d.writeH(HC::HardPointer, 0);  // current viewport entity header
+    d.writeB(true);                // DIMASO
+    d.writeB(false);               // DIMSHO
+    if (!r15)
+        d.writeB(false);  // DIMSAV
+    d.writeB(false);      // PLINEGEN
+    d.writeB(false);      // ORTHOMODE
+    d.writeB(true);       // REGENMODE
+    d.writeB(true);       // FILLMODE
+    d.writeB(false);      // QTEXTMODE
+    d.writeB(true);       // PSLTSCALE
+    d.writeB(false);      // LIMCHECK
+    if (!r15)
+        d.writeB(false);  // BLIPMODE
+    d.writeB(true);       // USRTIMER
+    d.writeB(false);      // SKPOLY
+    d.writeB(false);      // ANGDIR
+    d.writeB(false);      // SPLFRAME
+    if (!r15) {
+        d.writeB(true);   // ATTREQ
+        d.writeB(false);  // ATTDIA
+    }
+    d.writeB(false);  // MIRRTEXT
+    d.writeB(true);   // WORLDVIEW
+    if (!r15)
+        d.writeB(false);  // WIREFRAME
+    d.writeB(true);       // TILEMODE
+    d.writeB(false);      // PLIMCHECK
+    d.writeB(false);      // VISRETAIN
+    if (!r15)
+        d.writeB(true);  // DELOBJ
+    d.writeB(false);     // DISPSILH
+    d.writeB(false);     // PELLIPSE
+    d.writeBS(1);        // PROXYGRAPHICS
+    if (!r15)
+        d.writeBS(2);  // DRAGMODE
+    d.writeBS(3020);   // TREEDEPTH
+    d.writeBS(2);      // LUNITS
+    d.writeBS(4);      // LUPREC
+    d.writeBS(0);      // AUNITS
+    d.writeBS(0);      // AUPREC
+    if (!r15)
+        d.writeBS(0);  // OSMODE
+    d.writeBS(1);      // ATTMODE
+    if (!r15)
+        d.writeBS(1);  // COORDS
+    d.writeBS(0);      // PDMODE
+    if (!r15)
+        d.writeBS(0);  // PICKSTYLE
+    for (int i = 0; i < 5; ++i)
+        d.writeBS(0);  // USERI1-5
+    for (int v : {8, 6, 6, 6, 6, 6, 2, 3, 70, 0, 64, 4, 0, 50})
+        d.writeBS(std::uint16_t(v));  // SPLINESEGS SURFU SURFV SURFTYPE SURFTAB1 SURFTAB2 SPLINETYPE SHADEDGE SHADEDIF UNITMODE
+                       // MAXACTVP ISOLINES CMLJUST TEXTQLTY
+    for (double v : {1.0, 2.5, 0.0, 1.0, 0.0, 0.0, 0.0, 0.0, 0.0})
+        d.writeBD(v);  // LTSCALE TEXTSIZE TRACEWID SKETCHINC FILLETRAD THICKNESS ANGBASE PDSIZE PLINEWID
+    for (int i = 0; i < 5; ++i)
+        d.writeBD(0);  // USERR1-5
+    for (double v : {10.0, 10.0, 20.0, 0.0, 0.5, 20.0, 1.0})
+        d.writeBD(v);  // CHAMFERA CHAMFERB CHAMFERC CHAMFERD FACETRES CMLSCALE CELTSCALE
+    d.writeT("acad");  // MENUNAME
+    const auto [day, msec] = julianNow();
+    d.writeBL(day);    // TDCREATE
+    d.writeBL(msec);
+    d.writeBL(day);  // TDUPDATE
+    d.writeBL(msec);
+    d.writeBL(0);  // TDINDWG
+    d.writeBL(0);
+    d.writeBL(0);  // TDUSRTIMER
+    d.writeBL(0);
+    d.writeCMC(256);  // CECOLOR by layer
+    d.writeH(HC::Plain, nextHandle_);  // HANDSEED
+    d.writeH(HC::HardPointer, handle::Layer0);         // CLAYER
+    d.writeH(HC::HardPointer, handle::StyleStandard);  // TEXTSTYLE
+    d.writeH(HC::HardPointer, handle::LtypeByLayer);   // CELTYPE
+    d.writeH(HC::HardPointer, handle::DimStandard);    // DIMSTYLE
+    d.writeH(HC::HardPointer, handle::MlineStandard);  // CMLSTYLE
+    if (r15)
+        d.writeBD(0);  // PSVPSCALE
+    const double w = drawing_.widthMm, h = drawing_.heightMm;
+    writeSpace(d, r15, Extents{{0, 0}, {0, 0}, false}, w, h);  // paper space
+    writeSpace(d, r15, extents_, w, h);                         // model space
+    if (r15) {
+        d.writeT("");  // DIMPOST
+        d.writeT("");  // DIMAPOST
+        writeDimValues(d);
+        d.writeH(HC::HardPointer, handle::StyleStandard);  // DIMTXSTY
+        for (int i = 0; i < 4; ++i)
+            d.writeH(HC::HardPointer, 0);  // DIMLDRBLK DIMBLK DIMBLK1 DIMBLK2
+        d.writeBS(std::uint16_t(-2));      // DIMLWD
+        d.writeBS(std::uint16_t(-2));      // DIMLWE
+    } else {
+        writeDimValuesR14(d, true, handle::StyleStandard);
+    }
+    for (std::uint64_t c : {handle::BlockControl, handle::LayerControl, handle::StyleControl, handle::LtypeControl,
+                            handle::ViewControl, handle::UcsControl, handle::VportControl, handle::AppIdControl,
+                            handle::DimStyleControl, handle::VxControl})
+        d.writeH(HC::HardOwner, c);
+    d.writeH(HC::HardPointer, handle::GroupDict);
+    d.writeH(HC::HardPointer, handle::MlineStyleDict);
+    d.writeH(HC::HardOwner, handle::NamedObjects);
+    if (r15) {
+        d.writeBS(1);   // TSTACKALIGN
+        d.writeBS(70);  // TSTACKSIZE
+        d.writeT("");   // HYPERLINKBASE
+        d.writeT("");   // STYLESHEET
+        d.writeH(HC::HardPointer, handle::LayoutDict);
+        d.writeH(HC::HardPointer, handle::PlotSettingsDict);
+        d.writeH(HC::HardPointer, handle::PlotStyleDict);
+        // CELWEIGHT by layer (29), LWDISPLAY off, XEDIT on, EXTNAMES on, named plot styles.
+        d.writeBL(29u | 0x0200u | 0x0800u | 0x2000u);
+        d.writeBS(4);  // INSUNITS: millimetres
+        d.writeBS(0);  // CEPSNTYPE by layer
+        d.writeT("{0E1D8C4F-6C57-4C46-9E40-2F1A0D4A5C31}");  // FINGERPRINTGUID
+        d.writeT("{1B0F3A52-2B7E-4F1C-8D7A-6E5C4B3A2910}");  // VERSIONGUID
+    }
+    d.writeH(HC::HardPointer, handle::PaperBlock);
+    d.writeH(HC::HardPointer, handle::ModelBlock);
+    d.writeH(HC::HardPointer, handle::LtypeByLayer);
+    d.writeH(HC::HardPointer, handle::LtypeByBlock);
+    d.writeH(HC::HardPointer, handle::LtypeContinuous);
+    for (int i = 0; i < 4; ++i)
+        d.writeBS(0);
+    return d;
+}
+
+BitWriter DwgBuilder::classes() const
+{
+    BitWriter d;
+    if (!r2000())
+        return d;
+    struct Class {
+        std::uint16_t number;
+        const char* cpp;
+        const char* dxf;
+    };
+    for (const Class& c : {Class{type::DictionaryWithDefault, "AcDbDictionaryWithDefault", "ACDBDICTIONARYWDFLT"},
+                           Class{type::PlaceHolder, "AcDbPlaceHolder", "ACDBPLACEHOLDER"},
+                           Class{type::Layout, "AcDbLayout", "LAYOUT"}}) {
+        d.writeBS(c.number);
+        d.writeBS(0);  // proxy flags
+        d.writeT("ObjectDBX Classes");
+        d.writeT(c.cpp);
+        d.writeT(c.dxf);
+        d.writeB(false);  // not a zombie
+        d.writeBS(0x1F3);  // an object, not an entity
+    }
+    return d;
+}
+
+}  // namespace unplot::engine::dwg

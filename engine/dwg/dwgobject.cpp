@@ -1,0 +1,83 @@
+#include "dwgobject.h"
+
+#include "dwgcrc.h"
+
+namespace unplot::engine::dwg {
+
+ObjectWriter::ObjectWriter(int version, std::uint16_t objectType, std::uint64_t handle, std::uint64_t owner)
+    : version_(version)
+{
+    data_.writeBS(objectType);
+    if (r2000()) {
+        bitSizeAt_ = data_.bitCount();
+        data_.writeRL(0);
+    }
+    data_.writeH(HandleCode::Plain, handle);
+    data_.writeBS(0);  // no extended data
+    if (!r2000()) {
+        bitSizeAt_ = data_.bitCount();
+        data_.writeRL(0);
+    }
+    data_.writeBL(0);  // no reactors
+    refs_.writeH(HandleCode::SoftPointer, owner);
+    refs_.writeH(HandleCode::HardOwner, 0);  // no extension dictionary
+}
+
+ObjectWriter::ObjectWriter(int version, std::uint16_t objectType, std::uint64_t handle, const EntityCommon& common)
+    : version_(version)
+{
+    data_.writeBS(objectType);
+    if (r2000()) {
+        bitSizeAt_ = data_.bitCount();
+        data_.writeRL(0);
+    }
+    data_.writeH(HandleCode::Plain, handle);
+    data_.writeBS(0);      // no extended data
+    data_.writeB(false);   // no graphic image
+    if (!r2000()) {
+        bitSizeAt_ = data_.bitCount();
+        data_.writeRL(0);
+    }
+    data_.writeBB(common.modelSpace ? 2 : 0);
+    data_.writeBL(0);  // no reactors
+    if (!r2000())
+        data_.writeB(true);  // linetype by layer
+    data_.writeB(false);     // previous and next entity are written
+    data_.writeCMC(common.color);
+    data_.writeBD(1.0);  // linetype scale
+    if (r2000()) {
+        data_.writeBB(0);  // linetype by layer
+        data_.writeBB(0);  // plot style by layer
+    }
+    data_.writeBS(0);  // visible
+    if (r2000())
+        data_.writeRC(common.lineweight);
+
+    if (!common.modelSpace)
+        refs_.writeH(HandleCode::SoftPointer, common.owner);
+    refs_.writeH(HandleCode::HardOwner, 0);  // no extension dictionary
+    if (!r2000())
+        refs_.writeH(HandleCode::HardPointer, common.layer);
+    refs_.writeH(HandleCode::SoftPointer, common.prev);
+    refs_.writeH(HandleCode::SoftPointer, common.next);
+    if (r2000())
+        refs_.writeH(HandleCode::HardPointer, common.layer);
+}
+
+std::vector<std::uint8_t> ObjectWriter::finish()
+{
+    data_.patchRL(bitSizeAt_, std::uint32_t(data_.bitCount()));
+    BitWriter body = data_;
+    body.append(refs_);
+
+    BitWriter out;
+    out.writeMS(std::uint32_t(body.bytes().size()));
+    out.writeBytes(body.bytes().data(), body.bytes().size());
+    std::vector<std::uint8_t> bytes = out.bytes();
+    const std::uint16_t crc = crc16(kCrcSeed, bytes.data(), bytes.size());
+    bytes.push_back(std::uint8_t(crc & 0xff));
+    bytes.push_back(std::uint8_t(crc >> 8));
+    return bytes;
+}
+
+}  // namespace unplot::engine::dwg

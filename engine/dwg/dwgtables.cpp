@@ -1,0 +1,369 @@
+// Control objects, table entries, block headers, dictionaries and layouts: what every drawing file carries.
+#include "dwgbuilder.h"
+#include "dwgdimvars.h"
+#include "dwgtext.h"
+
+#include <numbers>
+
+namespace unplot::engine::dwg {
+namespace {
+
+using HC = HandleCode;
+
+// Name, 64-flag, xref index and xref-dependence of a table entry.
+void tableEntryName(BitWriter& d, const std::string& name)
+{
+    d.writeT(toDwgText(name));
+    d.writeB(false);
+    d.writeBS(0);
+    d.writeB(false);
+}
+
+}  // namespace
+
+void DwgBuilder::writeControls()
+{
+    auto control = [&](std::uint64_t h, std::uint16_t objectType, const std::vector<std::uint64_t>& entries) {
+        ObjectWriter w(version_, objectType, h, 0);
+        w.data().writeBS(std::uint16_t(entries.size()));
+        if (objectType == type::DimStyleControl && r2000())
+            w.data().writeRC(0);  // no further hard-owned entries
+        for (std::uint64_t e : entries)
+            w.refs().writeH(HC::SoftOwner, e);
+        if (objectType == type::BlockControl) {
+            w.refs().writeH(HC::HardOwner, handle::ModelBlock);
+            w.refs().writeH(HC::HardOwner, handle::PaperBlock);
+        } else if (objectType == type::LtypeControl) {
+            w.refs().writeH(HC::HardOwner, handle::LtypeByLayer);
+            w.refs().writeH(HC::HardOwner, handle::LtypeByBlock);
+        }
+        add(h, w.finish());
+    };
+    std::vector<std::uint64_t> layers{handle::Layer0};
+    layers.insert(layers.end(), layerHandles_.begin(), layerHandles_.end());
+    std::vector<std::uint64_t> styles{handle::StyleStandard};
+    styles.insert(styles.end(), styleHandles_.begin(), styleHandles_.end());
+
+    control(handle::BlockControl, type::BlockControl, {});
+    control(handle::LayerControl, type::LayerControl, layers);
+    control(handle::StyleControl, type::StyleControl, styles);
+    control(handle::LtypeControl, type::LtypeControl, {handle::LtypeContinuous});
+    control(handle::ViewControl, type::ViewControl, {});
+    control(handle::UcsControl, type::UcsControl, {});
+    control(handle::VportControl, type::VportControl, {handle::VportActive});
+    control(handle::AppIdControl, type::AppIdControl, {handle::AppIdAcad});
+    control(handle::DimStyleControl, type::DimStyleControl, {handle::DimStandard});
+    control(handle::VxControl, type::VxControl, {});
+}
+
+void DwgBuilder::writeTableEntries()
+{
+    // Layers: "0" and the drawing's.
+    auto layer = [&](std::uint64_t h, const std::string& name, bool visible) {
+        ObjectWriter w(version_, type::Layer, h, handle::LayerControl);
+        BitWriter& d = w.data();
+        tableEntryName(d, name);
+        if (r2000()) {
+            d.writeBS(std::uint16_t(0x10 | (31 << 5)));  // plotted, default lineweight
+        } else {
+            d.writeB(false);  // frozen
+            d.writeB(true);   // on
+            d.writeB(false);  // frozen in new viewports
+            d.writeB(false);  // locked
+        }
+        d.writeCMC(std::uint16_t(visible ? 7 : -7));  // a negative colour switches the layer off
+        w.refs().writeH(HC::HardPointer, 0);  // not from an external reference
+        if (r2000())
+            w.refs().writeH(HC::HardPointer, handle::PlotStyleNormal);
+        w.refs().writeH(HC::HardPointer, handle::LtypeContinuous);
+        add(h, w.finish());
+    };
+    layer(handle::Layer0, "0", true);
+    for (std::size_t i = 0; i < layerNames_.size(); ++i)
+        layer(layerHandles_[i], layerNames_[i], drawing_.layers[i].visible);
+
+    auto style = [&](std::uint64_t h, const std::string& name, const std::string& font) {
+        ObjectWriter w(version_, type::Style, h, handle::StyleControl);
+        BitWriter& d = w.data();
+        tableEntryName(d, name);
+        d.writeB(false);  // vertical
+        d.writeB(false);  // shape file
+        d.writeBD(0.0);   // fixed height: none
+        d.writeBD(1.0);   // width factor
+        d.writeBD(0.0);   // oblique angle
+        d.writeRC(0);     // generation
+        d.writeBD(2.5);   // last height used
+        d.writeT(toDwgText(font));
+        d.writeT("");
+        w.refs().writeH(HC::HardPointer, 0);
+        add(h, w.finish());
+    };
+    style(handle::StyleStandard, "Standard", "txt");
+    for (std::size_t i = 0; i < styleNames_.size(); ++i) {
+        const std::string& font = drawing_.textStyles[i].fontName;
+        style(styleHandles_[i], styleNames_[i], font.empty() ? "txt" : font);
+    }
+
+    auto ltype = [&](std::uint64_t h, const std::string& name, const std::string& description) {
+        ObjectWriter w(version_, type::Ltype, h, handle::LtypeControl);
+        BitWriter& d = w.data();
+        tableEntryName(d, name);
+        d.writeT(description);
+        d.writeBD(0.0);  // pattern length
+        d.writeRC('A');  // alignment
+        d.writeRC(0);    // no dashes
+        const std::uint8_t strings[256] = {};
+        d.writeBytes(strings, sizeof strings);
+        w.refs().writeH(HC::HardPointer, 0);
+        add(h, w.finish());
+    };
+    ltype(handle::LtypeByBlock, "ByBlock", "");
+    ltype(handle::LtypeByLayer, "ByLayer", "");
+    ltype(handle::LtypeContinuous, "Continuous", "Solid line");
+
+    ObjectWriter app(version_, type::AppId, handle::AppIdAcad, handle::AppIdControl);
+    tableEntryName(app.data(), "ACAD");
+    app.data().writeRC(0);
+    app.refs().writeH(HC::HardPointer, 0);
+    add(handle::AppIdAcad, app.finish());
+}
+
+void DwgBuilder::writeDimStyle()
+{
+    ObjectWriter w(version_, type::DimStyle, handle::DimStandard, handle::DimStyleControl);
+    BitWriter& d = w.data();
+    tableEntryName(d, "Standard");
+    if (r2000()) {
+        d.writeT("");  // DIMPOST
+        d.writeT("");  // DIMAPOST
+        writeDimValues(d);
+        d.writeBS(std::uint16_t(-2));  // DIMLWD by block
+        d.writeBS(std::uint16_t(-2));  // DIMLWE by block
+        d.writeB(false);
+    } else {
+        writeDimValuesR14(d);
+    }
+    w.refs().writeH(HC::HardPointer, 0);
+    w.refs().writeH(HC::HardPointer, handle::StyleStandard);  // DIMTXSTY
+    if (r2000()) {
+        for (int i = 0; i < 4; ++i)
+            w.refs().writeH(HC::HardPointer, 0);  // DIMLDRBLK, DIMBLK, DIMBLK1, DIMBLK2: the default arrows
+    }
+    add(handle::DimStandard, w.finish());
+}
+
+void DwgBuilder::writeVport()
+{
+    ObjectWriter w(version_, type::Vport, handle::VportActive, handle::VportControl);
+    BitWriter& d = w.data();
+    tableEntryName(d, "*Active");
+    const double width = std::max(extents_.max.x - extents_.min.x, 1.0);
+    const double height = std::max(extents_.max.y - extents_.min.y, 1.0);
+    const double viewHeight = std::max(height, width * 0.75) * 1.05;
+    d.writeBD(viewHeight);
+    d.writeBD(4.0 / 3.0);  // aspect ratio
+    d.write2RD((extents_.min.x + extents_.max.x) / 2, (extents_.min.y + extents_.max.y) / 2);
+    d.write3BD(0, 0, 0);  // target
+    d.write3BD(0, 0, 1);  // direction
+    d.writeBD(0);         // twist
+    d.writeBD(50);        // lens length
+    d.writeBD(0);         // front clip
+    d.writeBD(0);         // back clip
+    d.writeBits(0, 4);    // view mode
+    if (r2000())
+        d.writeRC(0);  // render mode
+    d.write2RD(0, 0);  // lower left
+    d.write2RD(1, 1);  // upper right
+    d.writeB(false);   // UCS follow
+    d.writeBS(1000);   // circle zoom
+    d.writeB(true);    // fast zoom
+    d.writeBB(3);      // UCS icon on, at origin
+    d.writeB(false);   // grid off
+    d.write2RD(10, 10);
+    d.writeB(false);  // snap off
+    d.writeB(false);  // snap style
+    d.writeBS(0);     // isometric pair
+    d.writeBD(0);     // snap rotation
+    d.write2RD(0, 0);
+    d.write2RD(10, 10);
+    if (r2000()) {
+        d.writeB(false);
+        d.writeB(true);  // UCS per viewport
+        d.write3BD(0, 0, 0);
+        d.write3BD(1, 0, 0);
+        d.write3BD(0, 1, 0);
+        d.writeBD(0);
+        d.writeBS(0);
+    }
+    w.refs().writeH(HC::HardPointer, 0);
+    if (r2000()) {
+        w.refs().writeH(HC::HardPointer, 0);  // named UCS
+        w.refs().writeH(HC::HardPointer, 0);  // base UCS
+    }
+    add(handle::VportActive, w.finish());
+}
+
+void DwgBuilder::writeBlocks()
+{
+    struct Space {
+        std::uint64_t header, begin, end, layout;
+        const char* name;
+        std::uint64_t first, last;
+    };
+    const Space spaces[] = {
+        {handle::ModelBlock, handle::ModelBlockBegin, handle::ModelBlockEnd, handle::ModelLayout, "*Model_Space",
+         firstEntity_, lastEntity_},
+        {handle::PaperBlock, handle::PaperBlockBegin, handle::PaperBlockEnd, handle::PaperLayout, "*Paper_Space", 0, 0},
+    };
+    for (const Space& s : spaces) {
+        ObjectWriter w(version_, type::BlockHeader, s.header, handle::BlockControl);
+        BitWriter& d = w.data();
+        tableEntryName(d, s.name);
+        d.writeB(false);  // anonymous
+        d.writeB(false);  // has attribute definitions
+        d.writeB(false);  // external reference
+        d.writeB(false);  // overlaid
+        if (r2000())
+            d.writeB(false);  // loaded
+        d.write3BD(0, 0, 0);
+        d.writeT("");  // xref path
+        if (r2000()) {
+            d.writeRC(0);  // no inserts
+            d.writeT("");  // description
+            d.writeBL(0);  // no preview
+        }
+        w.refs().writeH(HC::HardPointer, 0);
+        w.refs().writeH(HC::HardOwner, s.begin);
+        w.refs().writeH(HC::SoftPointer, s.first);
+        w.refs().writeH(HC::SoftPointer, s.last);
+        w.refs().writeH(HC::HardOwner, s.end);
+        if (r2000())
+            w.refs().writeH(HC::HardPointer, s.layout);
+        add(s.header, w.finish());
+
+        EntityCommon c;
+        c.modelSpace = false;
+        c.owner = s.header;
+        c.layer = handle::Layer0;
+        ObjectWriter b(version_, type::Block, s.begin, c);
+        b.data().writeT(s.name);
+        add(s.begin, b.finish());
+        ObjectWriter e(version_, type::EndBlk, s.end, c);
+        add(s.end, e.finish());
+    }
+}
+
+void DwgBuilder::writeDictionaries()
+{
+    using Entries = std::vector<std::pair<std::string, std::uint64_t>>;
+    auto dictionary = [&](std::uint64_t h, std::uint64_t owner, const Entries& entries, std::uint16_t objectType,
+                          std::uint64_t defaultEntry) {
+        ObjectWriter w(version_, objectType, h, owner);
+        BitWriter& d = w.data();
+        d.writeBL(std::uint32_t(entries.size()));
+        if (r2000()) {
+            d.writeBS(1);  // cloning: keep existing
+            d.writeRC(0);  // not hard owner
+        } else {
+            d.writeRC(0);
+        }
+        for (const auto& e : entries)
+            d.writeT(e.first);
+        for (const auto& e : entries)
+            w.refs().writeH(HC::SoftOwner, e.second);
+        if (objectType == type::DictionaryWithDefault)
+            w.refs().writeH(HC::HardPointer, defaultEntry);
+        add(h, w.finish());
+    };
+    Entries named = {{"ACAD_GROUP", handle::GroupDict}};
+    if (r2000())
+        named.push_back({"ACAD_LAYOUT", handle::LayoutDict});
+    named.push_back({"ACAD_MLINESTYLE", handle::MlineStyleDict});
+    if (r2000()) {
+        named.push_back({"ACAD_PLOTSETTINGS", handle::PlotSettingsDict});
+        named.push_back({"ACAD_PLOTSTYLENAME", handle::PlotStyleDict});
+    }
+    dictionary(handle::NamedObjects, 0, named, type::Dictionary, 0);
+    dictionary(handle::GroupDict, handle::NamedObjects, {}, type::Dictionary, 0);
+    dictionary(handle::MlineStyleDict, handle::NamedObjects, {{"Standard", handle::MlineStandard}}, type::Dictionary,
+               0);
+    if (r2000()) {
+        dictionary(handle::LayoutDict, handle::NamedObjects,
+                   {{"Layout1", handle::PaperLayout}, {"Model", handle::ModelLayout}}, type::Dictionary, 0);
+        dictionary(handle::PlotSettingsDict, handle::NamedObjects, {}, type::Dictionary, 0);
+        dictionary(handle::PlotStyleDict, handle::NamedObjects, {{"Normal", handle::PlotStyleNormal}},
+                   type::DictionaryWithDefault, handle::PlotStyleNormal);
+        ObjectWriter normal(version_, type::PlaceHolder, handle::PlotStyleNormal, handle::PlotStyleDict);
+        add(handle::PlotStyleNormal, normal.finish());
+    }
+
+    ObjectWriter m(version_, type::MlineStyle, handle::MlineStandard, handle::MlineStyleDict);
+    BitWriter& d = m.data();
+    d.writeT("Standard");
+    d.writeT("");
+    d.writeBS(0);    // flags
+    d.writeCMC(256);  // fill colour by layer
+    d.writeBD(std::numbers::pi / 2);
+    d.writeBD(std::numbers::pi / 2);
+    d.writeRC(2);
+    for (double offset : {0.5, -0.5}) {
+        d.writeBD(offset);
+        d.writeCMC(256);
+        d.writeBS(0x7fff);  // linetype by layer
+    }
+    add(handle::MlineStandard, m.finish());
+}
+
+void DwgBuilder::writeLayouts()
+{
+    auto layout = [&](std::uint64_t h, const char* name, std::uint16_t tab, std::uint16_t plotFlags,
+                      std::uint64_t block) {
+        ObjectWriter w(version_, type::Layout, h, handle::LayoutDict);
+        BitWriter& d = w.data();
+        // Plot settings.
+        d.writeT("");  // page setup name
+        d.writeT("none_device");
+        d.writeBS(plotFlags);
+        for (int i = 0; i < 4; ++i)
+            d.writeBD(0);  // margins
+        d.writeBD(drawing_.widthMm > 0 ? drawing_.widthMm : 210);
+        d.writeBD(drawing_.heightMm > 0 ? drawing_.heightMm : 297);
+        d.writeT("");  // paper size name
+        d.write2BD(0, 0);  // plot origin
+        d.writeBS(1);      // millimetres
+        d.writeBS(0);      // no rotation
+        d.writeBS(5);      // plot the layout
+        d.write2BD(0, 0);  // window
+        d.write2BD(0, 0);
+        d.writeT("");      // plot view name
+        d.writeBD(1);      // real world units
+        d.writeBD(1);      // drawing units
+        d.writeT("");      // style sheet
+        d.writeBS(0);      // scale type
+        d.writeBD(1);      // scale factor
+        d.write2BD(0, 0);  // paper image origin
+        // Layout.
+        d.writeT(name);
+        d.writeBS(tab);
+        d.writeBS(1);  // flags
+        d.write3BD(0, 0, 0);
+        d.write2BD(0, 0);
+        d.write2BD(drawing_.widthMm, drawing_.heightMm);
+        d.write3BD(0, 0, 0);
+        d.write3BD(1, 0, 0);
+        d.write3BD(0, 1, 0);
+        d.writeBD(0);
+        d.writeBS(0);
+        d.write3BD(extents_.min.x, extents_.min.y, 0);
+        d.write3BD(extents_.max.x, extents_.max.y, 0);
+        w.refs().writeH(HC::SoftPointer, block);
+        w.refs().writeH(HC::SoftPointer, 0);  // last active viewport
+        w.refs().writeH(HC::HardPointer, 0);  // base UCS
+        w.refs().writeH(HC::HardPointer, 0);  // named UCS
+        add(h, w.finish());
+    };
+    layout(handle::ModelLayout, "Model", 0, 1712, handle::ModelBlock);
+    layout(handle::PaperLayout, "Layout1", 1, 688, handle::PaperBlock);
+}
+
+}  // namespace unplot::engine::dwg

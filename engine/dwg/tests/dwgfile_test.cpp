@@ -1,0 +1,239 @@
+// Whole DWG files, read back by LibreDWG (npm @mlightcad/libredwg-web, a test tool run under node).
+#include "dwgwriter.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <stdexcept>
+#include <string>
+
+using namespace unplot::engine;
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path npmTools()
+{
+    const char* env = std::getenv("UNPLOT_NPM_TOOLS");
+    return env != nullptr && *env != '\0' ? fs::path(env) : fs::path(UNPLOT_NPM_TOOLS_DEFAULT);
+}
+
+bool haveReader()
+{
+    return std::system("node --version > /dev/null 2>&1") == 0 &&
+           fs::exists(npmTools() / "@mlightcad/libredwg-web/wasm/libredwg-web.js");
+}
+
+// The reader's JSON summary of one file (one node process per file).
+nlohmann::json readBack(const fs::path& file)
+{
+    const std::string command = "node '" + std::string(UNPLOT_READ_DWG_SCRIPT) + "' '" + npmTools().string() + "' '" +
+                                file.string() + "' 2>/dev/null";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        throw std::runtime_error("cannot run node");
+    std::string output;
+    std::array<char, 4096> buffer{};
+    while (std::fgets(buffer.data(), int(buffer.size()), pipe) != nullptr)
+        output += buffer.data();
+    pclose(pipe);
+    const auto start = output.rfind("\n{");
+    if (start == std::string::npos)
+        throw std::runtime_error("no result from the reader: " + output.substr(0, 400));
+    return nlohmann::json::parse(output.substr(start + 1));
+}
+
+class TempDir {
+public:
+    TempDir()
+    {
+        path_ = fs::temp_directory_path() / ("unplot-dwg-" + std::to_string(::getpid()) + "-" +
+                                             std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+        fs::create_directories(path_);
+    }
+    ~TempDir() { fs::remove_all(path_); }
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+fs::path save(const fs::path& dir, const std::string& name, const std::vector<std::uint8_t>& bytes)
+{
+    const fs::path file = dir / name;
+    std::ofstream out(file, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    return file;
+}
+
+Entity entity(Geometry g, std::string layer = "0", Rgb color = {}, double width = 0.25)
+{
+    return Entity{Style{std::move(layer), color, width}, std::move(g)};
+}
+
+// Every kind of entity, on three layers (one hidden, one with a name to clean up), two text styles, colours from
+// the palette and off it, several lineweights, text beyond ASCII.
+Drawing everyKind()
+{
+    Drawing d;
+    d.widthMm = 420;
+    d.heightMm = 297;
+    d.layers = {{"Walls", true}, {"Hidden stuff", false}, {"Dims: \xC3\xA9t\xC3\xA9/1", true}};
+    d.textStyles = {{"Helvetica", "Helvetica"}, {"Times-Bold", "Times-Bold"}};
+    d.entities.push_back(entity(Line{{10, 10}, {200, 10}}, "Walls", {255, 0, 0}, 0.5));
+    d.entities.push_back(entity(Line{{10, 10}, {10, 10.000001}}, "Walls", {12, 200, 99}, 0.13));
+    d.entities.push_back(entity(Polyline{{{0, 0}, {50, 0}, {50, 40}, {0, 40}}, true}, "Hidden stuff"));
+    d.entities.push_back(entity(Polyline{{{5, 5}, {15, 25}}, false}, "0", {0, 0, 255}, 2.0));
+    d.entities.push_back(entity(BezierSpline{{{0, 0}, {10, 20}, {30, 20}, {40, 0}}, false}));
+    d.entities.push_back(entity(
+        BezierSpline{{{0, 0}, {10, 20}, {30, 20}, {40, 0}, {50, -20}, {-10, -20}, {0, 0}}, true}, "Walls"));
+    d.entities.push_back(entity(Circle{{100, 100}, 25}, "0", {128, 128, 128}));
+    d.entities.push_back(entity(Arc{{150, 100}, 20, 30, 300}));
+    d.entities.push_back(entity(Ellipse{{200, 150}, {30, 10}, 0.4, 0, 6.283185307179586}));
+    d.entities.push_back(entity(Ellipse{{250, 150}, {0, 12}, 0.5, 1, 2.5}, "Walls"));
+    Text plain{"Plan 1:100", {20, 250}, 5, 0, 1, "Standard"};
+    Text turned{"Ma\xC3\x9F 3\xC2\xB0 \xE6\x97\xA5\xE6\x9C\xAC", {20, 230}, 3.5, 30, 0.8, "Helvetica"};
+    Text bold{"Title", {20, 210}, 7, 0, 1, "Times-Bold"};
+    d.entities.push_back(entity(plain, "0", {}, 0));
+    d.entities.push_back(entity(turned, "Dims: \xC3\xA9t\xC3\xA9/1", {0, 128, 0}, 0));
+    d.entities.push_back(entity(bold, "no such layer", {}, 0));
+    Hatch square;
+    square.loops.push_back({{300, 20}, {{PathSegment::Kind::Line, {}, {}, {340, 20}},
+                                        {PathSegment::Kind::Line, {}, {}, {340, 60}},
+                                        {PathSegment::Kind::Line, {}, {}, {300, 60}}}});
+    square.loops.push_back({{310, 30}, {{PathSegment::Kind::Line, {}, {}, {330, 30}},
+                                        {PathSegment::Kind::Cubic, {335, 40}, {335, 45}, {330, 50}},
+                                        {PathSegment::Kind::Line, {}, {}, {310, 50}}}});
+    square.evenOdd = true;
+    d.entities.push_back(entity(square, "Walls", {200, 180, 20}, 0));
+    return d;
+}
+
+Drawing thousands(int n)
+{
+    Drawing d;
+    d.widthMm = 841;
+    d.heightMm = 594;
+    d.layers = {{"A", true}, {"B", true}};
+    for (int i = 0; i < n; ++i) {
+        const double x = (i % 100) * 8.0, y = (i / 100) * 5.0;
+        const char* layer = i % 3 == 0 ? "A" : i % 3 == 1 ? "B" : "0";
+        const Rgb color{std::uint8_t(i * 7), std::uint8_t(i * 13), std::uint8_t(i * 29)};
+        switch (i % 4) {
+        case 0: d.entities.push_back(entity(Line{{x, y}, {x + 6, y + 3}}, layer, color, 0.1 * (i % 7))); break;
+        case 1: d.entities.push_back(entity(Circle{{x, y}, 1.5 + i % 5}, layer, color)); break;
+        case 2: d.entities.push_back(entity(Polyline{{{x, y}, {x + 3, y}, {x + 3, y + 2}}, i % 2 == 0}, layer)); break;
+        default: d.entities.push_back(entity(Arc{{x, y}, 2, 0, double(i % 360)}, layer, color)); break;
+        }
+    }
+    return d;
+}
+
+std::map<std::string, int> countByType(const Drawing& d)
+{
+    std::map<std::string, int> counts;
+    const char* names[] = {"LINE", "LWPOLYLINE", "SPLINE", "CIRCLE", "ARC", "ELLIPSE", "TEXT", "HATCH"};
+    for (const Entity& e : d.entities)
+        ++counts[names[e.geometry.index()]];
+    return counts;
+}
+
+// No error bit at or above 0x80, no CRC error, objects found, and the model space as written.
+void expectReadBack(const nlohmann::json& r, const Drawing& d)
+{
+    const int error = r.at("error").get<int>();
+    EXPECT_LT(error, 0x80) << r.dump();
+    EXPECT_EQ(error & 0x1, 0) << "CRC error: " << r.dump();
+    EXPECT_GT(r.at("objects").get<int>(), 0);
+    EXPECT_EQ(r.at("modelSpaceTotal").get<int>(), int(d.entities.size())) << r.dump();
+    std::map<std::string, int> got;
+    for (const auto& [name, count] : r.at("modelSpace").items())
+        got[name] = count.get<int>();
+    EXPECT_EQ(got, countByType(d)) << r.dump();
+}
+
+class NativeVersion : public testing::TestWithParam<std::int64_t> {
+protected:
+    void SetUp() override
+    {
+        if (!haveReader())
+            GTEST_SKIP() << "node or @mlightcad/libredwg-web missing (set UNPLOT_NPM_TOOLS or run "
+                            "scripts/install-test-tools.sh)";
+    }
+    TempDir dir;
+};
+
+TEST_P(NativeVersion, EveryEntityKindReadsBackClean)
+{
+    const Drawing d = everyKind();
+    DwgWriteInfo info;
+    const auto bytes = writeDwg(d, GetParam(), &info);
+    EXPECT_EQ(info.writtenCode, GetParam());
+    EXPECT_TRUE(info.note.empty());
+    const auto r = readBack(save(dir.path(), "every.dwg", bytes));
+    expectReadBack(r, d);
+    EXPECT_EQ(r.at("magic").get<std::string>(), GetParam() == 14 ? "AC1014" : "AC1015");
+}
+
+TEST_P(NativeVersion, ThousandsOfEntitiesSpanManyMapPages)
+{
+    const Drawing d = thousands(4000);
+    expectReadBack(readBack(save(dir.path(), "many.dwg", writeDwg(d, GetParam()))), d);
+}
+
+TEST_P(NativeVersion, EmptyDrawingReadsBackClean)
+{
+    Drawing d;
+    d.widthMm = 210;
+    d.heightMm = 297;
+    expectReadBack(readBack(save(dir.path(), "empty.dwg", writeDwg(d, GetParam()))), d);
+}
+
+INSTANTIATE_TEST_SUITE_P(Dwg, NativeVersion, testing::Values(14, 15),
+                         [](const auto& row) { return "AC10" + std::to_string(row.param); });
+
+TEST(DwgVersions, OnlyNativeVersionsClaimToBeNative)
+{
+    EXPECT_TRUE(dwgWritesNatively(14));
+    EXPECT_TRUE(dwgWritesNatively(15));
+    for (std::int64_t code : {18, 21, 23, 12, 0})
+        EXPECT_FALSE(dwgWritesNatively(code)) << code;
+}
+
+TEST(DwgVersions, NewerRequestsGetTheNewestNativeOlderVersionWithANote)
+{
+    const Drawing d = everyKind();
+    for (std::int64_t code : {18, 21, 23}) {
+        DwgWriteInfo info;
+        const auto bytes = writeDwg(d, code, &info);
+        EXPECT_EQ(info.requestedCode, code);
+        EXPECT_EQ(info.writtenCode, 15);
+        EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 6), "AC1015");
+        EXPECT_NE(info.note.find("writes DWG 2000 (AC1015)"), std::string::npos) << info.note;
+    }
+    DwgWriteInfo info;
+    writeDwg(d, 23, &info);
+    EXPECT_EQ(info.note, "Requested DWG 2010 (AC1024); this service writes DWG 2000 (AC1015) for it: AC1024 output is "
+                         "not available yet.");
+}
+
+TEST(DwgVersions, UnknownCodeThrows)
+{
+    EXPECT_THROW(writeDwg(Drawing{}, 16), std::invalid_argument);
+}
+
+TEST(DwgVersions, OutputIsTheSameForTheSameDrawingExceptItsDates)
+{
+    const auto a = writeDwg(everyKind(), 15);
+    const auto b = writeDwg(everyKind(), 15);
+    EXPECT_EQ(a.size(), b.size());
+}
+
+}  // namespace
