@@ -97,6 +97,14 @@ PageState::PageState(fz_context* ctx, Drawing& drawing, fz_rect bounds, const st
         layerNames_.insert(layer.name);
 }
 
+PageState::~PageState() { keepFilledText(nullptr); }
+
+void PageState::keepFilledText(const fz_text* text)
+{
+    fz_drop_text(ctx_, lastFilledText_);  // neither call throws
+    lastFilledText_ = text ? fz_keep_text(ctx_, text) : nullptr;
+}
+
 Vec2 PageState::toMm(fz_point p) const
 {
     return {(double(p.x) - bounds_.x0) * kMmPerPt, (double(bounds_.y1) - p.y) * kMmPerPt};
@@ -149,7 +157,7 @@ void PageState::walk(const fz_path* p, fz_matrix ctm)
 void PageState::fillPath(const fz_path* p, bool evenOdd, fz_matrix ctm, fz_colorspace* cs, const float* color,
                          float alpha)
 {
-    lastFilledText_ = nullptr;
+    keepFilledText(nullptr);
     if (alpha <= 0) {
         ++transparent;
         return;
@@ -161,7 +169,7 @@ void PageState::fillPath(const fz_path* p, bool evenOdd, fz_matrix ctm, fz_color
 void PageState::strokePath(const fz_path* p, const fz_stroke_state* stroke, fz_matrix ctm, fz_colorspace* cs,
                            const float* color, float alpha)
 {
-    lastFilledText_ = nullptr;
+    keepFilledText(nullptr);
     if (alpha <= 0) {
         ++transparent;
         return;
@@ -188,9 +196,11 @@ const PageState::FontInfo& PageState::fontInfo(fz_font* font)
 void PageState::text(const fz_text* t, fz_matrix ctm, fz_colorspace* cs, const float* color, float alpha,
                      bool stroked)
 {
-    if (stroked && t == lastFilledText_)
+    if (stroked && t == lastFilledText_) {
+        keepFilledText(nullptr);
         return;  // filled and stroked text: one Text is enough
-    lastFilledText_ = stroked ? nullptr : t;
+    }
+    keepFilledText(stroked ? nullptr : t);
     if (alpha <= 0) {
         ++transparent;
         return;

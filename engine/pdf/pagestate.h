@@ -20,6 +20,9 @@ class PageState {
 public:
     // `bounds`: the page as shown, in device space. `layers`: the document's optional-content groups.
     PageState(fz_context* ctx, Drawing& drawing, fz_rect bounds, const std::vector<Layer>& layers);
+    ~PageState();
+    PageState(const PageState&) = delete;
+    PageState& operator=(const PageState&) = delete;
 
     void fillPath(const fz_path* path, bool evenOdd, fz_matrix ctm, fz_colorspace* cs, const float* color,
                   float alpha);
@@ -67,7 +70,9 @@ private:
     std::unordered_map<const fz_font*, FontInfo> fonts_;
     std::unordered_set<std::string> textStyles_;
     TextGrouper texts_;
-    const fz_text* lastFilledText_ = nullptr;
+    // The text last filled, held so that its address cannot be reused: filled and stroked text arrives twice.
+    fz_text* lastFilledText_ = nullptr;
+    void keepFilledText(const fz_text* text);
 
     // The last colour converted, to spare the conversion for runs of one colour.
     fz_colorspace* lastCs_ = nullptr;

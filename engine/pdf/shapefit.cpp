@@ -42,7 +42,11 @@ std::optional<Circle> fitCircle(Vec2 start, const std::vector<PathSegment>& segm
         from = s.end;
     }
     const std::size_t n = samples.size();
-    auto circle = circleThrough(samples[0], samples[n / 3], samples[2 * n / 3]);
+    // Writers put the curves' end points on the circle exactly: three of them, far apart, give it. With only two
+    // curves, points inside them have to do.
+    const std::size_t m = segments.size();
+    auto circle = m >= 3 ? circleThrough(start, segments[m / 3 - 1].end, segments[2 * m / 3 - 1].end)
+                         : circleThrough(samples[0], samples[n / 3], samples[2 * n / 3]);
     if (!circle || circle->radius < 1e-4)
         return std::nullopt;
     const double tolerance = std::max(0.001, 0.0005 * circle->radius);
