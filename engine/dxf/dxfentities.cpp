@@ -2,6 +2,7 @@
 #include "dxfcontext.h"
 #include "dxfhatch.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <variant>
@@ -125,9 +126,14 @@ public:
         if (!finite(g.center) || !finite(g.radius) || g.radius <= kEpsilon || !finite(g.startAngleDeg) ||
             !finite(g.endAngleDeg))
             return;
+        if (std::fabs(g.endAngleDeg - g.startAngleDeg) >= 360.0 - 1e-9) {  // a full turn
+            (*this)(Circle{g.center, g.radius});
+            return;
+        }
         const double start = normalizedDegrees(g.startAngleDeg);
         const double end = normalizedDegrees(g.endAngleDeg);
-        if (std::fabs(start - end) * g.radius * std::numbers::pi / 180 <= kEpsilon)
+        const double sweep = end >= start ? end - start : end + 360.0 - start;
+        if (sweep * g.radius * std::numbers::pi / 180 <= kEpsilon)
             return;
         begin("ARC", true, "AcDbCircle");
         out_.point3(10, g.center.x, g.center.y, 0);
@@ -139,6 +145,7 @@ public:
 
     void operator()(const Ellipse& g)
     {
+        constexpr double kTurn = 2 * std::numbers::pi;
         if (!finite(g.center) || !finite(g.majorAxis) || !finite(g.ratio) || !finite(g.startParam) ||
             !finite(g.endParam))
             return;
@@ -159,15 +166,30 @@ public:
             start -= std::numbers::pi / 2;
             end -= std::numbers::pi / 2;
         }
-        if (std::fabs(end - start) <= 1e-12)
-            return;
+        // Counter-clockwise from start to end; the start in [0, 2pi), a full turn exactly 0 to 2pi.
+        if (std::fabs(end - start) >= kTurn - 1e-9) {
+            start = 0;
+            end = kTurn;
+        } else {
+            double sweep = std::fmod(end - start, kTurn);
+            if (sweep < 0)
+                sweep += kTurn;
+            if (sweep * std::min(ratio, 1.0) * majorLength <= kEpsilon)
+                return;
+            start = std::fmod(start, kTurn);
+            if (start < 0)
+                start += kTurn;
+            end = start + sweep;
+            if (end > kTurn)
+                end -= kTurn;
+        }
         begin("ELLIPSE", true, "AcDbEllipse");
         out_.point3(10, g.center.x, g.center.y, 0);
         out_.point3(11, major.x, major.y, 0);
         out_.point3(210, 0, 0, 1);
-        out_.tag(40, ratio);
-        out_.tag(41, start);
-        out_.tag(42, end);
+        out_.exactTag(40, ratio);
+        out_.exactTag(41, start);
+        out_.exactTag(42, end);
     }
 
     void operator()(const Text& g)

@@ -5,11 +5,12 @@
 
 namespace unplot::engine::dxf {
 
-std::string_view formatDouble(double value, char (&buffer)[400])
+std::string_view formatDouble(double value, char (&buffer)[400], bool exact)
 {
-    if (!std::isfinite(value))
+    if (!std::isfinite(value) || (exact && std::fabs(value) < 1e-12))
         value = 0;
-    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 9);
+    auto [end, ec] = exact ? std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed)
+                           : std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 9);
     if (ec != std::errc())  // cannot happen for finite doubles in 400 characters; stay safe anyway
         return "0.0";
     char* dot = buffer;
@@ -32,6 +33,12 @@ void TagSink::tag(int code, double value)
 {
     char buffer[400];
     tag(code, formatDouble(value, buffer));
+}
+
+void TagSink::exactTag(int code, double value)
+{
+    char buffer[400];
+    tag(code, formatDouble(value, buffer, true));
 }
 
 void TagSink::tag(int code, int value)

@@ -22,6 +22,8 @@ public:
     void tag(int code, const std::string& value) { tag(code, std::string_view(value)); }
     void tag(int code, double value);
     void tag(int code, int value);
+    // A number written so that it reads back as the same double (parameters in radians, ratios: 2pi must stay 2pi).
+    void exactTag(int code, double value);
     // A handle or a handle reference: upper-case hexadecimal.
     void handle(int code, std::uint64_t value);
     // baseCode for x, baseCode + 10 for y (and baseCode + 20 for z in point3).
@@ -56,8 +58,9 @@ public:
     std::vector<std::pair<int, std::string>> tags;
 };
 
-// The text of a floating-point group value: fixed notation, at most 9 decimals (1e-9 mm), at least one decimal,
-// never "nan", "inf" or "-0.0" (non-finite values are written as 0.0). Returns the used part of `buffer`.
-std::string_view formatDouble(double value, char (&buffer)[400]);
+// The text of a floating-point group value: fixed notation, at most 9 decimals (1e-9 mm) or, when `exact`, the
+// shortest text that reads back as the same double (values below 1e-12 as 0); at least one decimal; never "nan",
+// "inf" or "-0.0" (non-finite values are written as 0.0). Returns the used part of `buffer`.
+std::string_view formatDouble(double value, char (&buffer)[400], bool exact = false);
 
 }  // namespace unplot::engine::dxf

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <set>
 #include <stdexcept>
 
@@ -253,10 +254,14 @@ TEST_P(DxfStructure, EllipseMajorAxisIsTheLongerOne)
     const auto ellipses = inSection("ENTITIES", "ELLIPSE");
     ASSERT_EQ(ellipses.size(), 2u);
     EXPECT_EQ(ellipses[0]->value(40), "0.5");
-    // Axis (10, 10) with ratio 2 becomes axis (-20, 20) with ratio 0.5.
+    EXPECT_EQ(ellipses[0]->value(41), "0.0");
+    EXPECT_EQ(ellipses[0]->value(42), "3.0");
+    // Axis (10, 10) with ratio 2 becomes axis (-20, 20) with ratio 0.5; a full turn stays exactly 0 to 2pi.
     EXPECT_EQ(ellipses[1]->value(11), "-20.0");
     EXPECT_EQ(ellipses[1]->value(21), "20.0");
     EXPECT_EQ(ellipses[1]->value(40), "0.5");
+    EXPECT_EQ(ellipses[1]->value(41), "0.0");
+    EXPECT_EQ(ellipses[1]->value(42), "6.283185307179586");
 }
 
 TEST_P(DxfStructure, HatchSolidWithPolylineAndEdgeLoops)
@@ -309,6 +314,78 @@ TEST(DxfWriter, StreamAndStringGiveTheSameBytes)
         expected += std::string(c.size() < 3 ? 3 - c.size() : 0, ' ') + c + "\n" + value + "\n";
     }
     EXPECT_EQ(text, expected);
+}
+
+}  // namespace
+}  // namespace unplot::engine::dxf::test
+
+namespace unplot::engine::dxf::test {
+namespace {
+
+// What the ENTITIES section holds for a drawing of this one geometry.
+std::vector<DxfObject> entitiesOf(const Geometry& g, int version = 15)
+{
+    Drawing d;
+    d.widthMm = d.heightMm = 100;
+    d.entities.push_back({{}, g});
+    std::vector<DxfObject> result;
+    for (auto& o : splitObjects(collectTags(d, version)))
+        if (o.section == "ENTITIES" && o.type != "SECTION" && o.type != "ENDSEC")
+            result.push_back(std::move(o));
+    return result;
+}
+
+TEST(DxfEntities, ArcsAndEllipsesNormalised)
+{
+    const double pi = 3.141592653589793;
+    const struct {
+        const char* name;
+        Geometry geometry;
+        const char* type;  // nullptr: nothing written
+        std::map<int, std::string> values;
+    } rows[] = {
+        {"arc over a full turn is a circle", Arc{{1, 2}, 3, 0, 360}, "CIRCLE", {{40, "3.0"}}},
+        {"arc across zero", Arc{{0, 0}, 3, 350, 10}, "ARC", {{50, "350.0"}, {51, "10.0"}}},
+        {"negative angles", Arc{{0, 0}, 3, -90, 90}, "ARC", {{50, "270.0"}, {51, "90.0"}}},
+        {"arc without sweep", Arc{{0, 0}, 3, 10, 370.0 - 360.0}, nullptr, {}},
+        {"ellipse across zero", Ellipse{{0, 0}, {4, 0}, 0.5, 1.5 * pi, 0.5 * pi}, "ELLIPSE",
+         {{41, "4.71238898038469"}, {42, "1.5707963267948966"}}},
+        {"mirrored ellipse", Ellipse{{0, 0}, {4, 0}, -0.5, 0, 1}, "ELLIPSE",
+         {{40, "0.5"}, {41, "5.283185307179586"}, {42, "6.283185307179586"}}},
+        {"ellipse without sweep", Ellipse{{0, 0}, {4, 0}, 0.5, 1, 1}, nullptr, {}},
+        {"flat ellipse", Ellipse{{0, 0}, {4, 0}, 0, 0, 1}, nullptr, {}},
+        {"not finite", Line{{0, 0}, {std::numeric_limits<double>::infinity(), 1}}, nullptr, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto written = entitiesOf(row.geometry);
+        if (!row.type) {
+            EXPECT_TRUE(written.empty());
+            continue;
+        }
+        ASSERT_EQ(written.size(), 1u);
+        EXPECT_EQ(written[0].type, row.type);
+        for (const auto& [code, value] : row.values)
+            EXPECT_EQ(written[0].value(code), value) << code;
+    }
+}
+
+TEST(DxfEntities, LineweightSnappedAndTrueColourKept)
+{
+    Drawing d;
+    d.entities.push_back({{"0", {10, 20, 30}, 0.33}, Line{{0, 0}, {1, 1}}});
+    d.entities.push_back({{"0", {255, 255, 255}, 0.0}, Line{{0, 0}, {1, 1}}});
+    std::vector<DxfObject> lines;
+    for (auto& o : splitObjects(collectTags(d, 23)))
+        if (o.type == "LINE")
+            lines.push_back(o);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].value(370), "35");
+    EXPECT_EQ(lines[0].value(420), std::to_string(10 * 65536 + 20 * 256 + 30));
+    EXPECT_EQ(lines[0].value(62), std::to_string(nearestAci({10, 20, 30})));
+    EXPECT_EQ(lines[1].value(370), "0");
+    EXPECT_EQ(lines[1].value(62), "7");
+    EXPECT_FALSE(lines[1].has(420));
 }
 
 }  // namespace

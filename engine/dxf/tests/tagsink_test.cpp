@@ -36,6 +36,12 @@ TEST(DxfNumbers, FormattedFixedLocaleFreeAndFinite)
     }
     char buffer[400];
     EXPECT_EQ(formatDouble(-std::numeric_limits<double>::max(), buffer).size(), 312u);
+    // Exact: reads back as the same double.
+    EXPECT_EQ(formatDouble(6.283185307179586, buffer, true), "6.283185307179586");
+    EXPECT_EQ(formatDouble(0.5, buffer, true), "0.5");
+    EXPECT_EQ(formatDouble(2, buffer, true), "2.0");
+    EXPECT_EQ(formatDouble(-1e-300, buffer, true), "0.0");
+    EXPECT_EQ(formatDouble(1e-11, buffer, true), "0.00000000001");
 }
 
 TEST(DxfTagSink, StreamWritesRightAlignedCodesAndValues)
