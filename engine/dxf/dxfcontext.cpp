@@ -63,6 +63,9 @@ const std::string& DxfContext::textStyleName(const std::string& modelName) const
     return it == styleIndex_.end() ? styleStandard_ : textStyles[it->second].name;
 }
 
-std::string DxfContext::text(std::string_view utf8) const { return encodeDxfString(utf8, version); }
+std::string DxfContext::text(std::string_view utf8, std::size_t maxBytes) const
+{
+    return encodeDxfString(utf8, version, maxBytes);
+}
 
 }  // namespace unplot::engine::dxf

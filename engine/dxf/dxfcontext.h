@@ -52,8 +52,8 @@ struct DxfContext {
     const std::string& layerName(const std::string& modelName) const;
     const std::string& textStyleName(const std::string& modelName) const;
 
-    // A string value encoded for the version.
-    std::string text(std::string_view utf8) const;
+    // A string value encoded for the version, at most maxBytes long.
+    std::string text(std::string_view utf8, std::size_t maxBytes = std::string::npos) const;
 
 private:
     std::unordered_map<std::string, std::size_t> layerIndex_;

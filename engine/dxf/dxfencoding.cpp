@@ -1,5 +1,6 @@
 #include "dxfencoding.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -140,21 +141,26 @@ void truncateUtf8(std::string& s, std::size_t maxBytes)
 
 }  // namespace
 
-std::string encodeDxfString(std::string_view utf8, const DxfVersion& version)
+std::string encodeDxfString(std::string_view utf8, const DxfVersion& version, std::size_t maxBytes)
 {
     std::string out;
-    out.reserve(utf8.size());
+    out.reserve(std::min(utf8.size(), maxBytes));
     std::size_t pos = 0;
     while (pos < utf8.size()) {
         char32_t cp = nextCodePoint(utf8, pos);
         if (cp < 0x20 || cp == 0x7F)
             cp = ' ';
+        const std::size_t before = out.size();
         if (version.utf8()) {
             appendUtf8(out, cp);
         } else if (const unsigned char b = cp1252Byte(cp); b != 0) {
             out += static_cast<char>(b);
         } else {
             appendEscape(out, cp);
+        }
+        if (out.size() > maxBytes) {
+            out.resize(before);
+            break;
         }
     }
     return out;

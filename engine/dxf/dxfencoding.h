@@ -11,8 +11,9 @@ namespace unplot::engine::dxf {
 
 // UTF-8 in, the bytes of the file out: UTF-8 from 2007 on; before, Windows-1252 with \U+XXXX for every other
 // character. Control characters (line breaks, tabs) become spaces: a group value is one line. Malformed UTF-8
-// becomes U+FFFD.
-std::string encodeDxfString(std::string_view utf8, const DxfVersion& version);
+// becomes U+FFFD. At most `maxBytes` bytes: the string is cut before the first character that does not fit whole.
+std::string encodeDxfString(std::string_view utf8, const DxfVersion& version,
+                            std::size_t maxBytes = std::string::npos);
 
 // Makes table names (layers, text styles) valid and unique, case-insensitively (Latin, Greek, Cyrillic), among the names handed out so far.
 // From 2000 on: the characters < > / \ " : ; ? * | , = ` and control characters become '_', surrounding blanks go,

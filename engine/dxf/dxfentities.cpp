@@ -200,7 +200,8 @@ public:
         begin("TEXT", false, "AcDbText");
         out_.point3(10, g.insertion.x, g.insertion.y, 0);
         out_.tag(40, g.height);
-        out_.tag(1, c_.text(g.utf8));
+        // The longest string value a reader must accept: 255 bytes in R14, 2049 from 2000 on.
+        out_.tag(1, c_.text(g.utf8, c_.version.extendedNames() ? 2049 : 255));
         if (g.rotationDeg != 0)
             out_.tag(50, normalizedDegrees(g.rotationDeg));
         if (g.widthFactor > 0 && g.widthFactor != 1)

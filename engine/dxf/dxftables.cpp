@@ -211,7 +211,8 @@ void writeBlockRecordTable(DxfContext& c)
     endTable(c);
 }
 
-void writeClass(DxfContext& c, const char* dxfName, const char* cppName, int proxyFlags, bool isEntity)
+void writeClass(DxfContext& c, const char* dxfName, const char* cppName, int proxyFlags, bool isEntity,
+                int instances = 0)
 {
     TagSink& out = c.out;
     out.tag(0, "CLASS");
@@ -220,7 +221,7 @@ void writeClass(DxfContext& c, const char* dxfName, const char* cppName, int pro
     out.tag(3, "ObjectDBX Classes");
     out.tag(90, proxyFlags);
     if (c.version.classInstanceCounts())
-        out.tag(91, 0);
+        out.tag(91, instances);
     out.tag(280, 0);
     out.tag(281, isEntity ? 1 : 0);
 }
@@ -299,7 +300,7 @@ void writeClasses(DxfContext& c)
         writeClass(c, "LAYOUT", "AcDbLayout", 0, false);
         break;
     default:  // 2004 on: layouts and place holders are built in
-        writeClass(c, "ACDBDICTIONARYWDFLT", "AcDbDictionaryWithDefault", 0, false);
+        writeClass(c, "ACDBDICTIONARYWDFLT", "AcDbDictionaryWithDefault", 0, false, 1);
         break;
     }
     endSection(c.out);

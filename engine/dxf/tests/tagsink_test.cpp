@@ -94,6 +94,17 @@ TEST(DxfEncoding, StringsPerVersion)
     }
 }
 
+TEST(DxfEncoding, CutsWholeCharactersOnly)
+{
+    const auto r2000 = *dxfVersionForCode(15);
+    const auto r2010 = *dxfVersionForCode(23);
+    EXPECT_EQ(encodeDxfString("abcdef", r2000, 4), "abcd");
+    EXPECT_EQ(encodeDxfString("ab北", r2000, 9), "ab\\U+5317");
+    EXPECT_EQ(encodeDxfString("ab北", r2000, 8), "ab");
+    EXPECT_EQ(encodeDxfString("ab北", r2010, 4), "ab");
+    EXPECT_EQ(encodeDxfString("ab北", r2010, 5), "ab北");
+}
+
 TEST(DxfTableNames, SanitisedAndUnique)
 {
     TableNames names(*dxfVersionForCode(18));
