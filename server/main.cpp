@@ -40,8 +40,9 @@ int main(int argc, char** argv)
             return 1;
         }
         std::string host = config.host.find(':') != std::string::npos ? "[" + config.host + "]" : config.host;
-        std::cerr << "unplotd listening on http://" << host << ":" << port << " (data " << config.dataDir.string()
-                  << ", " << config.workers << " worker(s))" << std::endl;
+        std::cerr << "unplotd: data in " << config.dataDir.string() << ", " << config.workers
+                  << " worker(s), engine " << config.engine.string() << "\n"
+                  << "unplotd listening on http://" << host << ":" << port << std::endl;
 
         std::thread signalWaiter([&server, stopSignals] {
             int received = 0;

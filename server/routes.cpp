@@ -98,7 +98,7 @@ void registerRoutes(httplib::Server& http, ConversionService& service)
     http.Get(std::string(protocol::kDownloadPrefix) + "(.*)",
              [&service](const httplib::Request& req, httplib::Response& res) { handleDownload(req, res, service); });
     http.Get(std::string(protocol::kHealthPath), [](const httplib::Request&, httplib::Response& res) {
-        res.set_content("ok\n", "text/plain");
+        res.set_content("ok", "text/plain");
     });
 
     // Every other failure (unknown path, unparsable request, body over the size limit) still answers JSON.

@@ -51,7 +51,7 @@ TEST_F(ProtocolTest, HealthIsPlainOk)
     auto res = client().Get("/healthz");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);
-    EXPECT_EQ(res->body, "ok\n");
+    EXPECT_EQ(res->body, "ok");
     EXPECT_EQ(res->get_header_value("Content-Type"), "text/plain");
 }
 
