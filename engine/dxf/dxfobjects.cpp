@@ -138,6 +138,11 @@ void writeLayout(DxfContext& c, std::uint64_t h, const char* name, int tabOrder,
     out.tag(7, "");
     out.tag(75, 16);
     out.tag(147, 1.0);
+    if (c.version.trueColor()) {  // 2004 on: shade plot mode, resolution and dpi
+        out.tag(76, 0);
+        out.tag(77, 2);
+        out.tag(78, 300);
+    }
     out.tag(148, 0.0);
     out.tag(149, 0.0);
     out.tag(100, "AcDbLayout");

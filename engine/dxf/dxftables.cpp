@@ -176,7 +176,8 @@ void writeDimstyleTable(DxfContext& c)
     beginTable(c, "DIMSTYLE", handle::kDimstyleTable, 1);
     if (c.version.lineweights()) {
         out.tag(100, "AcDbDimStyleTable");
-        out.tag(71, 0);
+        out.tag(71, 1);
+        out.handle(340, handle::kDimstyleStandard);
     }
     out.tag(0, "DIMSTYLE");
     out.handle(105, handle::kDimstyleStandard);  // DIMSTYLE records carry their handle in 105
