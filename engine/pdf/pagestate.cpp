@@ -82,7 +82,7 @@ double normalizedDegrees(double deg)
         deg = std::round(deg);
     if (deg < 0)
         deg += 360;
-    return deg >= 360 ? deg - 360 : deg;
+    return deg >= 360 ? deg - 360 : deg + 0.0;  // + 0.0 turns -0 into 0
 }
 
 }  // namespace
