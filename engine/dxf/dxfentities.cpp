@@ -200,8 +200,9 @@ public:
         begin("TEXT", false, "AcDbText");
         out_.point3(10, g.insertion.x, g.insertion.y, 0);
         out_.tag(40, g.height);
-        // The longest string value a reader must accept: 255 bytes in R14, 2049 from 2000 on.
-        out_.tag(1, c_.text(g.utf8, c_.version.extendedNames() ? 2049 : 255));
+        // R14 takes 255 bytes in a string value; later versions allow 2049, but common readers stop at 1024 bytes a
+        // line. Longer text (hundreds of characters in one span) is cut to 1000 bytes.
+        out_.tag(1, c_.text(g.utf8, c_.version.extendedNames() ? 1000 : 255));
         if (g.rotationDeg != 0)
             out_.tag(50, normalizedDegrees(g.rotationDeg));
         if (g.widthFactor > 0 && g.widthFactor != 1)

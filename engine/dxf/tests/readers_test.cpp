@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <random>
 
 namespace unplot::engine::dxf::test {
@@ -70,6 +71,39 @@ Drawing awkwardNamesDrawing()
     return d;
 }
 
+// Text and names of arbitrary bytes (malformed UTF-8, control characters, backslashes), far coordinates and
+// non-finite ones: 40 TEXT and 10 LINE entities survive.
+Drawing hostileDrawing()
+{
+    std::mt19937 random(42);
+    auto bytes = [&](std::size_t n) {
+        std::string s;
+        for (std::size_t i = 0; i < n; ++i)
+            s += char(random() % 256);
+        return s;
+    };
+    Drawing d;
+    d.widthMm = 10;
+    d.heightMm = 10;
+    for (int i = 0; i < 8; ++i) {
+        d.layers.push_back({bytes(1 + random() % 40), i % 3 != 0});
+        d.textStyles.push_back({bytes(1 + random() % 40), bytes(10)});
+    }
+    for (int i = 0; i < 40; ++i) {
+        Style s{d.layers[random() % 8].name, {std::uint8_t(random()), std::uint8_t(random()), 0}, 0};
+        d.entities.push_back(
+            {s, Text{bytes(1 + random() % 300) + "\\U+12", {1, 1}, 2, 1e6, -1, d.textStyles[random() % 8].name}});
+    }
+    const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
+    for (int i = 0; i < 10; ++i) {
+        d.entities.push_back({{}, Line{{-1e9 * i, 1e9}, {1e9, -1e9 * i}}});
+        d.entities.push_back({{}, Line{{nan, 0}, {1, 1}}});
+        d.entities.push_back({{}, Circle{{0, 0}, inf}});
+        d.entities.push_back({{"0", {}, nan}, Polyline{{{0, 0}, {1, inf}}, false}});
+    }
+    return d;
+}
+
 class DxfReaders : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -82,6 +116,7 @@ protected:
             {"large", largeDrawing(320), scaled(primitivesCounts(), 320)},
             {"empty", Drawing{1, 210, 297, {}, {}, {}, {}}, {}},
             {"names", awkwardNamesDrawing(), {{"LINE", 11}, {"TEXT", 11}}},
+            {"hostile", hostileDrawing(), {{"LINE", 10}, {"TEXT", 40}}},
         };
         for (const Sample& sample : samples_)
             for (int version : kVersions) {

@@ -370,6 +370,15 @@ TEST(DxfEntities, ArcsAndEllipsesNormalised)
     }
 }
 
+TEST(DxfEntities, LongTextCutToWhatReadersTake)
+{
+    for (int version : kVersions) {
+        const auto written = entitiesOf(Text{std::string(3000, 'a'), {0, 0}, 2, 0, 1, "Standard"}, version);
+        ASSERT_EQ(written.size(), 1u);
+        EXPECT_EQ(written[0].value(1).size(), version == 14 ? 255u : 1000u) << version;
+    }
+}
+
 TEST(DxfEntities, LineweightSnappedAndTrueColourKept)
 {
     Drawing d;
