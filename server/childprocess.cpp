@@ -53,7 +53,10 @@ std::string ChildResult::describe() const
 {
     switch (end) {
     case End::Exited: return "exit " + std::to_string(exitCode);
-    case End::Signaled: return std::string("signal ") + std::to_string(signal) + " (" + strsignal(signal) + ")";
+    case End::Signaled: {
+        const char* name = sigabbrev_np(signal);  // thread-safe, unlike strsignal()
+        return "signal " + std::to_string(signal) + (name ? std::string(" (SIG") + name + ")" : "");
+    }
     case End::TimedOut: return "timed out";
     case End::Cancelled: return "cancelled";
     case End::NotStarted: return "not started";

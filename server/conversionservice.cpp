@@ -84,6 +84,7 @@ std::string megabytes(std::size_t bytes)
 
 ConversionService::ConversionService(const ServerConfig& config)
     : config_(config),
+      lock_(config.dataDir),
       paths_(preparedPaths(config)),
       store_(paths_.database()),
       engine_(config.engine, conversionLimits(config), probeLimits(config)),

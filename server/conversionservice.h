@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "config.h"
+#include "datafolderlock.h"
 #include "datapaths.h"
 #include "engine.h"
 #include "jobqueue.h"
@@ -50,6 +51,7 @@ private:
     Reply refuse(Refusal reason, const std::string& message, const std::string& logNote = {});
 
     ServerConfig config_;
+    DataFolderLock lock_;
     DataPaths paths_;
     JobStore store_;
     Engine engine_;

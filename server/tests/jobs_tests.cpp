@@ -178,3 +178,16 @@ TEST_F(ServerTest, TheDatabaseIsWriteAhead)
 
 }  // namespace
 }  // namespace unplot::server::test
+
+namespace unplot::server::test {
+namespace {
+
+TEST_F(ServerTest, ASecondServiceOnTheSameDataFolderIsRefused)
+{
+    start(config(goodEngine()));
+    EXPECT_THROW(UnplotServer second(config(goodEngine())), std::runtime_error);
+    EXPECT_EQ(client().Get("/healthz")->status, 200);
+}
+
+}  // namespace
+}  // namespace unplot::server::test
