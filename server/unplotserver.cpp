@@ -17,6 +17,10 @@ UnplotServer::UnplotServer(const ServerConfig& config)
     : config_(config), service_(std::make_unique<ConversionService>(config)), http_(std::make_unique<httplib::Server>())
 {
     http_->set_payload_max_length(config_.maxUploadBytes + kFormOverhead);
+    // Headers and body go out in separate writes: without TCP_NODELAY each small reply on a kept-alive
+    // connection waits for the client's delayed ACK (about 40 ms a poll here).
+    http_->set_tcp_nodelay(true);
+    http_->set_keep_alive_max_count(100);
     registerRoutes(*http_, *service_);
 }
 
