@@ -22,8 +22,10 @@ namespace {
 
 // How long a transfer may stay silent (nothing sent, nothing received) before it is given up.
 constexpr int kTransferTimeoutMs = 120'000;
-// The most a download keeps in memory between the socket and the file.
-constexpr qint64 kDownloadBufferBytes = 1 << 20;
+// The most a download keeps in memory between the socket and the file. Qt 6.4 throttles the socket with it, and
+// a chunked body cut off while that throttle holds can stall until the transfer time-out; the stall was seen often
+// with 1 MB and 2 MB, and not in any trial with 4 MB.
+constexpr qint64 kDownloadBufferBytes = 4 << 20;
 
 // The address in strict mode; an invalid URL, or one without a host, is returned empty. A tolerant QUrl would
 // go out as a request with an empty target.
@@ -291,7 +293,7 @@ void QtHttpClient::download(const QString& url, const QString& destinationFile, 
 
     // Only the same scheme, host and port: a redirect must not carry the download to another server.
     QNetworkReply* reply = manager_->get(makeRequest(address, QNetworkRequest::SameOriginRedirectPolicy));
-    if (!qEnvironmentVariableIsSet("NOBUF")) reply->setReadBufferSize(kDownloadBufferBytes);
+    reply->setReadBufferSize(kDownloadBufferBytes);
     file->setParent(reply);
     auto state = std::make_shared<Download>();
     state->reply = reply;
