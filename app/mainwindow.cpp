@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QKeySequence>
 #include <QMessageBox>
 #include <QShortcut>
@@ -25,6 +26,15 @@ int stateOf(const QAbstractButton* button)
 QString firstPath(const QStringList& files)
 {
     return files.isEmpty() || files.first().isEmpty() ? QString() : QDir::toNativeSeparators(files.first());
+}
+
+// A chooser opens in the folder of the path its field shows, else in the home folder.
+QString startFolder(const QString& fieldText)
+{
+    const QFileInfo shown(fieldText);
+    if (!fieldText.isEmpty() && shown.absoluteDir().exists())
+        return shown.absolutePath();
+    return QDir::homePath();
 }
 
 }  // namespace
@@ -129,6 +139,7 @@ QString MainWindow::runInputChooser()
     dialog.setSizeGripEnabled(true);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setDirectory(startFolder(ui_->selectFilename->text()));
     dialog.setNameFilter(QStringLiteral("PDF files (*.pdf)"));
     const QString chosen = firstPath(dialogs_.runFileDialog(dialog));
     if (!chosen.isEmpty())
@@ -144,6 +155,7 @@ QString MainWindow::runOutputChooser()
     dialog.setSizeGripEnabled(true);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDirectory(startFolder(ui_->saveFilename->text()));
     dialog.setNameFilter(QStringLiteral("ZIP archives (*.zip)"));
     dialog.setDefaultSuffix(QStringLiteral("zip"));
     const QString chosen = firstPath(dialogs_.runFileDialog(dialog));
