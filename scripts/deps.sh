@@ -11,7 +11,7 @@ UNPLOT_RUN_PACKAGES=(
 )
 UNPLOT_TEST_PACKAGES=(
     libgtest-dev libgmock-dev
-    xvfb xauth xdotool imagemagick python3 python3-ezdxf python3-werkzeug
+    xvfb xauth xdotool imagemagick python3 python3-ezdxf python3-werkzeug time
     pstoedit ghostscript poppler-utils mupdf-tools libdxflib-dev
 
 )

@@ -120,6 +120,7 @@ void HttpGetJsonTest::bodyIsReadAsOneJsonValue_data()
                                           << QByteArray(R"("gone")");
     QTest::newRow("status 400 with JSON") << 400 << QByteArray("application/json") << QByteArray("[]")
                                           << QByteArray("[]");
+    QTest::newRow("status 401 with JSON") << 401 << QByteArray("application/json") << QByteArray("1") << QByteArray("1");
     QTest::newRow("status 503 with JSON") << 503 << QByteArray("application/json") << QByteArray("{}")
                                           << QByteArray("{}");
 
