@@ -20,7 +20,7 @@ if [ -z "${UNPLOT_E2E_UNDER_XVFB:-}" ]; then
 fi
 
 unplot=$1 python=$2 service=$3 screenshot=${4:-}
-work=$(mktemp -d)
+work=$(mktemp -d "${TMPDIR:-/tmp}/unplot-e2e.XXXXXX")
 service_pid="" app_pid=""
 cleanup() {
     [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
@@ -46,9 +46,9 @@ service_pid=$!
 wait_for 100 grep -q '^PORT ' "$work/port.txt" || { echo "the scripted service did not start"; exit 1; }
 port=$(sed -n 's/^PORT //p' "$work/port.txt")
 
-input="$work/site plan.pdf"
-output="$work/out/site plan.zip"
-mkdir -p "$work/out" "$work/home"
+input="$work/Drawings/site plan.pdf"
+output="$work/Drawings/site plan.zip"
+mkdir -p "$work/Drawings" "$work/home"
 printf '%%PDF-1.4\n%% SCENARIO:wait3\n%%%%EOF\n' >"$input"
 
 HOME="$work/home" UNPLOT_SERVICE="127.0.0.1:$port" "$unplot" >"$work/app-stdout.txt" 2>"$work/app-stderr.txt" &
