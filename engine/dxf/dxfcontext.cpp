@@ -21,7 +21,7 @@ std::string fontFileFor(const std::string& fontName)
     return "arial.ttf";
 }
 
-}  // namespace
+} // namespace
 
 DxfContext::DxfContext(const Drawing& d, const DxfVersion& v, TagSink& sink)
     : drawing(d), version(v), out(sink), styleStandard_(v.extendedNames() ? "Standard" : "STANDARD")
@@ -32,7 +32,7 @@ DxfContext::DxfContext(const Drawing& d, const DxfVersion& v, TagSink& sink)
     layerNames.reserve("0");
     for (const Layer& layer : drawing.layers) {
         if (layerIndex_.count(layer.name) != 0)
-            continue;  // the same group twice: one layer
+            continue; // the same group twice: one layer
         layerIndex_.emplace(layer.name, layers.size());
         layers.push_back({text(layerNames.make(layer.name, "Layer")), next++, layer.visible, {}});
     }
@@ -68,4 +68,4 @@ std::string DxfContext::text(std::string_view utf8, std::size_t maxBytes) const
     return encodeDxfString(utf8, version, maxBytes);
 }
 
-}  // namespace unplot::engine::dxf
+} // namespace unplot::engine::dxf

@@ -15,25 +15,24 @@ namespace unplot::engine::dxf {
 // Handles of the fixed structure (tables, blocks, objects); layers, styles and entities follow from kFirstFree.
 namespace handle {
 constexpr std::uint64_t kBlockRecordTable = 0x1, kLayerTable = 0x2, kStyleTable = 0x3, kLtypeTable = 0x5,
-                        kViewTable = 0x6, kUcsTable = 0x7, kVportTable = 0x8, kAppidTable = 0x9,
-                        kDimstyleTable = 0xA, kRootDictionary = 0xC, kGroupDictionary = 0xD,
-                        kPlotStyleNameDictionary = 0xE, kNormalPlotStyle = 0xF, kLayerZero = 0x10,
-                        kStyleStandard = 0x11, kAppidAcad = 0x12, kLtypeByBlock = 0x14, kLtypeByLayer = 0x15,
-                        kLtypeContinuous = 0x16, kMlineStyleDictionary = 0x17, kMlineStyleStandard = 0x18,
-                        kPlotSettingsDictionary = 0x19, kLayoutDictionary = 0x1A, kPaperSpaceRecord = 0x1B,
-                        kPaperSpaceBlock = 0x1C, kPaperSpaceEndBlock = 0x1D, kPaperSpaceLayout = 0x1E,
-                        kModelSpaceRecord = 0x1F, kModelSpaceBlock = 0x20, kModelSpaceEndBlock = 0x21,
-                        kModelSpaceLayout = 0x22, kActiveVport = 0x23, kColorDictionary = 0x24,
-                        kMaterialDictionary = 0x25, kMleaderStyleDictionary = 0x26, kDimstyleStandard = 0x27,
-                        kScaleListDictionary = 0x28, kTableStyleDictionary = 0x29, kVisualStyleDictionary = 0x2A,
-                        kFirstFree = 0x30;
-}  // namespace handle
+                        kViewTable = 0x6, kUcsTable = 0x7, kVportTable = 0x8, kAppidTable = 0x9, kDimstyleTable = 0xA,
+                        kRootDictionary = 0xC, kGroupDictionary = 0xD, kPlotStyleNameDictionary = 0xE,
+                        kNormalPlotStyle = 0xF, kLayerZero = 0x10, kStyleStandard = 0x11, kAppidAcad = 0x12,
+                        kLtypeByBlock = 0x14, kLtypeByLayer = 0x15, kLtypeContinuous = 0x16,
+                        kMlineStyleDictionary = 0x17, kMlineStyleStandard = 0x18, kPlotSettingsDictionary = 0x19,
+                        kLayoutDictionary = 0x1A, kPaperSpaceRecord = 0x1B, kPaperSpaceBlock = 0x1C,
+                        kPaperSpaceEndBlock = 0x1D, kPaperSpaceLayout = 0x1E, kModelSpaceRecord = 0x1F,
+                        kModelSpaceBlock = 0x20, kModelSpaceEndBlock = 0x21, kModelSpaceLayout = 0x22,
+                        kActiveVport = 0x23, kColorDictionary = 0x24, kMaterialDictionary = 0x25,
+                        kMleaderStyleDictionary = 0x26, kDimstyleStandard = 0x27, kScaleListDictionary = 0x28,
+                        kTableStyleDictionary = 0x29, kVisualStyleDictionary = 0x2A, kFirstFree = 0x30;
+} // namespace handle
 
 struct TableEntry {
-    std::string name;  // encoded for the version
+    std::string name; // encoded for the version
     std::uint64_t handle = 0;
-    bool visible = true;      // layers
-    std::string fontFile;     // text styles
+    bool visible = true;  // layers
+    std::string fontFile; // text styles
 };
 
 struct DxfContext {
@@ -45,8 +44,8 @@ struct DxfContext {
 
     std::vector<TableEntry> layers;      // besides "0"
     std::vector<TableEntry> textStyles;  // besides "Standard"
-    std::uint64_t firstEntityHandle = 0;  // entity i of the drawing has firstEntityHandle + i
-    std::uint64_t handleSeed = 0;         // above every handle in the file
+    std::uint64_t firstEntityHandle = 0; // entity i of the drawing has firstEntityHandle + i
+    std::uint64_t handleSeed = 0;        // above every handle in the file
 
     // The encoded table name for a model name; unknown names give "0" and "Standard".
     const std::string& layerName(const std::string& modelName) const;
@@ -70,4 +69,4 @@ void writeBlocks(DxfContext& c);
 void writeEntities(DxfContext& c);
 void writeObjects(DxfContext& c);
 
-}  // namespace unplot::engine::dxf
+} // namespace unplot::engine::dxf

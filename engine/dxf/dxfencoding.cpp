@@ -78,10 +78,10 @@ unsigned char cp1252Byte(char32_t cp)
     if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF))
         return static_cast<unsigned char>(cp);
     // 0x80..0x9F of Windows-1252 (0x81, 0x8D, 0x8F, 0x90, 0x9D are unassigned).
-    static constexpr std::array<char16_t, 32> kHigh = {
-        0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-        0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+    static constexpr std::array<char16_t, 32> kHigh = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                                       0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                                       0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                                       0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
     for (std::size_t i = 0; i < kHigh.size(); ++i)
         if (kHigh[i] != 0 && kHigh[i] == cp)
             return static_cast<unsigned char>(0x80 + i);
@@ -91,14 +91,17 @@ unsigned char cp1252Byte(char32_t cp)
 void appendEscape(std::string& out, char32_t cp)
 {
     static constexpr char kHex[] = "0123456789ABCDEF";
-    if (cp > 0xFFFF)  // \U+ has four digits: characters beyond the BMP have no escape
+    if (cp > 0xFFFF) // \U+ has four digits: characters beyond the BMP have no escape
         cp = kReplacement;
     out += "\\U+";
     for (int shift = 12; shift >= 0; shift -= 4)
         out += kHex[(cp >> shift) & 0xF];
 }
 
-char asciiUpper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
+char asciiUpper(char c)
+{
+    return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+}
 
 // Lower case of the scripts table names are most often written in (Latin, Greek, Cyrillic), for comparing names
 // the way CAD programs do: without regard to case.
@@ -139,7 +142,7 @@ void truncateUtf8(std::string& s, std::size_t maxBytes)
     s.resize(cut);
 }
 
-}  // namespace
+} // namespace
 
 std::string encodeDxfString(std::string_view utf8, const DxfVersion& version, std::size_t maxBytes)
 {
@@ -166,7 +169,10 @@ std::string encodeDxfString(std::string_view utf8, const DxfVersion& version, st
     return out;
 }
 
-void TableNames::reserve(std::string_view name) { taken_.insert(foldKey(name)); }
+void TableNames::reserve(std::string_view name)
+{
+    taken_.insert(foldKey(name));
+}
 
 std::string TableNames::sanitize(std::string_view wanted) const
 {
@@ -216,4 +222,4 @@ std::string TableNames::make(std::string_view wanted, std::string_view fallback)
     return name;
 }
 
-}  // namespace unplot::engine::dxf
+} // namespace unplot::engine::dxf

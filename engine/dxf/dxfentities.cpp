@@ -13,12 +13,20 @@ namespace {
 // Points closer than this (mm) are one point: below the precision numbers are written with.
 constexpr double kEpsilon = 1e-8;
 
-bool finite(Vec2 p) { return std::isfinite(p.x) && std::isfinite(p.y); }
-bool finite(double v) { return std::isfinite(v); }
-bool same(Vec2 a, Vec2 b) { return std::fabs(a.x - b.x) <= kEpsilon && std::fabs(a.y - b.y) <= kEpsilon; }
+bool finite(Vec2 p)
+{
+    return std::isfinite(p.x) && std::isfinite(p.y);
+}
+bool finite(double v)
+{
+    return std::isfinite(v);
+}
+bool same(Vec2 a, Vec2 b)
+{
+    return std::fabs(a.x - b.x) <= kEpsilon && std::fabs(a.y - b.y) <= kEpsilon;
+}
 
-template <typename Points>
-bool allFinite(const Points& points)
+template <typename Points> bool allFinite(const Points& points)
 {
     for (const Vec2& p : points)
         if (!finite(p))
@@ -126,7 +134,7 @@ public:
         if (!finite(g.center) || !finite(g.radius) || g.radius <= kEpsilon || !finite(g.startAngleDeg) ||
             !finite(g.endAngleDeg))
             return;
-        if (std::fabs(g.endAngleDeg - g.startAngleDeg) >= 360.0 - 1e-9) {  // a full turn
+        if (std::fabs(g.endAngleDeg - g.startAngleDeg) >= 360.0 - 1e-9) { // a full turn
             (*this)(Circle{g.center, g.radius});
             return;
         }
@@ -156,11 +164,11 @@ public:
         const double majorLength = std::hypot(major.x, major.y);
         if (majorLength <= kEpsilon || ratio * majorLength <= kEpsilon)
             return;
-        if (g.ratio < 0) {  // a mirrored parametrisation: run the same points the other way round
+        if (g.ratio < 0) { // a mirrored parametrisation: run the same points the other way round
             start = -g.endParam;
             end = -g.startParam;
         }
-        if (ratio > 1) {  // DXF wants the major axis as the longer one: swap, and turn the parameters by 90 degrees
+        if (ratio > 1) { // DXF wants the major axis as the longer one: swap, and turn the parameters by 90 degrees
             major = {-major.y * ratio, major.x * ratio};
             ratio = 1 / ratio;
             start -= std::numbers::pi / 2;
@@ -194,8 +202,8 @@ public:
 
     void operator()(const Text& g)
     {
-        if (g.utf8.empty() || !finite(g.insertion) || !finite(g.height) || g.height <= 0 ||
-            !finite(g.rotationDeg) || !finite(g.widthFactor))
+        if (g.utf8.empty() || !finite(g.insertion) || !finite(g.height) || g.height <= 0 || !finite(g.rotationDeg) ||
+            !finite(g.widthFactor))
             return;
         begin("TEXT", false, "AcDbText");
         out_.point3(10, g.insertion.x, g.insertion.y, 0);
@@ -249,9 +257,9 @@ private:
 
 void writePolylineLoop(TagSink& out, const BoundaryLoop& loop)
 {
-    out.tag(92, 2);  // polyline boundary
-    out.tag(72, 0);  // no bulges
-    out.tag(73, 1);  // closed
+    out.tag(92, 2); // polyline boundary
+    out.tag(72, 0); // no bulges
+    out.tag(73, 1); // closed
     out.tag(93, int(loop.segments.size() + 1));
     out.point(10, loop.start.x, loop.start.y);
     for (const PathSegment& s : loop.segments)
@@ -262,7 +270,7 @@ void writePolylineLoop(TagSink& out, const BoundaryLoop& loop)
 void writeEdgeLoop(TagSink& out, const BoundaryLoop& loop, bool r2010)
 {
     const bool needsClosing = !same(loop.segments.back().end, loop.start);
-    out.tag(92, 0);  // edges
+    out.tag(92, 0); // edges
     out.tag(93, int(loop.segments.size() + (needsClosing ? 1 : 0)));
     Vec2 current = loop.start;
     for (const PathSegment& s : loop.segments) {
@@ -281,7 +289,7 @@ void writeEdgeLoop(TagSink& out, const BoundaryLoop& loop, bool r2010)
             for (Vec2 p : {current, s.c1, s.c2, s.end})
                 out.point(10, p.x, p.y);
             if (r2010)
-                out.tag(97, 0);  // no fit points
+                out.tag(97, 0); // no fit points
         }
         current = s.end;
     }
@@ -303,8 +311,8 @@ void EntityWriter::operator()(const Hatch& g)
     out_.point3(10, 0, 0, 0);
     out_.point3(210, 0, 0, 1);
     out_.tag(2, "SOLID");
-    out_.tag(70, 1);  // solid fill
-    out_.tag(71, 0);  // not associative
+    out_.tag(70, 1); // solid fill
+    out_.tag(71, 0); // not associative
     out_.tag(91, int(loops.size()));
     const bool r2010 = c_.version.release >= Release::R2010;
     for (const BoundaryLoop& loop : loops) {
@@ -313,12 +321,12 @@ void EntityWriter::operator()(const Hatch& g)
         else
             writeEdgeLoop(out_, loop, r2010);
     }
-    out_.tag(75, 0);  // normal style: odd parity
-    out_.tag(76, 1);  // predefined pattern
-    out_.tag(98, 0);  // no seed points
+    out_.tag(75, 0); // normal style: odd parity
+    out_.tag(76, 1); // predefined pattern
+    out_.tag(98, 0); // no seed points
 }
 
-}  // namespace
+} // namespace
 
 void writeEntities(DxfContext& c)
 {
@@ -331,4 +339,4 @@ void writeEntities(DxfContext& c)
     c.out.tag(0, "ENDSEC");
 }
 
-}  // namespace unplot::engine::dxf
+} // namespace unplot::engine::dxf

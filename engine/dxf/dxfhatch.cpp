@@ -5,12 +5,18 @@
 namespace unplot::engine::dxf {
 namespace {
 
-constexpr double kEpsilon = 1e-8;        // as for entities: closer points are one point
-constexpr std::size_t kMaxWindingLoops = 400;  // beyond this, skip the quadratic winding analysis
+constexpr double kEpsilon = 1e-8;             // as for entities: closer points are one point
+constexpr std::size_t kMaxWindingLoops = 400; // beyond this, skip the quadratic winding analysis
 constexpr int kCubicSteps = 16;
 
-bool finite(Vec2 p) { return std::isfinite(p.x) && std::isfinite(p.y); }
-bool same(Vec2 a, Vec2 b) { return std::fabs(a.x - b.x) <= kEpsilon && std::fabs(a.y - b.y) <= kEpsilon; }
+bool finite(Vec2 p)
+{
+    return std::isfinite(p.x) && std::isfinite(p.y);
+}
+bool same(Vec2 a, Vec2 b)
+{
+    return std::fabs(a.x - b.x) <= kEpsilon && std::fabs(a.y - b.y) <= kEpsilon;
+}
 
 bool clean(const Loop& loop, BoundaryLoop& result)
 {
@@ -82,7 +88,7 @@ int winding(const std::vector<Vec2>& polygon, Vec2 p)
     return w;
 }
 
-}  // namespace
+} // namespace
 
 std::vector<BoundaryLoop> boundaryLoops(const Hatch& hatch)
 {
@@ -113,4 +119,4 @@ std::vector<BoundaryLoop> boundaryLoops(const Hatch& hatch)
     return kept;
 }
 
-}  // namespace unplot::engine::dxf
+} // namespace unplot::engine::dxf

@@ -24,4 +24,4 @@ struct BoundaryLoop {
 // self-intersecting loops keep the odd-parity reading (a self-crossing star shows its centre empty).
 std::vector<BoundaryLoop> boundaryLoops(const Hatch& hatch);
 
-}  // namespace unplot::engine::dxf
+} // namespace unplot::engine::dxf

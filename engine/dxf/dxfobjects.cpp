@@ -132,13 +132,13 @@ void writeLayout(DxfContext& c, std::uint64_t h, const char* name, int tabOrder,
     out.tag(142, 1.0);
     out.tag(143, 1.0);
     out.tag(70, model ? 1024 : 0);
-    out.tag(72, 1);  // paper units: millimetres
+    out.tag(72, 1); // paper units: millimetres
     out.tag(73, 0);
     out.tag(74, 5);
     out.tag(7, "");
     out.tag(75, 16);
     out.tag(147, 1.0);
-    if (c.version.trueColor()) {  // 2004 on: shade plot mode, resolution and dpi
+    if (c.version.trueColor()) { // 2004 on: shade plot mode, resolution and dpi
         out.tag(76, 0);
         out.tag(77, 2);
         out.tag(78, 300);
@@ -165,7 +165,7 @@ void writeLayout(DxfContext& c, std::uint64_t h, const char* name, int tabOrder,
         out.handle(331, handle::kActiveVport);
 }
 
-}  // namespace
+} // namespace
 
 void writeBlocks(DxfContext& c)
 {
@@ -215,7 +215,7 @@ void writeObjects(DxfContext& c)
         writeDictionary(c, handle::kLayoutDictionary,
                         {{"Model", handle::kModelSpaceLayout}, {"Layout1", handle::kPaperSpaceLayout}});
     else
-        writeDictionary(c, handle::kLayoutDictionary, {});  // R14 has no layouts
+        writeDictionary(c, handle::kLayoutDictionary, {}); // R14 has no layouts
     writeDictionary(c, handle::kMaterialDictionary, {});
     writeDictionary(c, handle::kMleaderStyleDictionary, {});
     writeDictionary(c, handle::kMlineStyleDictionary,
@@ -233,4 +233,4 @@ void writeObjects(DxfContext& c)
     out.tag(0, "ENDSEC");
 }
 
-}  // namespace unplot::engine::dxf
+} // namespace unplot::engine::dxf

@@ -12,9 +12,15 @@ void beginSection(TagSink& out, const char* name)
     out.tag(2, name);
 }
 
-void endSection(TagSink& out) { out.tag(0, "ENDSEC"); }
+void endSection(TagSink& out)
+{
+    out.tag(0, "ENDSEC");
+}
 
-void variable(TagSink& out, const char* name) { out.tag(9, name); }
+void variable(TagSink& out, const char* name)
+{
+    out.tag(9, name);
+}
 
 // The names CAD programs give the built-in records: R14 stores them in upper case.
 const char* builtin(const DxfContext& c, const char* mixed, const char* upper)
@@ -33,7 +39,10 @@ void beginTable(DxfContext& c, const char* name, std::uint64_t h, int count)
     out.tag(70, count);
 }
 
-void endTable(DxfContext& c) { c.out.tag(0, "ENDTAB"); }
+void endTable(DxfContext& c)
+{
+    c.out.tag(0, "ENDTAB");
+}
 
 void beginRecord(DxfContext& c, const char* type, std::uint64_t h, std::uint64_t table, const char* subclass)
 {
@@ -120,7 +129,7 @@ void writeLayer(DxfContext& c, const std::string& name, std::uint64_t h, bool vi
     beginRecord(c, "LAYER", h, handle::kLayerTable, "AcDbLayerTableRecord");
     out.tag(2, name);
     out.tag(70, 0);
-    out.tag(62, visible ? 7 : -7);  // a negative colour number: the layer is off
+    out.tag(62, visible ? 7 : -7); // a negative colour number: the layer is off
     out.tag(6, builtin(c, "Continuous", "CONTINUOUS"));
     if (c.version.lineweights()) {
         out.tag(370, -3);
@@ -143,7 +152,7 @@ void writeStyle(DxfContext& c, const std::string& name, std::uint64_t h, const s
     beginRecord(c, "STYLE", h, handle::kStyleTable, "AcDbTextStyleTableRecord");
     out.tag(2, name);
     out.tag(70, 0);
-    out.tag(40, 0.0);  // no fixed height: each TEXT carries its own
+    out.tag(40, 0.0); // no fixed height: each TEXT carries its own
     out.tag(41, 1.0);
     out.tag(50, 0.0);
     out.tag(71, 0);
@@ -180,7 +189,7 @@ void writeDimstyleTable(DxfContext& c)
         out.handle(340, handle::kDimstyleStandard);
     }
     out.tag(0, "DIMSTYLE");
-    out.handle(105, handle::kDimstyleStandard);  // DIMSTYLE records carry their handle in 105
+    out.handle(105, handle::kDimstyleStandard); // DIMSTYLE records carry their handle in 105
     out.handle(330, handle::kDimstyleTable);
     out.tag(100, "AcDbSymbolTableRecord");
     out.tag(100, "AcDbDimStyleTableRecord");
@@ -227,7 +236,7 @@ void writeClass(DxfContext& c, const char* dxfName, const char* cppName, int pro
     out.tag(281, isEntity ? 1 : 0);
 }
 
-}  // namespace
+} // namespace
 
 void writeHeader(DxfContext& c)
 {
@@ -300,7 +309,7 @@ void writeClasses(DxfContext& c)
         writeClass(c, "ACDBPLACEHOLDER", "AcDbPlaceHolder", 0, false);
         writeClass(c, "LAYOUT", "AcDbLayout", 0, false);
         break;
-    default:  // 2004 on: layouts and place holders are built in
+    default: // 2004 on: layouts and place holders are built in
         writeClass(c, "ACDBDICTIONARYWDFLT", "AcDbDictionaryWithDefault", 0, false, 1);
         break;
     }
@@ -324,4 +333,4 @@ void writeTables(DxfContext& c)
     endSection(c.out);
 }
 
-}  // namespace unplot::engine::dxf
+} // namespace unplot::engine::dxf

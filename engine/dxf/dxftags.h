@@ -11,4 +11,4 @@ namespace unplot::engine::dxf {
 // Throws std::invalid_argument for a version code other than 14, 15, 18, 21, 23.
 void writeDxfTags(const Drawing& drawing, std::int64_t versionCode, TagSink& sink);
 
-}  // namespace unplot::engine::dxf
+} // namespace unplot::engine::dxf

@@ -20,4 +20,4 @@ std::optional<DxfVersion> dxfVersionForCode(std::int64_t code)
     }
 }
 
-}  // namespace unplot::engine::dxf
+} // namespace unplot::engine::dxf

@@ -38,4 +38,4 @@ std::string dxfToString(const Drawing& drawing, std::int64_t versionCode)
     return std::move(out).str();
 }
 
-}  // namespace unplot::engine
+} // namespace unplot::engine

@@ -11,7 +11,7 @@ std::string_view formatDouble(double value, char (&buffer)[400], bool exact)
         value = 0;
     auto [end, ec] = exact ? std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed)
                            : std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 9);
-    if (ec != std::errc())  // cannot happen for finite doubles in 400 characters; stay safe anyway
+    if (ec != std::errc()) // cannot happen for finite doubles in 400 characters; stay safe anyway
         return "0.0";
     char* dot = buffer;
     while (dot < end && *dot != '.')
@@ -75,9 +75,15 @@ namespace {
 constexpr std::size_t kFlushSize = 1 << 16;
 }
 
-StreamTagSink::StreamTagSink(std::ostream& out) : out_(out) { buffer_.reserve(kFlushSize + 512); }
+StreamTagSink::StreamTagSink(std::ostream& out) : out_(out)
+{
+    buffer_.reserve(kFlushSize + 512);
+}
 
-StreamTagSink::~StreamTagSink() { flush(); }
+StreamTagSink::~StreamTagSink()
+{
+    flush();
+}
 
 void StreamTagSink::tag(int code, std::string_view value)
 {
@@ -103,4 +109,4 @@ void StreamTagSink::flush()
     }
 }
 
-}  // namespace unplot::engine::dxf
+} // namespace unplot::engine::dxf

@@ -63,4 +63,4 @@ public:
 // "inf" or "-0.0" (non-finite values are written as 0.0). Returns the used part of `buffer`.
 std::string_view formatDouble(double value, char (&buffer)[400], bool exact = false);
 
-}  // namespace unplot::engine::dxf
+} // namespace unplot::engine::dxf

@@ -87,36 +87,38 @@ Drawing primitivesDrawing()
 
     d.entities = {
         {red, Line{{10, 10}, {110, 60}}},
-        {red, Line{{5, 5}, {5, 5}}},  // zero length: not written
+        {red, Line{{5, 5}, {5, 5}}}, // zero length: not written
         {walls, Polyline{{{0, 0}, {100, 0}, {100, 100}, {0, 100}, {0, 0}}, true}},
         {walls, Polyline{{{200, 10}, {200, 10}, {250, 20}, {300, 10}}, false}},
-        {walls, Polyline{{{7, 7}, {7, 7}}, false}},  // one point: not written
+        {walls, Polyline{{{7, 7}, {7, 7}}, false}}, // one point: not written
         {hidden, BezierSpline{{{0, 150}, {10, 170}, {30, 170}, {40, 150}, {50, 130}, {70, 130}, {80, 150}}, false}},
         {hidden, BezierSpline{{{100, 150}, {140, 190}, {180, 150}, {100, 150}}, true}},
-        {hidden, BezierSpline{{{1, 1}, {1, 1}, {1, 1}, {1, 1}}, false}},  // a point: not written
+        {hidden, BezierSpline{{{1, 1}, {1, 1}, {1, 1}, {1, 1}}, false}}, // a point: not written
         {red, Circle{{300, 200}, 25}},
-        {red, Circle{{300, 200}, 0}},  // not written
+        {red, Circle{{300, 200}, 0}}, // not written
         {red, Arc{{300, 200}, 40, 10, 200}},
         {red, Ellipse{{150, 250}, {40, 0}, 0.5, 0, 3}},
         {red, Ellipse{{250, 250}, {10, 10}, 2.0, 0, 6.283185307179586}},
         {text, Text{"Ø 25 ±0.1 µm 北", {20, 280}, 3.5, 30, 1, "Helvetica"}},
         {text, Text{"Plain ASCII", {20, 270}, 2.5, 0, 0.8, "Times-Roman"}},
-        {text, Text{"", {20, 260}, 2.5, 0, 1, "Standard"}},  // empty: not written
-        {fill, Hatch{{Loop{{0, 0}, {{K::Line, {}, {}, {50, 0}}, {K::Line, {}, {}, {50, 50}}, {K::Line, {}, {}, {0, 50}}}},
-                      Loop{{10, 10},
-                           {{K::Line, {}, {}, {30, 10}}, {K::Cubic, {40, 20}, {40, 30}, {30, 30}},
-                            {K::Line, {}, {}, {10, 30}}}}},
-                     true}},
+        {text, Text{"", {20, 260}, 2.5, 0, 1, "Standard"}}, // empty: not written
+        {fill,
+         Hatch{{Loop{{0, 0}, {{K::Line, {}, {}, {50, 0}}, {K::Line, {}, {}, {50, 50}}, {K::Line, {}, {}, {0, 50}}}},
+                Loop{{10, 10},
+                     {{K::Line, {}, {}, {30, 10}},
+                      {K::Cubic, {40, 20}, {40, 30}, {30, 30}},
+                      {K::Line, {}, {}, {10, 30}}}}},
+               true}},
         {fill, Hatch{{Loop{{60, 60}, {{K::Cubic, {80, 90}, {100, 90}, {120, 60}}}}}, false}},
-        {fill, Hatch{{Loop{{5, 5}, {{K::Line, {}, {}, {5, 5}}}}}, false}},  // degenerate: not written
+        {fill, Hatch{{Loop{{5, 5}, {{K::Line, {}, {}, {5, 5}}}}}, false}}, // degenerate: not written
     };
     return d;
 }
 
 std::map<std::string, int> primitivesCounts()
 {
-    return {{"LINE", 1},   {"LWPOLYLINE", 2}, {"SPLINE", 2}, {"CIRCLE", 1},
-            {"ARC", 1},    {"ELLIPSE", 2},    {"TEXT", 2},   {"HATCH", 2}};
+    return {{"LINE", 1}, {"LWPOLYLINE", 2}, {"SPLINE", 2}, {"CIRCLE", 1},
+            {"ARC", 1},  {"ELLIPSE", 2},    {"TEXT", 2},   {"HATCH", 2}};
 }
 
 Drawing largeDrawing(int copies)
@@ -156,4 +158,4 @@ Drawing largeDrawing(int copies)
     return d;
 }
 
-}  // namespace unplot::engine::dxf::test
+} // namespace unplot::engine::dxf::test

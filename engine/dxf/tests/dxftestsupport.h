@@ -40,4 +40,4 @@ Drawing largeDrawing(int copies);
 
 inline constexpr int kVersions[] = {14, 15, 18, 21, 23};
 
-}  // namespace unplot::engine::dxf::test
+} // namespace unplot::engine::dxf::test

@@ -187,5 +187,5 @@ TEST_F(DxfReaders, DxflibCountsTheSameEntities)
             EXPECT_EQ(dxflibCounts(file(sample, version)), sample.counts) << sample.name << " " << version;
 }
 
-}  // namespace
-}  // namespace unplot::engine::dxf::test
+} // namespace
+} // namespace unplot::engine::dxf::test

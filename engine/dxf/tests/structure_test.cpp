@@ -12,7 +12,10 @@
 namespace unplot::engine::dxf::test {
 namespace {
 
-std::uint64_t hex(const std::string& s) { return std::stoull(s, nullptr, 16); }
+std::uint64_t hex(const std::string& s)
+{
+    return std::stoull(s, nullptr, 16);
+}
 
 class DxfStructure : public ::testing::TestWithParam<int> {
 protected:
@@ -133,7 +136,7 @@ TEST_P(DxfStructure, ClassesAndObjectsTheVersionNeeds)
 
     const auto objs = inSection("OBJECTS");
     ASSERT_GE(objs.size(), 2u);
-    const DxfObject& root = *objs[1];  // after the SECTION marker
+    const DxfObject& root = *objs[1]; // after the SECTION marker
     EXPECT_EQ(root.type, "DICTIONARY");
     EXPECT_EQ(root.value(330), "0");
     const auto names = root.values(3);
@@ -172,7 +175,9 @@ TEST_P(DxfStructure, LayersAndStylesNamedValidUniqueAndHiddenLayerOff)
     std::vector<std::string> layers;
     for (const auto* l : inSection("TABLES", "LAYER"))
         layers.push_back(l->value(2));
-    const std::string accented = GetParam() >= 21 ? "Ébauche 北" : "\xC9" "bauche \\U+5317";
+    const std::string accented = GetParam() >= 21 ? "Ébauche 北"
+                                                  : "\xC9"
+                                                    "bauche \\U+5317";
     if (r14()) {
         EXPECT_EQ(layers, (std::vector<std::string>{"0", "WALLS__OUTER_", "HIDDEN", "_BAUCHE__"}));
     } else {
@@ -205,7 +210,9 @@ TEST_P(DxfStructure, TextEncodedForTheVersion)
     const auto texts = inSection("ENTITIES", "TEXT");
     ASSERT_EQ(texts.size(), 2u);
     // Before 2007 the file is Windows-1252: Ø ± µ are single bytes, 北 an escape; from 2007 on UTF-8.
-    const std::string expected = GetParam() >= 21 ? "Ø 25 ±0.1 µm 北" : "\xD8 25 \xB1" "0.1 \xB5m \\U+5317";
+    const std::string expected = GetParam() >= 21 ? "Ø 25 ±0.1 µm 北"
+                                                  : "\xD8 25 \xB1"
+                                                    "0.1 \xB5m \\U+5317";
     EXPECT_EQ(texts[0]->value(1), expected);
     EXPECT_EQ(texts[0]->value(40), "3.5");
     EXPECT_EQ(texts[0]->value(50), "30.0");
@@ -224,11 +231,11 @@ TEST_P(DxfStructure, SplinesExactWithTripleInteriorKnots)
     EXPECT_EQ(open.value(71), "3");
     EXPECT_EQ(open.value(72), "11");
     EXPECT_EQ(open.value(73), "7");
-    EXPECT_EQ(open.values(40), (std::vector<std::string>{"0.0", "0.0", "0.0", "0.0", "1.0", "1.0", "1.0", "2.0",
-                                                          "2.0", "2.0", "2.0"}));
+    EXPECT_EQ(open.values(40),
+              (std::vector<std::string>{"0.0", "0.0", "0.0", "0.0", "1.0", "1.0", "1.0", "2.0", "2.0", "2.0", "2.0"}));
     EXPECT_EQ(open.values(10), (std::vector<std::string>{"0.0", "10.0", "30.0", "40.0", "50.0", "70.0", "80.0"}));
-    EXPECT_EQ(open.values(20), (std::vector<std::string>{"150.0", "170.0", "170.0", "150.0", "130.0", "130.0",
-                                                          "150.0"}));
+    EXPECT_EQ(open.values(20),
+              (std::vector<std::string>{"150.0", "170.0", "170.0", "150.0", "130.0", "130.0", "150.0"}));
     // A closed chain stays clamped: planar only.
     EXPECT_EQ(splines[1]->value(70), "8");
     EXPECT_EQ(splines[1]->values(40).size(), 8u);
@@ -273,7 +280,7 @@ TEST_P(DxfStructure, HatchSolidWithPolylineAndEdgeLoops)
     EXPECT_EQ(h.value(70), "1");
     EXPECT_EQ(h.value(71), "0");
     EXPECT_EQ(h.value(91), "2");
-    EXPECT_EQ(h.values(92), (std::vector<std::string>{"2", "0"}));  // a polyline loop, then an edge loop
+    EXPECT_EQ(h.values(92), (std::vector<std::string>{"2", "0"})); // a polyline loop, then an edge loop
     EXPECT_EQ(h.value(75), "0");
     EXPECT_EQ(h.value(76), "1");
     EXPECT_EQ(h.value(98), "0");
@@ -316,8 +323,8 @@ TEST(DxfWriter, StreamAndStringGiveTheSameBytes)
     EXPECT_EQ(text, expected);
 }
 
-}  // namespace
-}  // namespace unplot::engine::dxf::test
+} // namespace
+} // namespace unplot::engine::dxf::test
 
 namespace unplot::engine::dxf::test {
 namespace {
@@ -341,16 +348,20 @@ TEST(DxfEntities, ArcsAndEllipsesNormalised)
     const struct {
         const char* name;
         Geometry geometry;
-        const char* type;  // nullptr: nothing written
+        const char* type; // nullptr: nothing written
         std::map<int, std::string> values;
     } rows[] = {
         {"arc over a full turn is a circle", Arc{{1, 2}, 3, 0, 360}, "CIRCLE", {{40, "3.0"}}},
         {"arc across zero", Arc{{0, 0}, 3, 350, 10}, "ARC", {{50, "350.0"}, {51, "10.0"}}},
         {"negative angles", Arc{{0, 0}, 3, -90, 90}, "ARC", {{50, "270.0"}, {51, "90.0"}}},
         {"arc without sweep", Arc{{0, 0}, 3, 10, 370.0 - 360.0}, nullptr, {}},
-        {"ellipse across zero", Ellipse{{0, 0}, {4, 0}, 0.5, 1.5 * pi, 0.5 * pi}, "ELLIPSE",
+        {"ellipse across zero",
+         Ellipse{{0, 0}, {4, 0}, 0.5, 1.5 * pi, 0.5 * pi},
+         "ELLIPSE",
          {{41, "4.71238898038469"}, {42, "1.5707963267948966"}}},
-        {"mirrored ellipse", Ellipse{{0, 0}, {4, 0}, -0.5, 0, 1}, "ELLIPSE",
+        {"mirrored ellipse",
+         Ellipse{{0, 0}, {4, 0}, -0.5, 0, 1},
+         "ELLIPSE",
          {{40, "0.5"}, {41, "5.283185307179586"}, {42, "6.283185307179586"}}},
         {"ellipse without sweep", Ellipse{{0, 0}, {4, 0}, 0.5, 1, 1}, nullptr, {}},
         {"flat ellipse", Ellipse{{0, 0}, {4, 0}, 0, 0, 1}, nullptr, {}},
@@ -397,5 +408,5 @@ TEST(DxfEntities, LineweightSnappedAndTrueColourKept)
     EXPECT_FALSE(lines[1].has(420));
 }
 
-}  // namespace
-}  // namespace unplot::engine::dxf::test
+} // namespace
+} // namespace unplot::engine::dxf::test

@@ -84,8 +84,8 @@ TEST(DxfEncoding, StringsPerVersion)
         {"€ – ‰", "\x80 \x96 \x89", "€ – ‰"},
         {"北 Ω", "\\U+5317 \\U+03A9", "北 Ω"},
         {"a\nb\tc", "a b c", "a b c"},
-        {"\xF0\x9F\x98\x80", "\\U+FFFD", "\xF0\x9F\x98\x80"},  // beyond the BMP: no \U+ escape exists
-        {"bad\xC3(", "bad\\U+FFFD(", "bad\xEF\xBF\xBD("},      // malformed UTF-8
+        {"\xF0\x9F\x98\x80", "\\U+FFFD", "\xF0\x9F\x98\x80"}, // beyond the BMP: no \U+ escape exists
+        {"bad\xC3(", "bad\\U+FFFD(", "bad\xEF\xBF\xBD("},     // malformed UTF-8
         {"\xE2\x82", "\\U+FFFD\\U+FFFD", "\xEF\xBF\xBD\xEF\xBF\xBD"},
     };
     for (const auto& row : rows) {
@@ -112,7 +112,7 @@ TEST(DxfTableNames, SanitisedAndUnique)
     EXPECT_EQ(names.make("0", "Layer"), "0_2");
     EXPECT_EQ(names.make("a<b>/c\\d\"e:f;g?h*i|j,k=l`m", "Layer"), "a_b__c_d_e_f_g_h_i_j_k_l_m");
     EXPECT_EQ(names.make("  Walls  ", "Layer"), "Walls");
-    EXPECT_EQ(names.make("WALLS", "Layer"), "WALLS_2");  // names compare case-insensitively
+    EXPECT_EQ(names.make("WALLS", "Layer"), "WALLS_2"); // names compare case-insensitively
     EXPECT_EQ(names.make("walls", "Layer"), "walls_3");
     EXPECT_EQ(names.make("   ", "Layer"), "Layer");
     EXPECT_EQ(names.make("", "Layer"), "Layer_2");
@@ -136,5 +136,5 @@ TEST(DxfTableNames, R14KeepsToItsCharacterSet)
     EXPECT_EQ(names.make(std::string(40, 'q'), "Style"), std::string(31, 'Q'));
 }
 
-}  // namespace
-}  // namespace unplot::engine::dxf
+} // namespace
+} // namespace unplot::engine::dxf

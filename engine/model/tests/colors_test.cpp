@@ -12,8 +12,8 @@ TEST(ModelColors, NearestAciStaysInTheDrawableRange)
         Rgb rgb;
         int aci;
     } rows[] = {
-        {{0, 0, 0}, 7},       {{255, 255, 255}, 7}, {{255, 0, 0}, 1},     {{255, 255, 0}, 2},
-        {{0, 255, 0}, 3},     {{0, 255, 255}, 4},   {{0, 0, 255}, 5},     {{255, 0, 255}, 6},
+        {{0, 0, 0}, 7},       {{255, 255, 255}, 7}, {{255, 0, 0}, 1}, {{255, 255, 0}, 2},
+        {{0, 255, 0}, 3},     {{0, 255, 255}, 4},   {{0, 0, 255}, 5}, {{255, 0, 255}, 6},
         {{128, 128, 128}, 8}, {{192, 192, 192}, 9}, {{250, 2, 3}, 1},
     };
     for (const auto& row : rows)
@@ -27,15 +27,18 @@ TEST(ModelColors, NearestAciStaysInTheDrawableRange)
             }
 }
 
-TEST(ModelColors, TrueColorPacksRgb) { EXPECT_EQ(trueColorValue({0x12, 0x34, 0x56}), 0x123456); }
+TEST(ModelColors, TrueColorPacksRgb)
+{
+    EXPECT_EQ(trueColorValue({0x12, 0x34, 0x56}), 0x123456);
+}
 
 TEST(ModelColors, LineweightSnapsToTheStandardSet)
 {
     const struct {
         double mm;
         int lineweight;
-    } rows[] = {{0, 0}, {0.01, 0}, {0.03, 5}, {0.25, 25}, {0.26, 25}, {0.35, 35}, {0.5, 50}, {0.52, 53},
-                {1.0, 100}, {1.9, 200}, {2.11, 211}, {50, 211}, {-1, 0}};
+    } rows[] = {{0, 0},     {0.01, 0},  {0.03, 5},  {0.25, 25},  {0.26, 25}, {0.35, 35}, {0.5, 50},
+                {0.52, 53}, {1.0, 100}, {1.9, 200}, {2.11, 211}, {50, 211},  {-1, 0}};
     for (const auto& row : rows)
         EXPECT_EQ(snapLineweight(row.mm), row.lineweight) << row.mm;
 }
@@ -56,5 +59,5 @@ TEST(ModelExtents, EntitiesOrThePage)
     EXPECT_EQ(e.max, (Vec2{110, 110}));
 }
 
-}  // namespace
-}  // namespace unplot::engine
+} // namespace
+} // namespace unplot::engine
