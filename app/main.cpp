@@ -14,8 +14,17 @@
 #include <cstdio>
 #include <cstring>
 
+namespace {
+constexpr const char* kUsage = "Usage: unplot            open the conversion window\n"
+                               "       unplot convert    convert without a window (see unplot convert --help)\n";
+}
+
 int main(int argc, char* argv[])
 {
+    if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     if (argc > 1 && std::strcmp(argv[1], "convert") == 0) {
         QCoreApplication app(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("unplot"));
@@ -26,9 +35,8 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("unplot"));
     QApplication::setDesktopFileName(QStringLiteral("unplot"));
     if (QCoreApplication::arguments().size() > 1) {
-        std::fprintf(stderr, "unplot: unknown command '%s'\nUsage: unplot            open the window\n"
-                             "       unplot convert    convert without a window (see unplot convert --help)\n",
-                     qPrintable(QCoreApplication::arguments().at(1)));
+        std::fprintf(stderr, "unplot: unknown command '%s'\n%s", qPrintable(QCoreApplication::arguments().at(1)),
+                     kUsage);
         return 2;
     }
 
