@@ -127,6 +127,8 @@ void MainWindow::showAlert(const QString& question, const QString& text)
     box.setText(QString());
     box.setInformativeText(question + QLatin1Char(' ') + text);
     box.setIcon(QMessageBox::Warning);
+    // With no headline Qt sizes the box by the body alone and wraps it into a narrow column: give it room.
+    box.setStyleSheet(QStringLiteral("QLabel#qt_msgbox_informativelabel { min-width: 24em; }"));
     box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
     dialogs_.runMessageBox(box);
 }
