@@ -191,8 +191,6 @@ int PdfReader::pageCount() const { return impl_->pages; }
 
 const std::vector<Layer>& PdfReader::layers() const { return impl_->layers; }
 
-bool PdfReader::repaired() const { return pdf_was_repaired(impl_->ctx, impl_->doc) != 0; }
-
 Drawing PdfReader::readPage(int pageNumber)
 {
     if (pageNumber < 1 || pageNumber > impl_->pages)

@@ -36,8 +36,6 @@ public:
     // The document's optional-content groups, in document order; the ones hidden by default have visible = false.
     // Their content is converted all the same.
     const std::vector<Layer>& layers() const;
-    // Was the file damaged and repaired while opening?
-    bool repaired() const;
 
     // Converts a page (1-based). Throws std::out_of_range for a page that does not exist and std::runtime_error
     // when the page cannot be read.
