@@ -14,7 +14,6 @@
 #include <QTimer>
 #include <QUrl>
 
-#include <algorithm>
 #include <memory>
 
 namespace unplot {
@@ -308,7 +307,7 @@ void QtHttpClient::download(const QString& url, const QString& destinationFile, 
     QObject::connect(reply, &QNetworkReply::downloadProgress, manager_, [state](qint64 received, qint64 total) {
         // 1.0 is kept for the end, when the file is in place.
         if (!state->done && total > 0 && received < total)
-            state->progress(std::min(1.0, static_cast<double>(received) / static_cast<double>(total)));
+            state->progress(static_cast<double>(received) / static_cast<double>(total));
         else if (!state->done && total <= 0)
             state->progress(0.0);
     });

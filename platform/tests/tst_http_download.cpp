@@ -166,8 +166,8 @@ void HttpDownloadTest::bodyIsStored_data()
     QTest::newRow("error status: the body is stored all the same")
         << withLength("404 Not Found", "<html>no such file</html>") << QByteArray("<html>no such file</html>") << 404
         << true;
-    QTest::newRow("redirect on the same server")
-        << QByteArray("HTTP/1.1 302 Found\r\nLocation: /moved.zip\r\nContent-Length: 0\r\n\r\n")
+    QTest::newRow("redirect on the same server: only the last body is stored")
+        << QByteArray("HTTP/1.1 302 Found\r\nLocation: /moved.zip\r\nContent-Length: 13\r\n\r\nredirect page")
         << QByteArray("moved") << 200 << true;
 }
 
