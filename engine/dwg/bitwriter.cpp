@@ -190,6 +190,18 @@ void BitWriter::writeT(std::string_view bytes)
         writeRC(std::uint8_t(c));
 }
 
+void BitWriter::writeTV(std::string_view bytes)
+{
+    if (bytes.empty()) {
+        writeBS(0);
+        return;
+    }
+    writeBS(std::uint16_t(bytes.size() + 1));
+    for (char c : bytes)
+        writeRC(std::uint8_t(c));
+    writeRC(0);
+}
+
 void BitWriter::writeTU(std::u16string_view text)
 {
     writeBS(std::uint16_t(text.size()));

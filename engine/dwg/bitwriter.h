@@ -40,6 +40,8 @@ public:
     void writeMS(std::uint32_t value);   // modular short
     void writeH(HandleCode code, std::uint64_t handle);
     void writeT(std::string_view bytes);    // BS length, then 8-bit characters (R13 to R2004)
+    // Text as real R13 to R2004 files store it: a non-empty string carries a terminating NUL, counted in its length.
+    void writeTV(std::string_view bytes);
     void writeTU(std::u16string_view text);  // BS length, then UTF-16LE (R2007 and later)
     void writeCMC(std::uint16_t aci);        // indexed colour, as written up to R2000
     void writeCMC(std::uint16_t aci, std::uint32_t rgb);  // R2004 and later: index, 0xC2RRGGBB, no name

@@ -49,7 +49,7 @@ DwgBuilder::DwgBuilder(const Drawing& drawing, int version) : drawing_(drawing),
     std::vector<std::string> wanted;
     for (const Layer& l : drawing.layers)
         wanted.push_back(l.name);
-    layerNames_ = uniqueTableNames(wanted, {"0"});
+    layerNames_ = uniqueTableNames(wanted, {"0"}, version < 15);
     for (std::size_t i = 0; i < layerNames_.size(); ++i) {
         layerHandles_.push_back(nextHandle_++);
         layerByName_.emplace(drawing.layers[i].name, layerHandles_.back());
@@ -59,7 +59,7 @@ DwgBuilder::DwgBuilder(const Drawing& drawing, int version) : drawing_(drawing),
     wanted.clear();
     for (const TextStyle& s : drawing.textStyles)
         wanted.push_back(s.name);
-    styleNames_ = uniqueTableNames(wanted, {"Standard"});
+    styleNames_ = uniqueTableNames(wanted, {"STANDARD"}, version < 15);
     for (std::size_t i = 0; i < styleNames_.size(); ++i) {
         styleHandles_.push_back(nextHandle_++);
         styleByName_.emplace(drawing.textStyles[i].name, styleHandles_.back());

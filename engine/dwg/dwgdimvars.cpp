@@ -55,7 +55,7 @@ void writeDimValuesR14(BitWriter& d, bool inHeader, std::uint64_t textStyle)
                      0.625})  // DIMSCALE ASZ EXO DLI EXE RND DLE TP TM TXT CEN TSZ ALTF LFAC TVP TFAC GAP
         d.writeBD(v);
     for (int i = 0; i < 5; ++i)
-        d.writeT("");  // DIMPOST APOST BLK BLK1 BLK2
+        d.writeTV("");  // DIMPOST APOST BLK BLK1 BLK2
     for (int i = 0; i < 3; ++i)
         d.writeCMC(0);  // DIMCLRD CLRE CLRT
 }

@@ -38,6 +38,13 @@ struct GeometryWriter {
 
     void operator()(const Line& g)
     {
+        if (!r2000) {
+            d.write3BD(g.a.x, g.a.y, 0);
+            d.write3BD(g.b.x, g.b.y, 0);
+            d.writeBD(0);
+            d.write3BD(0, 0, 1);
+            return;
+        }
         d.writeB(true);  // both z are 0
         d.writeRD(g.a.x);
         d.writeDD(g.b.x, g.a.x);
@@ -50,8 +57,15 @@ struct GeometryWriter {
     {
         d.writeBS(g.closed ? 512 : 0);
         d.writeBL(std::uint32_t(g.points.size()));
-        for (const Vec2& p : g.points)
-            d.write2RD(p.x, p.y);
+        // R14 stores every point raw; R2000 the first, then each as a change from the one before.
+        for (std::size_t i = 0; i < g.points.size(); ++i) {
+            if (i == 0 || !r2000) {
+                d.write2RD(g.points[i].x, g.points[i].y);
+            } else {
+                d.writeDD(g.points[i].x, g.points[i - 1].x);
+                d.writeDD(g.points[i].y, g.points[i - 1].y);
+            }
+        }
     }
     void operator()(const BezierSpline& g)
     {
@@ -116,7 +130,7 @@ struct GeometryWriter {
             d.writeRD(g.height);
             if (g.widthFactor != 1)
                 d.writeRD(g.widthFactor);
-            d.writeT(toDwgText(g.utf8));
+            d.writeTV(toDwgText(g.utf8));
             return;
         }
         d.writeBD(0);  // elevation
@@ -128,7 +142,7 @@ struct GeometryWriter {
         d.writeBD(rotation);
         d.writeBD(g.height);
         d.writeBD(g.widthFactor);
-        d.writeT(toDwgText(g.utf8));
+        d.writeTV(toDwgText(g.utf8));
         d.writeBS(0);
         d.writeBS(0);
         d.writeBS(0);
@@ -137,7 +151,7 @@ struct GeometryWriter {
     {
         d.writeBD(0);  // elevation
         d.write3BD(0, 0, 1);
-        d.writeT("SOLID");
+        d.writeTV("SOLID");
         d.writeB(true);   // solid fill
         d.writeB(false);  // not associative
         d.writeBL(std::uint32_t(g.loops.size()));
@@ -222,7 +236,7 @@ void DwgBuilder::writeEntities()
         const Entity& e = drawing_.entities[i];
         const std::uint64_t h = firstEntity_ + i;
         EntityCommon c;
-        c.modelSpace = true;
+        c.space = 2;
         c.color = std::uint16_t(nearestAci(e.style.color));
         const bool filled = std::holds_alternative<Text>(e.geometry) || std::holds_alternative<Hatch>(e.geometry);
         c.lineweight = filled ? kLineweightByLayer : lineweightIndex(snapLineweight(e.style.lineWidthMm));

@@ -52,8 +52,8 @@ BitWriter DwgBuilder::headerVariables() const
     d.writeBD(1.0);
     d.writeBD(1.0);
     for (int i = 0; i < 4; ++i)
-        d.writeT("");
-    d.writeBL(24);
+        d.writeTV("");
+    d.writeBL(0);
     d.writeBL(0);
     if (!r15)
         d.writeBS(0);
@@ -117,7 +117,7 @@ BitWriter DwgBuilder::headerVariables() const
         d.writeBD(0);  // USERR1-5
     for (double v : {10.0, 10.0, 20.0, 0.0, 0.5, 20.0, 1.0})
         d.writeBD(v);  // CHAMFERA CHAMFERB CHAMFERC CHAMFERD FACETRES CMLSCALE CELTSCALE
-    d.writeT("acad");  // MENUNAME
+    d.writeTV("acad");  // MENUNAME
     const auto [day, msec] = julianNow();
     d.writeBL(day);    // TDCREATE
     d.writeBL(msec);
@@ -140,8 +140,8 @@ BitWriter DwgBuilder::headerVariables() const
     writeSpace(d, r15, Extents{{0, 0}, {0, 0}, false}, w, h);  // paper space
     writeSpace(d, r15, extents_, w, h);                         // model space
     if (r15) {
-        d.writeT("");  // DIMPOST
-        d.writeT("");  // DIMAPOST
+        d.writeTV("");  // DIMPOST
+        d.writeTV("");  // DIMAPOST
         writeDimValues(d);
         d.writeH(HC::HardPointer, handle::StyleStandard);  // DIMTXSTY
         for (int i = 0; i < 4; ++i)
@@ -161,8 +161,8 @@ BitWriter DwgBuilder::headerVariables() const
     if (r15) {
         d.writeBS(1);   // TSTACKALIGN
         d.writeBS(70);  // TSTACKSIZE
-        d.writeT("");   // HYPERLINKBASE
-        d.writeT("");   // STYLESHEET
+        d.writeTV("");   // HYPERLINKBASE
+        d.writeTV("");   // STYLESHEET
         d.writeH(HC::HardPointer, handle::LayoutDict);
         d.writeH(HC::HardPointer, handle::PlotSettingsDict);
         d.writeH(HC::HardPointer, handle::PlotStyleDict);
@@ -170,8 +170,8 @@ BitWriter DwgBuilder::headerVariables() const
         d.writeBL(29u | 0x0200u | 0x0800u | 0x2000u);
         d.writeBS(4);  // INSUNITS: millimetres
         d.writeBS(0);  // CEPSNTYPE by layer
-        d.writeT("{0E1D8C4F-6C57-4C46-9E40-2F1A0D4A5C31}");  // FINGERPRINTGUID
-        d.writeT("{1B0F3A52-2B7E-4F1C-8D7A-6E5C4B3A2910}");  // VERSIONGUID
+        d.writeTV("{0E1D8C4F-6C57-4C46-9E40-2F1A0D4A5C31}");  // FINGERPRINTGUID
+        d.writeTV("{1B0F3A52-2B7E-4F1C-8D7A-6E5C4B3A2910}");  // VERSIONGUID
     }
     d.writeH(HC::HardPointer, handle::PaperBlock);
     d.writeH(HC::HardPointer, handle::ModelBlock);
@@ -185,9 +185,8 @@ BitWriter DwgBuilder::headerVariables() const
 
 BitWriter DwgBuilder::classes() const
 {
+    // R14 files declare them too (and some readers expect at least one class).
     BitWriter d;
-    if (!r2000())
-        return d;
     struct Class {
         std::uint16_t number;
         const char* cpp;
@@ -198,9 +197,9 @@ BitWriter DwgBuilder::classes() const
                            Class{type::Layout, "AcDbLayout", "LAYOUT"}}) {
         d.writeBS(c.number);
         d.writeBS(0);  // proxy flags
-        d.writeT("ObjectDBX Classes");
-        d.writeT(c.cpp);
-        d.writeT(c.dxf);
+        d.writeTV("ObjectDBX Classes");
+        d.writeTV(c.cpp);
+        d.writeTV(c.dxf);
         d.writeB(false);  // not a zombie
         d.writeBS(0x1F3);  // an object, not an entity
     }

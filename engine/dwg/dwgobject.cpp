@@ -38,7 +38,7 @@ ObjectWriter::ObjectWriter(int version, std::uint16_t objectType, std::uint64_t 
         bitSizeAt_ = data_.bitCount();
         data_.writeRL(0);
     }
-    data_.writeBB(common.modelSpace ? 2 : 0);
+    data_.writeBB(common.space);
     data_.writeBL(0);  // no reactors
     if (!r2000())
         data_.writeB(true);  // linetype by layer
@@ -53,7 +53,7 @@ ObjectWriter::ObjectWriter(int version, std::uint16_t objectType, std::uint64_t 
     if (r2000())
         data_.writeRC(common.lineweight);
 
-    if (!common.modelSpace)
+    if (common.space == 0)
         refs_.writeH(HandleCode::SoftPointer, common.owner);
     refs_.writeH(HandleCode::HardOwner, 0);  // no extension dictionary
     if (!r2000())

@@ -22,8 +22,8 @@ inline constexpr std::uint16_t DictionaryWithDefault = 500, PlaceHolder = 501, L
 
 // How an entity sits in its block.
 struct EntityCommon {
-    std::uint64_t owner = 0;      // the block header; 0 for model-space entities (not written)
-    bool modelSpace = true;
+    std::uint8_t space = 2;       // 2 model space, 1 paper space (owner implied), 0 another block (owner written)
+    std::uint64_t owner = 0;      // the block header, when space is 0
     std::uint16_t color = 256;    // ACI; 256 by layer
     std::uint8_t lineweight = 29;  // the file's lineweight index; 29 by layer
     std::uint64_t layer = 0;

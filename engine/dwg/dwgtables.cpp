@@ -3,6 +3,8 @@
 #include "dwgdimvars.h"
 #include "dwgtext.h"
 
+#include <algorithm>
+#include <cctype>
 #include <numbers>
 
 namespace unplot::engine::dwg {
@@ -10,10 +12,18 @@ namespace {
 
 using HC = HandleCode;
 
+// R14 names are upper case.
+std::string versioned(std::string name, bool r2000)
+{
+    if (!r2000)
+        std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return char(std::toupper(c)); });
+    return name;
+}
+
 // Name, 64-flag, xref index and xref-dependence of a table entry.
 void tableEntryName(BitWriter& d, const std::string& name)
 {
-    d.writeT(toDwgText(name));
+    d.writeTV(toDwgText(name));
     d.writeB(false);
     d.writeBS(0);
     d.writeB(false);
@@ -67,7 +77,7 @@ void DwgBuilder::writeTableEntries()
             d.writeBS(std::uint16_t(0x10 | (31 << 5)));  // plotted, default lineweight
         } else {
             d.writeB(false);  // frozen
-            d.writeB(true);   // on
+            d.writeB(false);  // (always 0 in real files)
             d.writeB(false);  // frozen in new viewports
             d.writeB(false);  // locked
         }
@@ -93,12 +103,12 @@ void DwgBuilder::writeTableEntries()
         d.writeBD(0.0);   // oblique angle
         d.writeRC(0);     // generation
         d.writeBD(2.5);   // last height used
-        d.writeT(toDwgText(font));
-        d.writeT("");
+        d.writeTV(toDwgText(font));
+        d.writeTV("");
         w.refs().writeH(HC::HardPointer, 0);
         add(h, w.finish());
     };
-    style(handle::StyleStandard, "Standard", "txt");
+    style(handle::StyleStandard, versioned("Standard", r2000()), "txt");
     for (std::size_t i = 0; i < styleNames_.size(); ++i) {
         const std::string& font = drawing_.textStyles[i].fontName;
         style(styleHandles_[i], styleNames_[i], font.empty() ? "txt" : font);
@@ -108,7 +118,7 @@ void DwgBuilder::writeTableEntries()
         ObjectWriter w(version_, type::Ltype, h, handle::LtypeControl);
         BitWriter& d = w.data();
         tableEntryName(d, name);
-        d.writeT(description);
+        d.writeTV(description);
         d.writeBD(0.0);  // pattern length
         d.writeRC('A');  // alignment
         d.writeRC(0);    // no dashes
@@ -117,9 +127,9 @@ void DwgBuilder::writeTableEntries()
         w.refs().writeH(HC::HardPointer, 0);
         add(h, w.finish());
     };
-    ltype(handle::LtypeByBlock, "ByBlock", "");
-    ltype(handle::LtypeByLayer, "ByLayer", "");
-    ltype(handle::LtypeContinuous, "Continuous", "Solid line");
+    ltype(handle::LtypeByBlock, versioned("ByBlock", r2000()), "");
+    ltype(handle::LtypeByLayer, versioned("ByLayer", r2000()), "");
+    ltype(handle::LtypeContinuous, versioned("Continuous", r2000()), "Solid line");
 
     ObjectWriter app(version_, type::AppId, handle::AppIdAcad, handle::AppIdControl);
     tableEntryName(app.data(), "ACAD");
@@ -132,10 +142,10 @@ void DwgBuilder::writeDimStyle()
 {
     ObjectWriter w(version_, type::DimStyle, handle::DimStandard, handle::DimStyleControl);
     BitWriter& d = w.data();
-    tableEntryName(d, "Standard");
+    tableEntryName(d, versioned("Standard", r2000()));
     if (r2000()) {
-        d.writeT("");  // DIMPOST
-        d.writeT("");  // DIMAPOST
+        d.writeTV("");  // DIMPOST
+        d.writeTV("");  // DIMAPOST
         writeDimValues(d);
         d.writeBS(std::uint16_t(-2));  // DIMLWD by block
         d.writeBS(std::uint16_t(-2));  // DIMLWE by block
@@ -216,9 +226,10 @@ void DwgBuilder::writeBlocks()
         {handle::PaperBlock, handle::PaperBlockBegin, handle::PaperBlockEnd, handle::PaperLayout, "*Paper_Space", 0, 0},
     };
     for (const Space& s : spaces) {
+        const std::string name = versioned(s.name, r2000());
         ObjectWriter w(version_, type::BlockHeader, s.header, handle::BlockControl);
         BitWriter& d = w.data();
-        tableEntryName(d, s.name);
+        tableEntryName(d, name);
         d.writeB(false);  // anonymous
         d.writeB(false);  // has attribute definitions
         d.writeB(false);  // external reference
@@ -226,10 +237,10 @@ void DwgBuilder::writeBlocks()
         if (r2000())
             d.writeB(false);  // loaded
         d.write3BD(0, 0, 0);
-        d.writeT("");  // xref path
+        d.writeTV("");  // xref path
         if (r2000()) {
             d.writeRC(0);  // no inserts
-            d.writeT("");  // description
+            d.writeTV("");  // description
             d.writeBL(0);  // no preview
         }
         w.refs().writeH(HC::HardPointer, 0);
@@ -241,12 +252,12 @@ void DwgBuilder::writeBlocks()
             w.refs().writeH(HC::HardPointer, s.layout);
         add(s.header, w.finish());
 
+        // The space's own block and end-of-block entities sit in that space, as in real files.
         EntityCommon c;
-        c.modelSpace = false;
-        c.owner = s.header;
+        c.space = s.header == handle::ModelBlock ? 2 : 1;
         c.layer = handle::Layer0;
         ObjectWriter b(version_, type::Block, s.begin, c);
-        b.data().writeT(s.name);
+        b.data().writeTV(name);
         add(s.begin, b.finish());
         ObjectWriter e(version_, type::EndBlk, s.end, c);
         add(s.end, e.finish());
@@ -268,7 +279,7 @@ void DwgBuilder::writeDictionaries()
             d.writeRC(0);
         }
         for (const auto& e : entries)
-            d.writeT(e.first);
+            d.writeTV(e.first);
         for (const auto& e : entries)
             w.refs().writeH(HC::SoftOwner, e.second);
         if (objectType == type::DictionaryWithDefault)
@@ -285,8 +296,8 @@ void DwgBuilder::writeDictionaries()
     }
     dictionary(handle::NamedObjects, 0, named, type::Dictionary, 0);
     dictionary(handle::GroupDict, handle::NamedObjects, {}, type::Dictionary, 0);
-    dictionary(handle::MlineStyleDict, handle::NamedObjects, {{"Standard", handle::MlineStandard}}, type::Dictionary,
-               0);
+    dictionary(handle::MlineStyleDict, handle::NamedObjects, {{versioned("Standard", r2000()), handle::MlineStandard}},
+               type::Dictionary, 0);
     if (r2000()) {
         dictionary(handle::LayoutDict, handle::NamedObjects,
                    {{"Layout1", handle::PaperLayout}, {"Model", handle::ModelLayout}}, type::Dictionary, 0);
@@ -299,8 +310,8 @@ void DwgBuilder::writeDictionaries()
 
     ObjectWriter m(version_, type::MlineStyle, handle::MlineStandard, handle::MlineStyleDict);
     BitWriter& d = m.data();
-    d.writeT("Standard");
-    d.writeT("");
+    d.writeTV(versioned("Standard", r2000()));
+    d.writeTV("");
     d.writeBS(0);    // flags
     d.writeCMC(256);  // fill colour by layer
     d.writeBD(std::numbers::pi / 2);
@@ -321,29 +332,29 @@ void DwgBuilder::writeLayouts()
         ObjectWriter w(version_, type::Layout, h, handle::LayoutDict);
         BitWriter& d = w.data();
         // Plot settings.
-        d.writeT("");  // page setup name
-        d.writeT("none_device");
+        d.writeTV("");  // page setup name
+        d.writeTV("none_device");
         d.writeBS(plotFlags);
         for (int i = 0; i < 4; ++i)
             d.writeBD(0);  // margins
         d.writeBD(drawing_.widthMm > 0 ? drawing_.widthMm : 210);
         d.writeBD(drawing_.heightMm > 0 ? drawing_.heightMm : 297);
-        d.writeT("");  // paper size name
+        d.writeTV("");  // paper size name
         d.write2BD(0, 0);  // plot origin
         d.writeBS(1);      // millimetres
         d.writeBS(0);      // no rotation
         d.writeBS(5);      // plot the layout
         d.write2BD(0, 0);  // window
         d.write2BD(0, 0);
-        d.writeT("");      // plot view name
+        d.writeTV("");      // plot view name
         d.writeBD(1);      // real world units
         d.writeBD(1);      // drawing units
-        d.writeT("");      // style sheet
+        d.writeTV("");      // style sheet
         d.writeBS(0);      // scale type
         d.writeBD(1);      // scale factor
         d.write2BD(0, 0);  // paper image origin
         // Layout.
-        d.writeT(name);
+        d.writeTV(name);
         d.writeBS(tab);
         d.writeBS(1);  // flags
         d.write3BD(0, 0, 0);

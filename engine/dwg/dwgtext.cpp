@@ -78,17 +78,26 @@ std::string toDwgText(std::string_view utf8)
     return out;
 }
 
-std::vector<std::string> uniqueTableNames(const std::vector<std::string>& wanted, std::vector<std::string> taken)
+std::vector<std::string> uniqueTableNames(const std::vector<std::string>& wanted, std::vector<std::string> taken,
+                                          bool r14Names)
 {
     for (auto& t : taken)
         t = lower(t);
     std::vector<std::string> result;
     for (const std::string& w : wanted) {
         std::string name;
-        for (char c : w) {
-            const auto u = static_cast<unsigned char>(c);
-            const bool bad = u < 0x20 || std::string_view("<>/\\\":;?*|=`,").find(c) != std::string_view::npos;
-            name += bad ? '_' : c;
+        if (r14Names) {
+            for (std::size_t i = 0; i < w.size();) {
+                const char32_t cp = nextCodePoint(w, i);
+                const bool ok = cp < 0x80 && (std::isalnum(int(cp)) || cp == '$' || cp == '-' || cp == '_');
+                name += ok ? char(std::toupper(int(cp))) : '_';
+            }
+        } else {
+            for (char c : w) {
+                const auto u = static_cast<unsigned char>(c);
+                const bool bad = u < 0x20 || std::string_view("<>/\\\":;?*|=`,").find(c) != std::string_view::npos;
+                name += bad ? '_' : c;
+            }
         }
         if (name.find_first_not_of(' ') == std::string::npos)
             name = "Layer";

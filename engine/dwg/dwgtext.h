@@ -15,7 +15,9 @@ inline constexpr std::uint16_t kCodePage1252 = 30;
 // U+FFFF), which readers turn back into the character. Malformed UTF-8 bytes become '?'.
 std::string toDwgText(std::string_view utf8);
 
-// Valid, unique table names for `wanted` (in order), given names already taken (compared without case).
-std::vector<std::string> uniqueTableNames(const std::vector<std::string>& wanted, std::vector<std::string> taken);
+// Valid, unique table names for `wanted` (in order), given names already taken (compared without case). R14 names
+// (`r14Names`) are upper case, of letters, digits, '$', '-' and '_' only: every other character becomes '_'.
+std::vector<std::string> uniqueTableNames(const std::vector<std::string>& wanted, std::vector<std::string> taken,
+                                          bool r14Names = false);
 
 }  // namespace unplot::engine::dwg

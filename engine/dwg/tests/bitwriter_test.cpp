@@ -79,6 +79,8 @@ const Row kRows[] = {
     {"H big-endian", [](BitWriter& w) { w.writeH(HandleCode::HardPointer, 0x1234); }, 24, {0x52, 0x12, 0x34}},
     // BS 2 (01 00000010) then 'A' 'b'.
     {"T", [](BitWriter& w) { w.writeT("Ab"); }, 26, {0x40, 0x90, 0x58, 0x80}},
+    // BS 2 (01 00000010), 'A', NUL; an empty string is BS 0 alone.
+    {"TV", [](BitWriter& w) { w.writeTV("A"), w.writeTV(""); }, 28, {0x40, 0x90, 0x40, 0x20}},
     // BS 1 (01 00000001) then 0x20AC as 0xAC 0x20.
     {"TU", [](BitWriter& w) { w.writeTU(u"\u20AC"); }, 26, {0x40, 0x6B, 0x08, 0x00}},
     // BS 7 (01 00000111).

@@ -1,5 +1,8 @@
 // Whole DWG files, read back by LibreDWG (npm @mlightcad/libredwg-web, a test tool run under node).
 #include "dwgwriter.h"
+#ifdef UNPLOT_HAVE_DXF
+#include "dxfwriter.h"
+#endif
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -13,6 +16,8 @@
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace unplot::engine;
 namespace fs = std::filesystem;
@@ -31,11 +36,11 @@ bool haveReader()
            fs::exists(npmTools() / "@mlightcad/libredwg-web/wasm/libredwg-web.js");
 }
 
-// The reader's JSON summary of one file (one node process per file).
-nlohmann::json readBack(const fs::path& file)
+std::string quote(const fs::path& p) { return "'" + p.string() + "'"; }
+
+// Runs a command; its standard output and exit status.
+std::pair<std::string, int> run(const std::string& command)
 {
-    const std::string command = "node '" + std::string(UNPLOT_READ_DWG_SCRIPT) + "' '" + npmTools().string() + "' '" +
-                                file.string() + "' 2>/dev/null";
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr)
         throw std::runtime_error("cannot run node");
@@ -43,7 +48,17 @@ nlohmann::json readBack(const fs::path& file)
     std::array<char, 4096> buffer{};
     while (std::fgets(buffer.data(), int(buffer.size()), pipe) != nullptr)
         output += buffer.data();
-    pclose(pipe);
+    const int status = pclose(pipe);
+    return {output, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
+// A reader script's JSON summary of one file (one node process per file): LibreDWG's (read_dwg.mjs, which also
+// converts to DXF when `dxf` is given) or libdxfrw's (read_dwg_dxfrw.mjs).
+nlohmann::json readBack(const fs::path& file, const char* script = "read_dwg.mjs", const fs::path& dxf = {})
+{
+    const std::string command = "node " + quote(fs::path(UNPLOT_TEST_SCRIPTS) / script) + " " + quote(npmTools()) +
+                                " " + quote(file) + (dxf.empty() ? "" : " " + quote(dxf)) + " 2>/dev/null";
+    const std::string output = run(command).first;
     const auto start = output.rfind("\n{");
     if (start == std::string::npos)
         throw std::runtime_error("no result from the reader: " + output.substr(0, 400));
@@ -185,8 +200,42 @@ TEST_P(NativeVersion, EveryEntityKindReadsBackClean)
 TEST_P(NativeVersion, ThousandsOfEntitiesSpanManyMapPages)
 {
     const Drawing d = thousands(4000);
-    expectReadBack(readBack(save(dir.path(), "many.dwg", writeDwg(d, GetParam()))), d);
+    const fs::path file = save(dir.path(), "many.dwg", writeDwg(d, GetParam()));
+    expectReadBack(readBack(file), d);
 }
+
+TEST_P(NativeVersion, LibdxfrwSeesTheSameEntities)
+{
+    if (!fs::exists(npmTools() / "@mlightcad/libdxfrw-web/dist/libdxfrw.js"))
+        GTEST_SKIP() << "@mlightcad/libdxfrw-web missing";
+    for (const Drawing& d : {everyKind(), thousands(3000)}) {
+        const auto r = readBack(save(dir.path(), "dxfrw.dwg", writeDwg(d, GetParam())), "read_dwg_dxfrw.mjs");
+        EXPECT_TRUE(r.at("ok").get<bool>()) << r.dump();
+        EXPECT_EQ(r.at("error").get<int>(), 0) << r.dump();
+        EXPECT_EQ(r.at("entities").get<int>(), int(d.entities.size())) << r.dump();
+    }
+}
+
+#ifdef UNPLOT_HAVE_DXF
+// LibreDWG's DXF of our DWG against our DXF writer's output of the same drawing: entity by entity, within 0.001 mm.
+TEST_P(NativeVersion, LibreDwgDxfMatchesOurDxf)
+{
+    if (std::system((std::string(UNPLOT_SYSTEM_PYTHON) + " -c 'import ezdxf' > /dev/null 2>&1").c_str()) != 0)
+        GTEST_SKIP() << "python3-ezdxf missing";
+    for (const Drawing& d : {everyKind(), thousands(500)}) {
+        const fs::path dwg = save(dir.path(), "cmp.dwg", writeDwg(d, GetParam()));
+        const fs::path theirs = dir.path() / "theirs.dxf";
+        const auto r = readBack(dwg, "read_dwg.mjs", theirs);
+        ASSERT_TRUE(fs::exists(theirs)) << r.dump();
+        const std::string ours = dxfToString(d, GetParam());
+        const fs::path oursFile = save(dir.path(), "ours.dxf", std::vector<std::uint8_t>(ours.begin(), ours.end()));
+        const auto [report, status] = run(std::string(UNPLOT_SYSTEM_PYTHON) + " " +
+                                          quote(fs::path(UNPLOT_TEST_SCRIPTS) / "compare_dxf.py") + " " +
+                                          quote(oursFile) + " " + quote(theirs) + " 2>&1");
+        EXPECT_EQ(status, 0) << report;
+    }
+}
+#endif
 
 TEST_P(NativeVersion, EmptyDrawingReadsBackClean)
 {

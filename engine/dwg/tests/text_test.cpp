@@ -22,4 +22,10 @@ TEST(TableNames, AreValidAndUniqueWithoutCase)
     EXPECT_EQ(names, (std::vector<std::string>{"Walls", "walls_2", "0_2", "a_b_", "Layer", "Walls_3"}));
 }
 
+TEST(TableNames, R14NamesAreUpperCaseWithoutExtendedCharacters)
+{
+    const auto names = uniqueTableNames({"Hidden stuff", "Dims: \xC3\xA9t\xC3\xA9/1", "a$b-c_d", "HIDDEN_STUFF"}, {"0"}, true);
+    EXPECT_EQ(names, (std::vector<std::string>{"HIDDEN_STUFF", "DIMS___T__1", "A$B-C_D", "HIDDEN_STUFF_2"}));
+}
+
 }  // namespace
