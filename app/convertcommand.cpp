@@ -5,6 +5,7 @@
 #include "qthttpclient.h"
 #include "qttimer.h"
 #include "serviceconfig.h"
+#include "stdoutrelay.h"
 #include "viewcontroller.h"
 
 #include <QDir>
@@ -13,6 +14,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 namespace unplot {
@@ -60,9 +62,8 @@ bool runJob(ViewController& controller, HeadlessView& view, const ConvertJob& jo
     controller.convertAction();
     if (!controller.conversion()) {
         // The job did not start: the controller could not open the input file (and said so, or not).
-        view.finishStatusLine();
         if (view.alertCount() == 0)
-            printLine(stderr, QStringLiteral("unplot convert: %1: cannot be read").arg(job.input));
+            view.printLine(QStringLiteral("unplot convert: %1: cannot be read").arg(job.input));
         return false;
     }
     if (timeLimitSeconds > 0)
@@ -73,7 +74,7 @@ bool runJob(ViewController& controller, HeadlessView& view, const ConvertJob& jo
 
     const bool ok = view.succeeded() && !timedOut;
     if (!ok && view.alertCount() == 0 && !timedOut)
-        printLine(stderr, QStringLiteral("unplot convert: %1: not converted").arg(job.input));
+        view.printLine(QStringLiteral("unplot convert: %1: not converted").arg(job.input));
     return ok;
 }
 
@@ -106,8 +107,25 @@ int ConvertCommand::run(const QStringList& arguments)
 
     QtHttpClient http;
     QtTimerScheduler timers;
-    HeadlessView view(stderr, isatty(fileno(stderr)) != 0);
+    const bool terminal = isatty(STDERR_FILENO) != 0;
+    HeadlessView view(stderr, terminal);
     ViewController controller(view, http, timers, config);
+
+    // On a terminal that standard output shares, its lines go above the status line instead of after it.
+    std::unique_ptr<StdoutRelay> relay;
+    StdoutRelay* through = nullptr;
+    if (terminal && isatty(STDOUT_FILENO) != 0) {
+        relay = std::make_unique<StdoutRelay>([&view, &through](const QByteArray& line) {
+            view.finishStatusLine();
+            through->writeThrough(line);
+            view.redrawStatusLine();
+        });
+        through = relay.get();
+        if (relay->active())
+            view.setBeforeOutput([through] { through->drain(); });
+        else
+            relay.reset();
+    }
 
     view.setOptions(options.dwg, options.pages ? &*options.pages : nullptr, options.versionIndex);
     controller.selectVersionAction();
@@ -117,6 +135,8 @@ int ConvertCommand::run(const QStringList& arguments)
         if (!runJob(controller, view, job, options.timeLimitSeconds))
             allConverted = false;
     }
+    view.setBeforeOutput({});
+    relay.reset();
     return allConverted ? 0 : 1;
 }
 

@@ -45,11 +45,22 @@ void HeadlessView::finishStatusLine()
     }
 }
 
+void HeadlessView::redrawStatusLine()
+{
+    if (!terminal_ || lineOpen_ || lastStatus_.isEmpty())
+        return;
+    write(QString::fromLatin1(kClearLine) + lastStatus_);
+    lineOpen_ = true;
+}
+
 void HeadlessView::setStatusText(const QString& text)
 {
+    if (beforeOutput_)
+        beforeOutput_();
     if (terminal_) {
         write(QString::fromLatin1(kClearLine) + text);
         lineOpen_ = !text.isEmpty();
+        lastStatus_ = text;
         return;
     }
     // One line per change; the cleared line of a finished job is not worth one.
@@ -67,11 +78,18 @@ void HeadlessView::stopBusyIndicator()
 
 void HeadlessView::printMessage(const QString& question, const QString& text)
 {
-    finishStatusLine();
     QString line = question + QLatin1Char(' ') + text;
     line.replace(QLatin1String("\r\n"), QLatin1String(" "));
     line.replace(QLatin1Char('\n'), QLatin1Char(' '));
     line.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    printLine(line);
+}
+
+void HeadlessView::printLine(const QString& line)
+{
+    if (beforeOutput_)
+        beforeOutput_();
+    finishStatusLine();
     write(line + QLatin1Char('\n'));
 }
 

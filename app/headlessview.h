@@ -27,9 +27,15 @@ public:
 
     // Ends a status line left open on a terminal, so that the next output starts on a line of its own.
     void finishStatusLine();
+    // Draws the status line again after finishStatusLine (on a terminal).
+    void redrawStatusLine();
+    // Runs before the view writes anything: lets other output that is still buffered go first.
+    void setBeforeOutput(std::function<void()> hook) { beforeOutput_ = std::move(hook); }
 
     // Writes one message line (question + " " + text, line breaks turned into blanks).
     void printMessage(const QString& question, const QString& text);
+    // Writes one line of the front end's own.
+    void printLine(const QString& line);
 
     void setOnBusyStopped(std::function<void()> callback) { onBusyStopped_ = std::move(callback); }
 
@@ -58,7 +64,8 @@ private:
     std::FILE* stream_;
     bool terminal_;
     bool lineOpen_ = false;
-    QString lastStatus_;
+    QString lastStatus_;  // the status text shown last
+    std::function<void()> beforeOutput_;
 
     QString input_;
     QString output_;
