@@ -163,6 +163,10 @@ void PageState::fillPath(const fz_path* p, bool evenOdd, fz_matrix ctm, fz_color
         return;
     }
     walk(p, ctm);
+    if (!path.finite()) {
+        ++outOfRange;
+        return;
+    }
     path.emitFill(style(cs, color, 0), evenOdd, drawing_.entities);
 }
 
@@ -175,6 +179,10 @@ void PageState::strokePath(const fz_path* p, const fz_stroke_state* stroke, fz_m
         return;
     }
     walk(p, ctm);
+    if (!path.finite()) {
+        ++outOfRange;
+        return;
+    }
     const double width = stroke ? double(stroke->linewidth) * fz_matrix_expansion(ctm) * kMmPerPt : 0;
     path.emitStroke(style(cs, color, width), drawing_.entities);
 }
@@ -213,11 +221,13 @@ void PageState::text(const fz_text* t, fz_matrix ctm, fz_colorspace* cs, const f
         // The glyph matrix in millimetres, y up: (a, b) along the baseline, (c, d) up the glyph.
         const double a = k * m.a, b = -k * m.b, c = k * m.c, d = -k * m.d;
         const double along = std::hypot(a, b);
-        if (along < 1e-9)
+        const double up = along > 0 ? std::abs(a * d - b * c) / along : 0;
+        if (!std::isfinite(along) || !std::isfinite(up)) {
+            ++outOfRange;
             continue;
-        const double up = std::abs(a * d - b * c) / along;
-        if (up < 1e-9)
-            continue;
+        }
+        if (along < 1e-9 || up < 1e-9)
+            continue;  // text squeezed to nothing
         TextRun run;
         run.style = textStyle;
         run.textStyle = font.textStyle;
@@ -234,6 +244,10 @@ void PageState::text(const fz_text* t, fz_matrix ctm, fz_colorspace* cs, const f
                 continue;
             }
             const Vec2 origin = toMm(fz_transform_point(fz_make_point(item.x, item.y), ctm));
+            if (!std::isfinite(origin.x) || !std::isfinite(origin.y)) {
+                ++outOfRange;
+                continue;
+            }
             const double advance = glyphAdvance(ctx_, span->font, item.gid, int(span->wmode)) * along;
             texts_.addGlyph(origin, advance, item.ucs);
         }
@@ -267,6 +281,8 @@ void PageState::finish()
     warn(invisibleTexts, " invisible text object skipped (such as a scan's OCR layer)",
          " invisible text objects skipped (such as a scan's OCR layer)");
     warn(transparent, " fully transparent object skipped", " fully transparent objects skipped");
+    warn(outOfRange, " object skipped: its coordinates are out of range",
+         " objects skipped: their coordinates are out of range");
 }
 
 }  // namespace unplot::engine

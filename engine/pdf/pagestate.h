@@ -45,6 +45,7 @@ public:
     int patterns = 0;
     int invisibleTexts = 0;
     int transparent = 0;
+    int outOfRange = 0;  // paths and glyphs whose coordinates overflowed
     std::exception_ptr error;  // the first failure inside a callback; raised once the page has run
 
     // The path walker's target: points of the path being walked, mapped by `walk_` to millimetres.

@@ -12,6 +12,8 @@ bool near(Vec2 a, Vec2 b)
     return std::abs(a.x - b.x) <= PathBuilder::kDegenerateMm && std::abs(a.y - b.y) <= PathBuilder::kDegenerateMm;
 }
 
+bool isFinite(Vec2 p) { return std::isfinite(p.x) && std::isfinite(p.y); }
+
 bool isDegenerate(Vec2 from, const PathSegment& s)
 {
     if (!near(from, s.end))
@@ -57,7 +59,11 @@ void emitRun(Vec2 from, const PathSegment* first, const PathSegment* last, const
 
 }  // namespace
 
-void PathBuilder::clear() { used_ = 0; }
+void PathBuilder::clear()
+{
+    used_ = 0;
+    finite_ = true;
+}
 
 PathBuilder::SubPath& PathBuilder::current()
 {
@@ -74,6 +80,7 @@ Vec2 PathBuilder::currentPoint() const
 
 void PathBuilder::moveTo(Vec2 p)
 {
+    finite_ = finite_ && isFinite(p);
     if (used_ == subPaths_.size())
         subPaths_.emplace_back();
     SubPath& s = subPaths_[used_++];
@@ -84,6 +91,7 @@ void PathBuilder::moveTo(Vec2 p)
 
 void PathBuilder::lineTo(Vec2 p)
 {
+    finite_ = finite_ && isFinite(p);
     SubPath& s = current();
     if (s.closed) {  // drawing on after a closepath starts a new subpath at the same point
         moveTo(s.start);
@@ -96,6 +104,7 @@ void PathBuilder::lineTo(Vec2 p)
 
 void PathBuilder::curveTo(Vec2 c1, Vec2 c2, Vec2 end)
 {
+    finite_ = finite_ && isFinite(c1) && isFinite(c2) && isFinite(end);
     SubPath& s = current();
     if (s.closed) {
         moveTo(s.start);
@@ -166,12 +175,16 @@ void PathBuilder::emitSubPath(const SubPath& path, const Style& style, std::vect
 
 void PathBuilder::emitStroke(const Style& style, std::vector<Entity>& out) const
 {
+    if (!finite_)
+        return;
     for (std::size_t i = 0; i < used_; ++i)
         emitSubPath(subPaths_[i], style, out);
 }
 
 void PathBuilder::emitFill(const Style& style, bool evenOdd, std::vector<Entity>& out) const
 {
+    if (!finite_)
+        return;
     Hatch hatch;
     hatch.evenOdd = evenOdd;
     for (std::size_t i = 0; i < used_; ++i) {

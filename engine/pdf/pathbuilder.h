@@ -17,6 +17,9 @@ public:
     void curveTo(Vec2 c1, Vec2 c2, Vec2 end);
     void closePath();
 
+    // False when a point of the path was not a finite number: such a path gives no entities.
+    bool finite() const { return finite_; }
+
     // Appends the stroked path's entities (never a zero-length one).
     void emitStroke(const Style& style, std::vector<Entity>& out) const;
     // Appends one hatch with every subpath that encloses something as a loop; nothing when none does.
@@ -37,6 +40,7 @@ private:
 
     std::vector<SubPath> subPaths_;  // reused between paths; only the first used_ are live
     std::size_t used_ = 0;
+    bool finite_ = true;
 };
 
 }  // namespace unplot::engine

@@ -209,6 +209,18 @@ TEST(PdfFill, AreaLessSubpathsAreNotLoops)
     EXPECT_TRUE(convert("10 10 m 50 10 l f 60 60 m f").entities.empty());
 }
 
+TEST(PdfStroke, CoordinatesBeyondRangeNeverReachTheDrawing)
+{
+    // Skipped by MuPDF already or by us (with a warning then): either way no infinite coordinate is written.
+    const std::string huge = "100000000000000000000000000000000000000000000";
+    const Drawing d = convert("q " + huge + " 0 0 " + huge + " 0 0 cm " + huge + " 0 0 " + huge +
+                              " 0 0 cm 10 10 m 20 10 l S 0 0 10 10 re f Q 10 10 m 20 10 l S");
+    ASSERT_EQ(d.entities.size(), 1u);
+    const Line line = std::get<Line>(d.entities[0].geometry);
+    expectPoint(line.a, 10, 10);
+    expectPoint(line.b, 20, 10);
+}
+
 TEST(PdfStyle, ColoursAndWidths)
 {
     EXPECT_EQ(convert("0.5 G 10 10 m 20 10 l S").entities.at(0).style.color, (Rgb{128, 128, 128}));

@@ -34,6 +34,17 @@ std::string makePdf(const std::vector<TestPage>& pages, const std::vector<TestLa
     objects[std::size_t(helvetica - 1)] = "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>";
     const int times = reserve();
     objects[std::size_t(times - 1)] = "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman /Encoding /WinAnsiEncoding >>";
+    // A Type 3 font whose glyphs A and B are squares, 0.75 em wide.
+    const int square = reserve();
+    const std::string squareProc = "750 0 0 0 750 750 d1 0 0 750 750 re f";
+    objects[std::size_t(square - 1)] = "<< /Length " + std::to_string(squareProc.size()) + " >>\nstream\n" +
+                                       squareProc + "\nendstream";
+    const int type3 = reserve();
+    objects[std::size_t(type3 - 1)] =
+        "<< /Type /Font /Subtype /Type3 /FontBBox [0 0 750 750] /FontMatrix [0.001 0 0 0.001 0 0] /CharProcs << /A " +
+        std::to_string(square) + " 0 R /B " + std::to_string(square) +
+        " 0 R >> /Encoding << /Type /Encoding /Differences [65 /A /B] >> /FirstChar 65 /LastChar 66 "
+        "/Widths [750 750] /Resources << >> >>";
     const int shading = reserve();
     objects[std::size_t(shading - 1)] =
         "<< /ShadingType 2 /ColorSpace /DeviceRGB /Coords [0 0 100 0] /Function << /FunctionType 2 "
@@ -49,7 +60,7 @@ std::string makePdf(const std::vector<TestPage>& pages, const std::vector<TestLa
             offList += std::to_string(ocg) + " 0 R ";
     }
     const std::string resources = "<< /Font << /F1 " + std::to_string(helvetica) + " 0 R /F2 " +
-                                  std::to_string(times) + " 0 R >> /Shading << /Sh1 " + std::to_string(shading) +
+                                  std::to_string(times) + " 0 R /F3 " + std::to_string(type3) + " 0 R >> /Shading << /Sh1 " + std::to_string(shading) +
                                   " 0 R >> /Properties << " + properties + ">> >>";
     std::string kids;
     for (const auto& page : pages) {

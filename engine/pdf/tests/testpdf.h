@@ -1,6 +1,7 @@
 #pragma once
 // PDF files for tests, written as literal PDF text with a correct cross-reference table, from content streams the
-// tests spell out. Fonts F1 (Helvetica) and F2 (Times-Roman), both WinAnsi-encoded,, the shading Sh1 and the optional-content groups
+// tests spell out. Fonts F1 (Helvetica) and F2 (Times-Roman), both WinAnsi-encoded, F3 (a Type 3 font of
+// two square glyphs, A and B),, the shading Sh1 and the optional-content groups
 // oc1, oc2, ... are available to every page's content.
 
 #include <filesystem>

@@ -154,6 +154,15 @@ TEST(PdfText, InvisibleTextIsSkippedAndReported)
     EXPECT_NE(d.warnings[0].find("invisible"), std::string::npos) << d.warnings[0];
 }
 
+TEST(PdfText, Type3TextIsText)
+{
+    const auto t = texts("BT /F3 20 Tf 100 100 Td (ABBA) Tj ET");
+    ASSERT_EQ(t.size(), 1u);
+    EXPECT_EQ(t[0].first.utf8, "ABBA");
+    EXPECT_NEAR(t[0].first.insertion.x, mm(100), kTolerance);
+    EXPECT_NEAR(t[0].first.height, 0.7 * mm(20), kTolerance);  // no outline font to measure: 0.7 em
+}
+
 TEST(PdfText, FilledAndStrokedTextGivesOneText)
 {
     const auto t = texts("BT /F1 10 Tf 2 Tr 100 100 Td (Outlined) Tj ET BT /F1 10 Tf 1 Tr 100 200 Td (Stroked) Tj ET");
