@@ -28,7 +28,7 @@ bool sendFrom(std::ifstream& file, size_t offset, size_t length, httplib::DataSi
     return got > 0 && sink.write(buffer.data(), got);
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -67,13 +67,14 @@ int main(int argc, char** argv)
     server.Get("/download", [&](const httplib::Request& req, httplib::Response& res) {
         auto file = std::make_shared<std::ifstream>(path, std::ios::binary);
         if (req.get_param_value("chunked") == "1") {
-            res.set_chunked_content_provider("application/zip", [file, fileSize](size_t offset, httplib::DataSink& sink) {
-                if (offset >= fileSize) {
-                    sink.done();
-                    return true;
-                }
-                return sendFrom(*file, offset, fileSize - offset, sink);
-            });
+            res.set_chunked_content_provider("application/zip",
+                                             [file, fileSize](size_t offset, httplib::DataSink& sink) {
+                                                 if (offset >= fileSize) {
+                                                     sink.done();
+                                                     return true;
+                                                 }
+                                                 return sendFrom(*file, offset, fileSize - offset, sink);
+                                             });
         } else {
             res.set_content_provider(fileSize, "application/zip",
                                      [file](size_t offset, size_t length, httplib::DataSink& sink) {

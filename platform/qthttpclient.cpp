@@ -36,7 +36,10 @@ QUrl strictUrl(const QString& text)
     return url;
 }
 
-QString invalidUrlText(const QString& text) { return QStringLiteral("Invalid URL: \"%1\"").arg(text); }
+QString invalidUrlText(const QString& text)
+{
+    return QStringLiteral("Invalid URL: \"%1\"").arg(text);
+}
 
 QNetworkRequest makeRequest(const QUrl& url, QNetworkRequest::RedirectPolicy redirects)
 {
@@ -50,8 +53,8 @@ QNetworkRequest makeRequest(const QUrl& url, QNetworkRequest::RedirectPolicy red
 bool isHttpStatusError(QNetworkReply::NetworkError error)
 {
     switch (error) {
-    case QNetworkReply::ProtocolInvalidOperationError:  // 400, 418
-    case QNetworkReply::AuthenticationRequiredError:    // 401
+    case QNetworkReply::ProtocolInvalidOperationError: // 400, 418
+    case QNetworkReply::AuthenticationRequiredError:   // 401
     case QNetworkReply::ProxyAuthenticationRequiredError:
         return true;
     default:
@@ -130,7 +133,7 @@ QHttpMultiPart* buildForm(const std::vector<FormPart>& parts, QString& error)
 // The state of one download, owned by its reply's connections.
 struct Download {
     QNetworkReply* reply = nullptr;
-    QSaveFile* file = nullptr;  // a child of the reply
+    QSaveFile* file = nullptr; // a child of the reply
     HttpClient::ProgressHandler onProgress;
     HttpClient::DownloadHandler onDone;
     qint64 written = 0;
@@ -171,7 +174,7 @@ struct Download {
         QObject::disconnect(reply, nullptr, nullptr, nullptr);
         if (!result.transportError)
             progress(1.0);
-        reply->deleteLater();  // also discards the file's temporary copy when it was not committed
+        reply->deleteLater(); // also discards the file's temporary copy when it was not committed
         if (onDone)
             onDone(result);
     }
@@ -207,13 +210,19 @@ struct Download {
     }
 };
 
-}  // namespace
+} // namespace
 
 QtHttpClient::QtHttpClient() : manager_(new QNetworkAccessManager) {}
 
-QtHttpClient::~QtHttpClient() { delete manager_; }
+QtHttpClient::~QtHttpClient()
+{
+    delete manager_;
+}
 
-void QtHttpClient::later(std::function<void()> call) { QTimer::singleShot(0, manager_, std::move(call)); }
+void QtHttpClient::later(std::function<void()> call)
+{
+    QTimer::singleShot(0, manager_, std::move(call));
+}
 
 void QtHttpClient::readJsonReply(QNetworkReply* reply, JsonHandler onReply)
 {
@@ -314,4 +323,4 @@ void QtHttpClient::download(const QString& url, const QString& destinationFile, 
     QObject::connect(reply, &QNetworkReply::finished, manager_, [state] { state->finished(); });
 }
 
-}  // namespace unplot
+} // namespace unplot

@@ -42,4 +42,4 @@ private:
     QNetworkAccessManager* manager_;
 };
 
-}  // namespace unplot
+} // namespace unplot

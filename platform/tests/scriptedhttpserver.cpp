@@ -20,7 +20,10 @@ ScriptedHttpServer::ScriptedHttpServer(QObject* parent) : QObject(parent)
     connect(&server_, &QTcpServer::newConnection, this, &ScriptedHttpServer::accept);
 }
 
-bool ScriptedHttpServer::listen() { return server_.listen(QHostAddress::LocalHost, 0); }
+bool ScriptedHttpServer::listen()
+{
+    return server_.listen(QHostAddress::LocalHost, 0);
+}
 
 QString ScriptedHttpServer::url(const QString& target) const
 {
@@ -77,7 +80,7 @@ void ScriptedHttpServer::reply(QTcpSocket& socket, int status, const QByteArray&
 void ScriptedHttpServer::replyRaw(QTcpSocket& socket, const QByteArray& bytes)
 {
     socket.write(bytes);
-    socket.disconnectFromHost();  // after the bytes are written
+    socket.disconnectFromHost(); // after the bytes are written
 }
 
 QByteArray ScriptedHttpServer::chunked(const QByteArray& body, qsizetype chunkSize)
@@ -90,4 +93,4 @@ QByteArray ScriptedHttpServer::chunked(const QByteArray& body, qsizetype chunkSi
     return out + "0\r\n\r\n";
 }
 
-}  // namespace unplot::test
+} // namespace unplot::test

@@ -18,10 +18,10 @@ namespace unplot::test {
 struct RecordedRequest {
     QByteArray method;
     QByteArray target;
-    QList<QPair<QByteArray, QByteArray>> headers;  // as received, in order
+    QList<QPair<QByteArray, QByteArray>> headers; // as received, in order
     QByteArray body;
 
-    QByteArray header(const QByteArray& name) const;  // the first header of that name, any case; empty if none
+    QByteArray header(const QByteArray& name) const; // the first header of that name, any case; empty if none
 };
 
 class ScriptedHttpServer : public QObject {
@@ -57,4 +57,4 @@ private:
     int connections_ = 0;
 };
 
-}  // namespace unplot::test
+} // namespace unplot::test

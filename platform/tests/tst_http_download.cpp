@@ -52,7 +52,7 @@ bool writeFile(const QString& path, const QByteArray& bytes)
 
 const QByteArray kPrevious = "the archive of the previous job";
 
-}  // namespace
+} // namespace
 
 class HttpDownloadTest : public QObject {
     Q_OBJECT
@@ -160,7 +160,8 @@ void HttpDownloadTest::bodyIsStored_data()
     const QByteArray large = randomBytes(3 << 20);
     QTest::newRow("with Content-Length") << withLength("200 OK", large) << large << 200 << true;
     QTest::newRow("without Content-Length") << head("200 OK", {}) + large << large << 200 << false;
-    QTest::newRow("chunked") << head("200 OK", "Transfer-Encoding: chunked\r\n") + ScriptedHttpServer::chunked(large, 70000)
+    QTest::newRow("chunked") << head("200 OK", "Transfer-Encoding: chunked\r\n") +
+                                    ScriptedHttpServer::chunked(large, 70000)
                              << large << 200 << false;
     QTest::newRow("empty body") << withLength("200 OK", {}) << QByteArray() << 200 << false;
     QTest::newRow("error status: the body is stored all the same")
@@ -207,16 +208,17 @@ void HttpDownloadTest::bodyIsStored()
 
 void HttpDownloadTest::failedTransferLeavesThePreviousFile_data()
 {
-    QTest::addColumn<QByteArray>("response");  // "" for no server at all
+    QTest::addColumn<QByteArray>("response"); // "" for no server at all
     const QByteArray body = randomBytes(1 << 20);
     QTest::newRow("connection refused") << QByteArray();
-    QTest::newRow("dropped mid-way")
-        << head("200 OK", "Content-Length: " + QByteArray::number(body.size()) + "\r\n") + body.left(300000);
+    QTest::newRow("dropped mid-way") << head("200 OK", "Content-Length: " + QByteArray::number(body.size()) + "\r\n") +
+                                            body.left(300000);
     QTest::newRow("error status dropped mid-way")
         << head("500 Oops", "Content-Length: " + QByteArray::number(body.size()) + "\r\n") + body.left(3000);
     // Kept short: Qt 6.4 can stall on a chunked body cut off while it throttles the socket (kDownloadBufferBytes).
     QTest::newRow("chunked without its last chunk")
-        << head("200 OK", "Transfer-Encoding: chunked\r\n") + ScriptedHttpServer::chunked(body.left(200000), 4096).chopped(5);
+        << head("200 OK", "Transfer-Encoding: chunked\r\n") +
+               ScriptedHttpServer::chunked(body.left(200000), 4096).chopped(5);
     QTest::newRow("closed without a reply") << QByteArray(" ");
 }
 
@@ -268,7 +270,7 @@ void HttpDownloadTest::missingFoldersAreCreated()
 
 void HttpDownloadTest::unwritableDestinationSendsNothing_data()
 {
-    QTest::addColumn<QString>("destination");  // relative to the test's folder
+    QTest::addColumn<QString>("destination"); // relative to the test's folder
     QTest::newRow("a folder on the way is a file") << QStringLiteral("Documents/temp.zip/inner.zip");
     QTest::newRow("the destination is a folder") << QStringLiteral("Documents");
 }

@@ -37,7 +37,7 @@ QByteArray expectedValue(const QByteArray& json)
     return describe(QJsonDocument::fromJson("[" + json + "]").array().at(0));
 }
 
-}  // namespace
+} // namespace
 
 class HttpGetJsonTest : public QObject {
     Q_OBJECT
@@ -94,15 +94,15 @@ void HttpGetJsonTest::bodyIsReadAsOneJsonValue_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("contentType");
     QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<QByteArray>("expected");  // JSON text of the value, "" for no value
+    QTest::addColumn<QByteArray>("expected"); // JSON text of the value, "" for no value
 
     QTest::newRow("object") << 200 << QByteArray("application/json") << QByteArray(R"({"num":3,"status":10})")
                             << QByteArray(R"({"num":3,"status":10})");
     QTest::newRow("array") << 200 << QByteArray("application/json") << QByteArray(R"([1,"a",null])")
                            << QByteArray(R"([1,"a",null])");
     QTest::newRow("bare number") << 200 << QByteArray("application/json") << QByteArray("42") << QByteArray("42");
-    QTest::newRow("negative exponent number") << 200 << QByteArray("application/json") << QByteArray("-1.5e3")
-                                              << QByteArray("-1500");
+    QTest::newRow("negative exponent number")
+        << 200 << QByteArray("application/json") << QByteArray("-1.5e3") << QByteArray("-1500");
     QTest::newRow("bare string") << 200 << QByteArray("application/json") << QByteArray(R"("queue")")
                                  << QByteArray(R"("queue")");
     QTest::newRow("true") << 200 << QByteArray("application/json") << QByteArray("true") << QByteArray("true");
@@ -111,36 +111,35 @@ void HttpGetJsonTest::bodyIsReadAsOneJsonValue_data()
                                      << QByteArray("null");
     QTest::newRow("white space around") << 200 << QByteArray("application/json") << QByteArray(" \r\n\t{\"a\":1} \n")
                                         << QByteArray(R"({"a":1})");
-    QTest::newRow("JSON sent as text/html") << 200 << QByteArray("text/html") << QByteArray(R"({"result":"10"})")
-                                            << QByteArray(R"({"result":"10"})");
+    QTest::newRow("JSON sent as text/html")
+        << 200 << QByteArray("text/html") << QByteArray(R"({"result":"10"})") << QByteArray(R"({"result":"10"})");
     QTest::newRow("JSON without content type") << 200 << QByteArray() << QByteArray("7") << QByteArray("7");
-    QTest::newRow("status 500 with JSON") << 500 << QByteArray("application/json") << QByteArray(R"({"num":-2})")
-                                          << QByteArray(R"({"num":-2})");
-    QTest::newRow("status 404 with JSON") << 404 << QByteArray("application/json") << QByteArray(R"("gone")")
-                                          << QByteArray(R"("gone")");
-    QTest::newRow("status 400 with JSON") << 400 << QByteArray("application/json") << QByteArray("[]")
-                                          << QByteArray("[]");
-    QTest::newRow("status 401 with JSON") << 401 << QByteArray("application/json") << QByteArray("1") << QByteArray("1");
-    QTest::newRow("status 503 with JSON") << 503 << QByteArray("application/json") << QByteArray("{}")
-                                          << QByteArray("{}");
+    QTest::newRow("status 500 with JSON")
+        << 500 << QByteArray("application/json") << QByteArray(R"({"num":-2})") << QByteArray(R"({"num":-2})");
+    QTest::newRow("status 404 with JSON")
+        << 404 << QByteArray("application/json") << QByteArray(R"("gone")") << QByteArray(R"("gone")");
+    QTest::newRow("status 400 with JSON")
+        << 400 << QByteArray("application/json") << QByteArray("[]") << QByteArray("[]");
+    QTest::newRow("status 401 with JSON")
+        << 401 << QByteArray("application/json") << QByteArray("1") << QByteArray("1");
+    QTest::newRow("status 503 with JSON")
+        << 503 << QByteArray("application/json") << QByteArray("{}") << QByteArray("{}");
 
     QTest::newRow("empty body") << 200 << QByteArray("application/json") << QByteArray() << QByteArray();
     QTest::newRow("only white space") << 200 << QByteArray("application/json") << QByteArray(" \n") << QByteArray();
     QTest::newRow("truncated object") << 200 << QByteArray("application/json") << QByteArray(R"({"num":)")
                                       << QByteArray();
     QTest::newRow("two values") << 200 << QByteArray("application/json") << QByteArray("1 2") << QByteArray();
-    QTest::newRow("two comma-separated values") << 200 << QByteArray("application/json") << QByteArray("1,2")
-                                                << QByteArray();
-    QTest::newRow("bracket injection") << 200 << QByteArray("application/json") << QByteArray("1],[2")
-                                       << QByteArray();
+    QTest::newRow("two comma-separated values")
+        << 200 << QByteArray("application/json") << QByteArray("1,2") << QByteArray();
+    QTest::newRow("bracket injection") << 200 << QByteArray("application/json") << QByteArray("1],[2") << QByteArray();
     QTest::newRow("closing bracket") << 200 << QByteArray("application/json") << QByteArray("]") << QByteArray();
-    QTest::newRow("trailing garbage") << 200 << QByteArray("application/json") << QByteArray("{} x")
-                                      << QByteArray();
+    QTest::newRow("trailing garbage") << 200 << QByteArray("application/json") << QByteArray("{} x") << QByteArray();
     QTest::newRow("single quotes") << 200 << QByteArray("application/json") << QByteArray("'a'") << QByteArray();
     QTest::newRow("html page") << 200 << QByteArray("text/html")
                                << QByteArray("<!DOCTYPE html><html><body>Busy</body></html>") << QByteArray();
-    QTest::newRow("status 500 with html") << 500 << QByteArray("text/html")
-                                          << QByteArray("<html><body>Internal error</body></html>") << QByteArray();
+    QTest::newRow("status 500 with html")
+        << 500 << QByteArray("text/html") << QByteArray("<html><body>Internal error</body></html>") << QByteArray();
 }
 
 void HttpGetJsonTest::bodyIsReadAsOneJsonValue()
@@ -167,13 +166,12 @@ void HttpGetJsonTest::bodyIsReadAsOneJsonValue()
 
 void HttpGetJsonTest::transportErrors_data()
 {
-    QTest::addColumn<QByteArray>("response");  // raw bytes, then the server closes; "" for no server at all
+    QTest::addColumn<QByteArray>("response"); // raw bytes, then the server closes; "" for no server at all
     QTest::newRow("connection refused") << QByteArray();
     QTest::newRow("closed without a reply") << QByteArray(" ");
     QTest::newRow("body shorter than Content-Length")
         << QByteArray("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 40\r\n\r\n{\"num\":1}");
-    QTest::newRow("status 500 cut short")
-        << QByteArray("HTTP/1.1 500 Oops\r\nContent-Length: 40\r\n\r\n{\"num\":1}");
+    QTest::newRow("status 500 cut short") << QByteArray("HTTP/1.1 500 Oops\r\nContent-Length: 40\r\n\r\n{\"num\":1}");
     QTest::newRow("chunked body without its last chunk")
         << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n9\r\n{\"num\":1}\r\n");
     QTest::newRow("not HTTP") << QByteArray("SSH-2.0-OpenSSH_9.2\r\n");
@@ -184,11 +182,10 @@ void HttpGetJsonTest::transportErrors()
     QFETCH(QByteArray, response);
     QString url = server_->url("/queue");
     if (response.isEmpty())
-        server_.reset();  // nobody listens on that port any more
+        server_.reset(); // nobody listens on that port any more
     else
-        server_->setScript([&](const RecordedRequest&, QTcpSocket& socket) {
-            ScriptedHttpServer::replyRaw(socket, response);
-        });
+        server_->setScript(
+            [&](const RecordedRequest&, QTcpSocket& socket) { ScriptedHttpServer::replyRaw(socket, response); });
 
     get(url);
 
@@ -200,7 +197,7 @@ void HttpGetJsonTest::transportErrors()
 
 void HttpGetJsonTest::invalidAddressSendsNothing_data()
 {
-    QTest::addColumn<QString>("url");  // %1 is the server's port
+    QTest::addColumn<QString>("url"); // %1 is the server's port
     QTest::newRow("space in the path") << QStringLiteral("http://127.0.0.1:%1/queue?fileId=a b");
     QTest::newRow("no host") << QStringLiteral("http:///queue");
     QTest::newRow("host:port without scheme") << QStringLiteral("127.0.0.1:%1/queue");

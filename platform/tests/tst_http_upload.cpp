@@ -34,7 +34,7 @@ QByteArray trickyPdf()
 }
 
 struct ParsedPart {
-    QString kind;  // "file" or "field"
+    QString kind; // "file" or "field"
     QString name;
     QString fileName;
     QList<QPair<QString, QString>> headers;
@@ -67,7 +67,10 @@ QList<ParsedPart> parseForm(const RecordedRequest& request, const QString& folde
     QList<ParsedPart> parts;
     for (const QJsonValue& value : QJsonDocument::fromJson(parser.readAllStandardOutput()).array()) {
         const QJsonObject object = value.toObject();
-        ParsedPart part{object["kind"].toString(), object["name"].toString(), object["filename"].toString(), {},
+        ParsedPart part{object["kind"].toString(),
+                        object["name"].toString(),
+                        object["filename"].toString(),
+                        {},
                         QByteArray::fromBase64(object["data"].toString().toLatin1())};
         for (const QJsonValue& header : object["headers"].toArray())
             part.headers.append({header[0].toString(), header[1].toString()});
@@ -76,7 +79,7 @@ QList<ParsedPart> parseForm(const RecordedRequest& request, const QString& folde
     return parts;
 }
 
-}  // namespace
+} // namespace
 
 class HttpUploadTest : public QObject {
     Q_OBJECT
@@ -142,7 +145,9 @@ std::vector<FormPart> HttpUploadTest::form(const QByteArray& pdf, bool fromDisk,
     } else {
         file.data = pdf;
     }
-    return {file, {"drp_Type", {}, {}, "1", {}}, {"txt_Page", {}, {}, pages.toUtf8(), {}},
+    return {file,
+            {"drp_Type", {}, {}, "1", {}},
+            {"txt_Page", {}, {}, pages.toUtf8(), {}},
             {"drp_Version", {}, {}, "18", {}}};
 }
 
@@ -201,9 +206,10 @@ void HttpUploadTest::formAsReceived()
     QCOMPARE(request.method, QByteArray("POST"));
     QCOMPARE(request.target, QByteArray("/include/ajax.aspx?op=mac_upload"));
     QCOMPARE(request.header("Content-Length").toLongLong(), request.body.size());
-    QVERIFY2(request.header("Content-Type").startsWith("multipart/form-data; boundary="), request.header("Content-Type"));
-    const QSet<QByteArray> qtHeaders{"host", "content-type", "content-length", "mime-version", "connection",
-                                     "accept-encoding", "accept-language", "user-agent"};
+    QVERIFY2(request.header("Content-Type").startsWith("multipart/form-data; boundary="),
+             request.header("Content-Type"));
+    const QSet<QByteArray> qtHeaders{"host",       "content-type",    "content-length",  "mime-version",
+                                     "connection", "accept-encoding", "accept-language", "user-agent"};
     for (const auto& header : request.headers)
         QVERIFY2(qtHeaders.contains(header.first.toLower()), header.first);
 
@@ -232,7 +238,7 @@ void HttpUploadTest::formAsReceived()
         QCOMPARE(parts[i].name, names[i - 1]);
         const QList<QPair<QString, QString>> fieldHeaders{
             {"Content-Disposition", QStringLiteral("form-data; name=\"%1\"").arg(names[i - 1])}};
-        QCOMPARE(parts[i].headers, fieldHeaders);  // no content type on plain fields
+        QCOMPARE(parts[i].headers, fieldHeaders); // no content type on plain fields
         QCOMPARE(parts[i].data, values[i - 1]);
     }
 
@@ -255,7 +261,7 @@ void HttpUploadTest::replyIsReadAsJsonWhateverTheStatus()
 
 void HttpUploadTest::unreadableFileIsAnEncodingFailure_data()
 {
-    QTest::addColumn<QString>("path");  // relative to the test's folder
+    QTest::addColumn<QString>("path"); // relative to the test's folder
     QTest::newRow("missing file") << QStringLiteral("missing.pdf");
     QTest::newRow("a folder") << QString();
 }
