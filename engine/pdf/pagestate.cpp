@@ -184,7 +184,9 @@ void PageState::strokePath(const fz_path* p, const fz_stroke_state* stroke, fz_m
         return;
     }
     const double width = stroke ? double(stroke->linewidth) * fz_matrix_expansion(ctm) * kMmPerPt : 0;
-    path.emitStroke(style(cs, color, width), drawing_.entities);
+    // A subpath drawn on the spot shows as a dot with round caps, as nothing with the others.
+    const bool round = stroke && stroke->start_cap == FZ_LINECAP_ROUND;
+    path.emitStroke(style(cs, color, width), round ? width : 0, drawing_.entities);
 }
 
 const PageState::FontInfo& PageState::fontInfo(fz_font* font)

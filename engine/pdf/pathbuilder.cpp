@@ -3,6 +3,7 @@
 #include "shapefit.h"
 
 #include <cmath>
+#include <numbers>
 
 namespace unplot::engine {
 namespace {
@@ -57,6 +58,20 @@ void emitRun(Vec2 from, const PathSegment* first, const PathSegment* last, const
     out.push_back({style, std::move(spline)});
 }
 
+// A filled disc, its outline four Bézier quarter circles.
+Hatch disc(Vec2 c, double r)
+{
+    const double k = r * 4.0 / 3.0 * (std::numbers::sqrt2 - 1);
+    Loop loop{{c.x + r, c.y}, {}};
+    loop.segments.push_back({PathSegment::Kind::Cubic, {c.x + r, c.y + k}, {c.x + k, c.y + r}, {c.x, c.y + r}});
+    loop.segments.push_back({PathSegment::Kind::Cubic, {c.x - k, c.y + r}, {c.x - r, c.y + k}, {c.x - r, c.y}});
+    loop.segments.push_back({PathSegment::Kind::Cubic, {c.x - r, c.y - k}, {c.x - k, c.y - r}, {c.x, c.y - r}});
+    loop.segments.push_back({PathSegment::Kind::Cubic, {c.x + k, c.y - r}, {c.x + r, c.y - k}, {c.x + r, c.y}});
+    Hatch hatch;
+    hatch.loops.push_back(std::move(loop));
+    return hatch;
+}
+
 }  // namespace
 
 void PathBuilder::clear()
@@ -87,6 +102,7 @@ void PathBuilder::moveTo(Vec2 p)
     s.start = p;
     s.segments.clear();
     s.closed = false;
+    s.drawnOnTheSpot = false;
 }
 
 void PathBuilder::lineTo(Vec2 p)
@@ -100,6 +116,8 @@ void PathBuilder::lineTo(Vec2 p)
     }
     if (!isDegenerate(currentPoint(), {PathSegment::Kind::Line, {}, {}, p}))
         s.segments.push_back({PathSegment::Kind::Line, {}, {}, p});
+    else
+        s.drawnOnTheSpot = true;
 }
 
 void PathBuilder::curveTo(Vec2 c1, Vec2 c2, Vec2 end)
@@ -114,12 +132,17 @@ void PathBuilder::curveTo(Vec2 c1, Vec2 c2, Vec2 end)
     const PathSegment seg{PathSegment::Kind::Cubic, c1, c2, end};
     if (!isDegenerate(currentPoint(), seg))
         s.segments.push_back(seg);
+    else
+        s.drawnOnTheSpot = true;
 }
 
 void PathBuilder::closePath()
 {
-    if (used_ > 0)
-        subPaths_[used_ - 1].closed = true;
+    if (used_ == 0)
+        return;
+    SubPath& s = subPaths_[used_ - 1];
+    s.closed = true;
+    s.drawnOnTheSpot = s.drawnOnTheSpot || s.segments.empty();
 }
 
 void PathBuilder::emitSubPath(const SubPath& path, const Style& style, std::vector<Entity>& out) const
@@ -173,12 +196,20 @@ void PathBuilder::emitSubPath(const SubPath& path, const Style& style, std::vect
     }
 }
 
-void PathBuilder::emitStroke(const Style& style, std::vector<Entity>& out) const
+void PathBuilder::emitStroke(const Style& style, double dotDiameter, std::vector<Entity>& out) const
 {
     if (!finite_)
         return;
-    for (std::size_t i = 0; i < used_; ++i)
-        emitSubPath(subPaths_[i], style, out);
+    for (std::size_t i = 0; i < used_; ++i) {
+        const SubPath& path = subPaths_[i];
+        if (path.segments.empty() && path.drawnOnTheSpot && dotDiameter > 0) {
+            Style fill = style;
+            fill.lineWidthMm = 0;
+            out.push_back({fill, disc(path.start, dotDiameter / 2)});
+        } else {
+            emitSubPath(path, style, out);
+        }
+    }
 }
 
 void PathBuilder::emitFill(const Style& style, bool evenOdd, std::vector<Entity>& out) const

@@ -20,8 +20,9 @@ public:
     // False when a point of the path was not a finite number: such a path gives no entities.
     bool finite() const { return finite_; }
 
-    // Appends the stroked path's entities (never a zero-length one).
-    void emitStroke(const Style& style, std::vector<Entity>& out) const;
+    // Appends the stroked path's entities (never a zero-length one). A subpath drawn on the spot is a dot when the
+    // stroke has round caps: pass its diameter (the line width) to get it as a filled disc, else 0.
+    void emitStroke(const Style& style, double dotDiameter, std::vector<Entity>& out) const;
     // Appends one hatch with every subpath that encloses something as a loop; nothing when none does.
     void emitFill(const Style& style, bool evenOdd, std::vector<Entity>& out) const;
 
@@ -33,6 +34,7 @@ private:
         Vec2 start;
         std::vector<PathSegment> segments;
         bool closed = false;
+        bool drawnOnTheSpot = false;  // a segment of zero length was dropped, or closed where it started
     };
     SubPath& current();
     Vec2 currentPoint() const;

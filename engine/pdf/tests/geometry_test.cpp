@@ -114,6 +114,23 @@ TEST(PdfStroke, ZeroLengthSubpathsGiveNothing)
     expectPoint(line.b, 40, 10);
 }
 
+TEST(PdfStroke, RoundCappedDotsBecomeFilledDiscs)
+{
+    const Drawing d = convert("0 0 1 RG 1 J 4 w 30 40 m 30 40 l S 60 40 m h S 90 40 m S 0 J 120 40 m 120 40 l S");
+    ASSERT_EQ(d.entities.size(), 2u);  // a lone moveto draws nothing, nor does a dot with butt caps
+    for (const auto& e : d.entities) {
+        const Hatch& h = std::get<Hatch>(e.geometry);
+        EXPECT_EQ(e.style.color, (Rgb{0, 0, 255}));
+        EXPECT_EQ(e.style.lineWidthMm, 0);
+        ASSERT_EQ(h.loops.size(), 1u);
+        ASSERT_EQ(h.loops[0].segments.size(), 4u);
+        EXPECT_NEAR(h.loops[0].segments[0].end.x - h.loops[0].start.x, -mm(2), kTolerance);  // radius: half the width
+        EXPECT_NEAR(h.loops[0].segments[1].end.x - h.loops[0].start.x, -mm(4), kTolerance);
+    }
+    expectPoint(std::get<Hatch>(d.entities[0].geometry).loops[0].start, 32, 40);
+    expectPoint(std::get<Hatch>(d.entities[1].geometry).loops[0].start, 62, 40);
+}
+
 TEST(PdfStroke, ConsecutiveCurvesJoinIntoOneSpline)
 {
     const BezierSpline s = only<BezierSpline>(convert("10 10 m 20 40 40 40 50 10 c 60 -20 80 -20 90 10 c S"));
