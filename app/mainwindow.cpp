@@ -63,6 +63,12 @@ void MainWindow::connectActions()
     connect(ui_->versionControl, &QComboBox::activated, this, [&c] { c.selectVersionAction(); });
     connect(ui_->convertButton, &QPushButton::clicked, this, [&c] { c.convertAction(); });
 
+    // Ctrl+Q and Ctrl+W close the window (and so end the application).
+    for (const auto key : {QKeySequence::Quit, QKeySequence::Close}) {
+        auto* shortcut = new QShortcut(QKeySequence(key), this);
+        connect(shortcut, &QShortcut::activated, this, &QWidget::close);
+    }
+
     // Return or Enter anywhere in the window presses Convert, as the default button of a dialog would.
     for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) {
         auto* shortcut = new QShortcut(QKeySequence(key), this);

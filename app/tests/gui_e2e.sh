@@ -82,6 +82,32 @@ for key, value in expected.items():
 PY
 grep -q '/download/' "$work/app-stdout.txt" || { echo "no download line on standard output"; exit 1; }
 
+kill "$app_pid" 2>/dev/null || true
+wait "$app_pid" 2>/dev/null || true
+app_pid=""
+
+# Closing the window (Ctrl+Q) while a job runs ends the application at once, with status 0, writing nothing.
+printf '%%PDF-1.4\n%% SCENARIO:slow\n%%%%EOF\n' >"$work/Drawings/slow.pdf"
+: >"$work/requests.log"
+HOME="$work/home" UNPLOT_SERVICE="127.0.0.1:$port" "$unplot" >"$work/app-stdout.txt" 2>"$work/app-stderr.txt" &
+app_pid=$!
+window=$(timeout 20 xdotool search --sync --onlyvisible --name '^unplot$' | head -n 1) || {
+    echo "the window did not appear again"; exit 1; }
+eval "$(xdotool getwindowgeometry --shell "$window")"
+xdotool mousemove --sync $((X + 4)) $((Y + 4)) click 1
+xdotool type --delay 10 "$work/Drawings/slow.pdf"
+xdotool key Tab Tab
+xdotool type --delay 10 "$work/Drawings/slow.zip"
+xdotool key Return
+wait_for 150 grep -q 'GetConvertQueue' "$work/requests.log" || { echo "the second job did not start"; exit 1; }
+xdotool key ctrl+q
+wait_for 100 bash -c "! kill -0 $app_pid 2>/dev/null" || { echo "closing the window did not end the application"; exit 1; }
+status=0
+wait "$app_pid" || status=$?
+app_pid=""
+[ "$status" -eq 0 ] || { echo "the application ended with status $status"; exit 1; }
+[ ! -e "$work/Drawings/slow.zip" ] || { echo "an archive was written after closing"; exit 1; }
+
 if [ -n "$screenshot" ]; then
     mkdir -p "$(dirname "$screenshot")"
     cp "$work/window.png" "$screenshot"
