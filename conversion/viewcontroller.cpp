@@ -40,14 +40,16 @@ std::optional<qint64> integerValue(const QJsonValue& value)
     return integer;
 }
 
-// Wraps a completion so that it runs at most once, whatever the HTTP layer does.
-template <typename Arg, typename Handler> std::function<void(Arg)> onlyOnce(Handler handler)
+// Wraps an HTTP callback: it does nothing once the controller is gone, and a completion (once) runs at most once,
+// whatever the HTTP layer does.
+template <typename Arg, typename Handler>
+std::function<void(Arg)> guarded(const std::shared_ptr<bool>& alive, bool once, Handler handler)
 {
-    auto done = std::make_shared<bool>(false);
-    return [handler = std::move(handler), done](Arg arg) {
-        if (*done)
+    return [alive = std::weak_ptr<bool>(alive), once, handler = std::move(handler),
+            done = std::make_shared<bool>(false)](Arg arg) {
+        if (alive.expired() || *done)
             return;
-        *done = true;
+        *done = once;
         handler(arg);
     };
 }
@@ -159,11 +161,14 @@ bool ViewController::uploadFileToWebServerWithQurl(const QString& path)
     parts.push_back(std::move(version));
 
     const quint64 job = job_;
-    http_.upload(uploadFileUrl_, std::move(parts), onlyOnce<const QString&>([this, job](const QString& error) {
-                     if (isCurrent(job))
-                         printPlain(error);
-                 }),
-                 onlyOnce<const JsonReply&>([this, job](const JsonReply& reply) { handleUploadReply(job, reply); }));
+    http_.upload(uploadFileUrl_, std::move(parts),
+                 guarded<const QString&>(alive_, true,
+                                         [this, job](const QString& error) {
+                                             if (isCurrent(job))
+                                                 printPlain(error);
+                                         }),
+                 guarded<const JsonReply&>(alive_, true,
+                                           [this, job](const JsonReply& reply) { handleUploadReply(job, reply); }));
     return true;
 }
 
@@ -226,7 +231,7 @@ void ViewController::getConvertResponseTimer()
     downloadHolder_ = downloadID_;
     downloadID_.clear();
     const quint64 job = job_;
-    http_.getJson(url, onlyOnce<const JsonReply&>([this, job](const JsonReply& reply) {
+    http_.getJson(url, guarded<const JsonReply&>(alive_, true, [this, job](const JsonReply& reply) {
                       if (isCurrent(job))
                           handleConvertQueueResponse(reply);
                   }));
@@ -298,9 +303,10 @@ void ViewController::downloadConvertResult(const QString& url)
     QDir().mkpath(config_.documentsDir);
     const quint64 job = job_;
     http_.download(
-        url, tempZipPath(), [this, job](double fraction) { handleDownloadProgress(job, fraction); },
-        onlyOnce<const DownloadResult&>(
-            [this, job](const DownloadResult& result) { handleDownloadFinished(job, result); }));
+        url, tempZipPath(),
+        guarded<double>(alive_, false, [this, job](double fraction) { handleDownloadProgress(job, fraction); }),
+        guarded<const DownloadResult&>(
+            alive_, true, [this, job](const DownloadResult& result) { handleDownloadFinished(job, result); }));
 }
 
 void ViewController::handleDownloadProgress(quint64 job, double fraction)

@@ -82,6 +82,7 @@ private:
 
     quint64 job_ = 0;    // increases with every job started; replies carry the job that sent their request
     int modalDepth_ = 0; // alerts and choosers open right now
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true); // HTTP callbacks do nothing once it is gone
 };
 
 }  // namespace unplot

@@ -44,10 +44,12 @@ private slots:
     void uploadReply_data();
     void uploadReply();
     void unreachableServiceEndsTheJob();
+    void unreadableInputEndsTheJobAtOnce_data();
     void unreadableInputEndsTheJobAtOnce();
     void encodingFailureIsPrintedAndTheJobWaits();
     void lateUploadReplyIsIgnored();
     void uploadReplyDeliveredTwiceActsOnce();
+    void repliesAfterTheControllerIsGoneDoNothing();
 
     void optionButtonsStayExclusive();
     void chooserActionsPrintTheField_data();
@@ -284,10 +286,18 @@ void ConversionStartTest::unreachableServiceEndsTheJob()
                                          "reached.\nConnection refused")}));
 }
 
+void ConversionStartTest::unreadableInputEndsTheJobAtOnce_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("missing file") << QStringLiteral("gone.pdf");
+    QTest::newRow("a folder") << QStringLiteral("out");
+}
+
 void ConversionStartTest::unreadableInputEndsTheJobAtOnce()
 {
-    const QString missing = rig->dir.filePath(QStringLiteral("gone.pdf"));
-    rig->view.input = missing;
+    QFETCH(QString, name);
+    const QString unreadable = rig->dir.filePath(name);
+    rig->view.input = unreadable;
     rig->start();
     QVERIFY(!rig->c().conversion());
     QVERIFY(!rig->view.busy);
@@ -296,9 +306,9 @@ void ConversionStartTest::unreadableInputEndsTheJobAtOnce()
     QVERIFY(rig->timers.scheduled.empty());
     QCOMPARE(rig->view.alerts.size(), 1);
     QCOMPARE(rig->view.alerts[0].question, QStringLiteral("convert"));
-    QVERIFY2(rig->view.alerts[0].text.contains(missing), qPrintable(rig->view.alerts[0].text));
+    QCOMPARE(rig->view.alerts[0].text, QStringLiteral("Cannot read the input file ") + unreadable + QLatin1Char('.'));
 
-    QVERIFY(writeFile(missing, "%PDF-1.4\n"));
+    rig->view.input = rig->dir.filePath(QStringLiteral("drawing.pdf"));
     rig->start();
     QCOMPARE(rig->http.uploads.size(), size_t(1));
 }
@@ -341,6 +351,22 @@ void ConversionStartTest::uploadReplyDeliveredTwiceActsOnce()
     QVERIFY(rig->c().downloadID().isEmpty());
     rig->tick();
     QCOMPARE(rig->http.gets.size(), size_t(1));
+}
+
+void ConversionStartTest::repliesAfterTheControllerIsGoneDoNothing()
+{
+    rig->start();
+    rig->accept();
+    rig->tick();
+    rig->controller.reset();
+    const QStringList events = rig->view.events;
+    const QStringList printed = captureStdout([&] {
+        rig->http.uploads[0].encodingFailed(QStringLiteral("late"));
+        rig->http.gets[0].reply(FakeHttpClient::reply(R"({"num":0,"status":100,"result":"/d.zip"})"));
+    });
+    QVERIFY(printed.isEmpty());
+    QCOMPARE(rig->view.events, events);
+    QVERIFY(rig->http.downloads.empty());
 }
 
 void ConversionStartTest::optionButtonsStayExclusive()
