@@ -17,6 +17,8 @@ void BitWriter::writeB(bool bit)
 
 void BitWriter::writeBits(std::uint64_t value, int count)
 {
+    for (; count >= 8; count -= 8)
+        writeRC(std::uint8_t(value >> (count - 8)));
     for (int i = count - 1; i >= 0; --i)
         writeB(((value >> i) & 1u) != 0);
 }
@@ -36,12 +38,15 @@ void BitWriter::write3B(unsigned value)
 
 void BitWriter::writeRC(std::uint8_t value)
 {
-    if (bits_ % 8 == 0) {
+    // The unused low bits of the last byte are always zero.
+    const unsigned shift = unsigned(bits_ % 8);
+    if (shift == 0) {
         data_.push_back(value);
-        bits_ += 8;
-        return;
+    } else {
+        data_.back() = std::uint8_t(data_.back() | (value >> shift));
+        data_.push_back(std::uint8_t(value << (8 - shift)));
     }
-    writeBits(value, 8);
+    bits_ += 8;
 }
 
 void BitWriter::writeRS(std::uint16_t value)

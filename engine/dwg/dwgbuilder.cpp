@@ -15,6 +15,8 @@ constexpr std::uint8_t kImageBegin[16] = {0x1F, 0x25, 0x6D, 0x07, 0xD4, 0x36, 0x
 constexpr std::uint8_t kImageEnd[16] = {0xE0, 0xDA, 0x92, 0xF8, 0x2B, 0xC9, 0xD7, 0xD7,
                                         0x62, 0xA8, 0x35, 0xC0, 0x62, 0xBB, 0xEF, 0xD4};
 constexpr int kLocatorCount = 5;
+// The release that wrote the file, as real files give it (the file header and the second header carry it).
+constexpr std::uint8_t kWriterVersion[2] = {0x21, 0x1d};
 constexpr std::size_t kFileHeaderSize = 0x15 + 4 + kLocatorCount * 9 + 2 + 16;
 
 void put(std::vector<std::uint8_t>& out, const std::uint8_t* p, std::size_t n) { out.insert(out.end(), p, p + n); }
@@ -72,6 +74,49 @@ DwgBuilder::DwgBuilder(const Drawing& drawing, int version) : drawing_(drawing),
     }
 }
 
+void DwgBuilder::putSecondHeader(std::vector<std::uint8_t>& out, const std::uint32_t (*locators)[2]) const
+{
+    BitWriter d;
+    d.writeBL(std::uint32_t(out.size()));  // where this section starts
+    const char* magic = version_ >= 15 ? "AC1015" : "AC1014";
+    d.writeBytes(reinterpret_cast<const std::uint8_t*>(magic), 6);
+    for (int i = 0; i < 5; ++i)
+        d.writeRC(0);
+    d.writeRC(0);  // maintenance release
+    d.writeRC(1);
+    d.writeBits(0, 2);
+    d.writeRC(kWriterVersion[0]);
+    d.writeRC(kWriterVersion[1]);
+    d.writeRS(kCodePage1252);
+    d.writeBS(kLocatorCount);
+    for (int i = 0; i < kLocatorCount; ++i) {
+        d.writeRC(std::uint8_t(i));
+        d.writeBL(locators[i][0]);
+        d.writeBL(locators[i][1]);
+    }
+    const std::uint64_t roots[] = {nextHandle_,           handle::BlockControl,  handle::LayerControl,
+                                   handle::StyleControl,  handle::LtypeControl,  handle::ViewControl,
+                                   handle::UcsControl,    handle::VportControl,  handle::AppIdControl,
+                                   handle::DimStyleControl, handle::VxControl,   handle::NamedObjects,
+                                   handle::MlineStyleDict, handle::GroupDict};
+    d.writeBS(std::uint16_t(std::size(roots)));
+    for (std::size_t i = 0; i < std::size(roots); ++i) {
+        const int n = handleByteCount(roots[i]);
+        d.writeRC(std::uint8_t(n));
+        d.writeRC(std::uint8_t(i));
+        for (int k = n - 1; k >= 0; --k)
+            d.writeRC(std::uint8_t(roots[i] >> (8 * k)));
+    }
+
+    put(out, kSecondHeaderBegin.data(), kSecondHeaderBegin.size());
+    const std::size_t start = out.size();
+    putRL(out, std::uint32_t(4 + d.bytes().size() + 2 + 8));  // as real files count it: up to the end sentinel
+    put(out, d.bytes().data(), d.bytes().size());
+    putRS(out, crc16(kCrcSeed, out.data() + start, out.size() - start));
+    out.insert(out.end(), 8, 0);
+    put(out, kSecondHeaderEnd.data(), kSecondHeaderEnd.size());
+}
+
 void DwgBuilder::add(std::uint64_t h, std::vector<std::uint8_t> bytes) { objects_[h] = std::move(bytes); }
 
 std::vector<std::uint8_t> DwgBuilder::build()
@@ -114,6 +159,14 @@ std::vector<std::uint8_t> DwgBuilder::build()
     put(out, mapBytes.data(), mapBytes.size());
     const auto mapEnd = std::uint32_t(out.size());
 
+    // The second header, right after the map: where the sections are, and the handles of the root objects.
+    const std::uint32_t locators[kLocatorCount][2] = {{headerAt, classesAt - headerAt},
+                                                      {classesAt, classesEnd - classesAt},
+                                                      {mapAt, mapEnd - mapAt},
+                                                      {0, 0},
+                                                      {0, 0}};
+    putSecondHeader(out, locators);
+
     // MEASUREMENT: metric.
     const auto measurementAt = std::uint32_t(out.size());
     putRL(out, 0x00010000);
@@ -126,19 +179,14 @@ std::vector<std::uint8_t> DwgBuilder::build()
     fh.push_back(0);  // maintenance release
     fh.push_back(1);
     putRL(fh, imageAt);
-    fh.push_back(std::uint8_t(version_ >= 15 ? 0x17 : 0x15));  // the version that wrote the file
-    fh.push_back(0);
+    fh.push_back(kWriterVersion[0]);
+    fh.push_back(kWriterVersion[1]);
     putRS(fh, kCodePage1252);
     putRL(fh, kLocatorCount);
-    const std::uint32_t locators[kLocatorCount][2] = {{headerAt, classesAt - headerAt},
-                                                      {classesAt, classesEnd - classesAt},
-                                                      {mapAt, mapEnd - mapAt},
-                                                      {0, 0},
-                                                      {measurementAt, 4}};
     for (int i = 0; i < kLocatorCount; ++i) {
         fh.push_back(std::uint8_t(i));
-        putRL(fh, locators[i][0]);
-        putRL(fh, locators[i][1]);
+        putRL(fh, i == 4 ? measurementAt : locators[i][0]);
+        putRL(fh, i == 4 ? 4 : locators[i][1]);
     }
     putRS(fh, std::uint16_t(crc16(0, fh.data(), fh.size()) ^ fileHeaderCrcMask(kLocatorCount)));
     put(fh, kFileHeaderEnd.data(), kFileHeaderEnd.size());

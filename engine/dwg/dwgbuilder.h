@@ -33,6 +33,7 @@ public:
 private:
     bool r2000() const { return version_ >= 15; }
     void add(std::uint64_t h, std::vector<std::uint8_t> bytes);
+    void putSecondHeader(std::vector<std::uint8_t>& out, const std::uint32_t (*locators)[2]) const;
 
     // dwgtables.cpp
     void writeControls();
