@@ -82,6 +82,9 @@ void MainWindow::viewDidLoad()
     ui_->dwgControl->setChecked(true);
     ui_->optionAllPage->setChecked(true);
     ui_->statusBar->setText(QString());
+    QSizePolicy keepPlace = ui_->statusIcon->sizePolicy();
+    keepPlace.setRetainSizeWhenHidden(true);  // the status text stays put when the indicator comes and goes
+    ui_->statusIcon->setSizePolicy(keepPlace);
     ui_->statusIcon->setVisible(false);  // shown only while busy
     ui_->selectFilename->setFocus();
     adjustSize();
