@@ -15,7 +15,7 @@ using namespace unplot::test;
 
 namespace {
 
-const QByteArray kArchive("PK\x03\x04 the converted drawings", 29);
+const QByteArray kArchive = QByteArrayLiteral("PK\x03\x04 the converted drawings");
 
 DownloadResult succeeded(qint64 bytes)
 {
