@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <unordered_map>
 
 namespace unplot::engine::dwg {
 namespace {
@@ -232,12 +233,17 @@ void DwgBuilder::writeGeometry(ObjectWriter& w, const Geometry& g)
 void DwgBuilder::writeEntities()
 {
     const std::size_t count = drawing_.entities.size();
+    std::unordered_map<std::uint32_t, std::uint16_t> aci;  // drawings use few colours: look each up once
     for (std::size_t i = 0; i < count; ++i) {
         const Entity& e = drawing_.entities[i];
         const std::uint64_t h = firstEntity_ + i;
         EntityCommon c;
         c.space = 2;
-        c.color = std::uint16_t(nearestAci(e.style.color));
+        const auto rgb = std::uint32_t(trueColorValue(e.style.color));
+        auto known = aci.find(rgb);
+        if (known == aci.end())
+            known = aci.emplace(rgb, std::uint16_t(nearestAci(e.style.color))).first;
+        c.color = known->second;
         const bool filled = std::holds_alternative<Text>(e.geometry) || std::holds_alternative<Hatch>(e.geometry);
         c.lineweight = filled ? kLineweightByLayer : lineweightIndex(snapLineweight(e.style.lineWidthMm));
         const auto layer = layerByName_.find(e.style.layer);

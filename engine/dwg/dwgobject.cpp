@@ -67,13 +67,15 @@ ObjectWriter::ObjectWriter(int version, std::uint16_t objectType, std::uint64_t 
 std::vector<std::uint8_t> ObjectWriter::finish()
 {
     data_.patchRL(bitSizeAt_, std::uint32_t(data_.bitCount()));
-    BitWriter body = data_;
-    body.append(refs_);
+    data_.append(refs_);
+    const std::vector<std::uint8_t>& body = data_.bytes();
 
-    BitWriter out;
-    out.writeMS(std::uint32_t(body.bytes().size()));
-    out.writeBytes(body.bytes().data(), body.bytes().size());
-    std::vector<std::uint8_t> bytes = out.bytes();
+    BitWriter size;
+    size.writeMS(std::uint32_t(body.size()));
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(size.bytes().size() + body.size() + 2);
+    bytes.insert(bytes.end(), size.bytes().begin(), size.bytes().end());
+    bytes.insert(bytes.end(), body.begin(), body.end());
     const std::uint16_t crc = crc16(kCrcSeed, bytes.data(), bytes.size());
     bytes.push_back(std::uint8_t(crc & 0xff));
     bytes.push_back(std::uint8_t(crc >> 8));

@@ -41,7 +41,7 @@ public:
     BitWriter& refs() { return refs_; }
     bool r2000() const { return version_ >= 15; }
 
-    // Size (MS), bytes and checksum of the finished object.
+    // Size (MS), bytes and checksum of the finished object. Call once: the streams are consumed.
     std::vector<std::uint8_t> finish();
 
 private:

@@ -171,7 +171,7 @@ void DwgBuilder::writeVport()
     const double height = std::max(extents_.max.y - extents_.min.y, 1.0);
     const double viewHeight = std::max(height, width * 0.75) * 1.05;
     d.writeBD(viewHeight);
-    d.writeBD(4.0 / 3.0);  // aspect ratio
+    d.writeBD(viewHeight * 4.0 / 3.0);  // view width
     d.write2RD((extents_.min.x + extents_.max.x) / 2, (extents_.min.y + extents_.max.y) / 2);
     d.write3BD(0, 0, 0);  // target
     d.write3BD(0, 0, 1);  // direction
@@ -357,10 +357,10 @@ void DwgBuilder::writeLayouts()
         d.writeTV(name);
         d.writeBS(tab);
         d.writeBS(1);  // flags
-        d.write3BD(0, 0, 0);
-        d.write2BD(0, 0);
-        d.write2BD(drawing_.widthMm, drawing_.heightMm);
-        d.write3BD(0, 0, 0);
+        d.write3BD(0, 0, 0);  // UCS origin
+        d.write2RD(0, 0);     // limits
+        d.write2RD(drawing_.widthMm, drawing_.heightMm);
+        d.write3BD(0, 0, 0);  // insertion base
         d.write3BD(1, 0, 0);
         d.write3BD(0, 1, 0);
         d.writeBD(0);

@@ -222,7 +222,7 @@ TEST_P(NativeVersion, LibreDwgDxfMatchesOurDxf)
 {
     if (std::system((std::string(UNPLOT_SYSTEM_PYTHON) + " -c 'import ezdxf' > /dev/null 2>&1").c_str()) != 0)
         GTEST_SKIP() << "python3-ezdxf missing";
-    for (const Drawing& d : {everyKind(), thousands(500)}) {
+    for (const Drawing& d : {everyKind(), thousands(200)}) {
         const fs::path dwg = save(dir.path(), "cmp.dwg", writeDwg(d, GetParam()));
         const fs::path theirs = dir.path() / "theirs.dxf";
         const auto r = readBack(dwg, "read_dwg.mjs", theirs);
