@@ -198,6 +198,24 @@ TEST_F(EngineCommand, ExitCodesForWhatCannotBeDone)
     EXPECT_NE(help.out.find("--pages LIST"), std::string::npos);
 }
 
+TEST_F(EngineCommand, NothingConvertedWhenNoPageCanBe)
+{
+    // The page tree counts a page it does not hold: the page cannot be loaded. An empty page converts.
+    std::string pdf = makePdf({{kLine}});
+    const auto kids = pdf.find("/Kids [") + 7;
+    pdf.replace(kids, pdf.find(']', kids) - kids, "");
+    const fs::path zip = dir.path() / "out.zip";
+    EngineRun run = runEngine({dir.write("lost.pdf", pdf).string(), zip.string()});
+    EXPECT_EQ(run.exitCode, 4) << run.err;
+    EXPECT_EQ(run.err, "warning: page 1: not converted: the page could not be read; the PDF may be damaged\n"
+                       "error: no page could be converted\n");
+    EXPECT_FALSE(fs::exists(zip));
+
+    run = runEngine({dir.write("empty.pdf", makePdf({{""}})).string(), zip.string()});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(zipNames(zip), (std::vector<std::string>{"page-1.dxf"}));
+}
+
 TEST_F(EngineCommand, DwgWhenItsWriterIsBuilt)
 {
     const fs::path zip = dir.path() / "out.zip";
