@@ -1,6 +1,7 @@
 #include "dwgbuilder.h"
 
 #include "dwgcrc.h"
+#include "dwgshapes.h"
 #include "dwgtext.h"
 #include "objectmap.h"
 
@@ -68,9 +69,13 @@ DwgBuilder::DwgBuilder(const Drawing& drawing, int version) : drawing_(drawing),
     }
     styleByName_["Standard"] = handle::StyleStandard;
 
-    if (!drawing.entities.empty()) {
+    kept_.reserve(drawing.entities.size());
+    for (const Entity& e : drawing.entities)
+        if (auto g = normalized(e.geometry))
+            kept_.push_back({&e, std::move(*g)});
+    if (!kept_.empty()) {
         firstEntity_ = nextHandle_;
-        lastEntity_ = nextHandle_ + drawing.entities.size() - 1;
+        lastEntity_ = nextHandle_ + kept_.size() - 1;
     }
 }
 

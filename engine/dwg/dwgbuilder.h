@@ -60,6 +60,11 @@ private:
     std::vector<std::string> styleNames_;
     std::vector<std::uint64_t> styleHandles_;
     std::map<std::string, std::uint64_t> styleByName_;
+    struct Kept {
+        const Entity* entity;
+        Geometry geometry;  // normalized
+    };
+    std::vector<Kept> kept_;  // the entities written, degenerate ones left out
     std::uint64_t firstEntity_ = 0, lastEntity_ = 0;
     std::uint64_t nextHandle_ = handle::kFirstFree;
     std::map<std::uint64_t, std::vector<std::uint8_t>> objects_;

@@ -1,5 +1,6 @@
 // The drawing's entities, all in model space.
 #include "dwgbuilder.h"
+#include "dwgshapes.h"
 #include "dwgtext.h"
 
 #include <cmath>
@@ -22,6 +23,7 @@ std::uint8_t lineweightIndex(int hundredths)
 }
 
 double radians(double deg) { return deg * std::numbers::pi / 180.0; }
+bool same(Vec2 a, Vec2 b) { return std::fabs(a.x - b.x) <= kEpsilon && std::fabs(a.y - b.y) <= kEpsilon; }
 
 // Knots of a clamped cubic through n Bézier segments: 0,0,0,0, 1,1,1, ..., n,n,n,n.
 std::vector<double> bezierKnots(std::size_t segments)
@@ -75,7 +77,7 @@ struct GeometryWriter {
         d.writeBS(1);  // defined by control points
         d.writeBS(3);  // degree
         d.writeB(false);  // rational
-        d.writeB(g.closed);
+        d.writeB(false);  // not closed: the knots stay clamped for a closed chain too
         d.writeB(false);  // periodic
         d.writeBD(1e-10);  // knot tolerance
         d.writeBD(1e-10);  // control point tolerance
@@ -161,7 +163,7 @@ struct GeometryWriter {
             for (const PathSegment& s : loop.segments)
                 straight = straight && s.kind == PathSegment::Kind::Line;
             if (straight) {
-                d.writeBL(0x1 | 0x2);  // external, polyline
+                d.writeBL(0x2);  // polyline
                 d.writeB(false);       // no bulges
                 d.writeB(true);        // closed
                 d.writeBL(std::uint32_t(loop.segments.size() + 1));
@@ -169,8 +171,9 @@ struct GeometryWriter {
                 for (const PathSegment& s : loop.segments)
                     d.write2RD(s.end.x, s.end.y);
             } else {
-                d.writeBL(0x1);  // external, edges
-                d.writeBL(std::uint32_t(loop.segments.size() + 1));
+                const bool needsClosing = !same(loop.segments.back().end, loop.start);
+                d.writeBL(0x0);  // edges
+                d.writeBL(std::uint32_t(loop.segments.size() + (needsClosing ? 1 : 0)));
                 Vec2 at = loop.start;
                 for (const PathSegment& s : loop.segments) {
                     if (s.kind == PathSegment::Kind::Line) {
@@ -191,14 +194,15 @@ struct GeometryWriter {
                     }
                     at = s.end;
                 }
-                // Close the loop with a line back to the start.
-                d.writeRC(1);
-                d.write2RD(at.x, at.y);
-                d.write2RD(loop.start.x, loop.start.y);
+                if (needsClosing) {  // a line back to the start
+                    d.writeRC(1);
+                    d.write2RD(at.x, at.y);
+                    d.write2RD(loop.start.x, loop.start.y);
+                }
             }
             d.writeBL(0);  // no boundary objects
         }
-        d.writeBS(g.evenOdd ? 0 : 0);  // style: normal (odd parity)
+        d.writeBS(0);  // normal style (odd parity): the loops already follow the fill rule
         d.writeBS(1);                  // predefined pattern
         d.writeBL(0);                  // no seed points
     }
@@ -232,10 +236,11 @@ void DwgBuilder::writeGeometry(ObjectWriter& w, const Geometry& g)
 
 void DwgBuilder::writeEntities()
 {
-    const std::size_t count = drawing_.entities.size();
+    const std::size_t count = kept_.size();
     std::unordered_map<std::uint32_t, std::uint16_t> aci;  // drawings use few colours: look each up once
     for (std::size_t i = 0; i < count; ++i) {
-        const Entity& e = drawing_.entities[i];
+        const Entity& e = *kept_[i].entity;
+        const Geometry& geometry = kept_[i].geometry;
         const std::uint64_t h = firstEntity_ + i;
         EntityCommon c;
         c.space = 2;
@@ -244,14 +249,15 @@ void DwgBuilder::writeEntities()
         if (known == aci.end())
             known = aci.emplace(rgb, std::uint16_t(nearestAci(e.style.color))).first;
         c.color = known->second;
-        const bool filled = std::holds_alternative<Text>(e.geometry) || std::holds_alternative<Hatch>(e.geometry);
-        c.lineweight = filled ? kLineweightByLayer : lineweightIndex(snapLineweight(e.style.lineWidthMm));
+        const bool filled = std::holds_alternative<Text>(geometry) || std::holds_alternative<Hatch>(geometry);
+        const double width = std::isfinite(e.style.lineWidthMm) ? e.style.lineWidthMm : 0;
+        c.lineweight = filled ? kLineweightByLayer : lineweightIndex(snapLineweight(width));
         const auto layer = layerByName_.find(e.style.layer);
         c.layer = layer != layerByName_.end() ? layer->second : handle::Layer0;
         c.prev = i > 0 ? h - 1 : 0;
         c.next = i + 1 < count ? h + 1 : 0;
-        ObjectWriter w(version_, entityType(e.geometry), h, c);
-        writeGeometry(w, e.geometry);
+        ObjectWriter w(version_, entityType(geometry), h, c);
+        writeGeometry(w, geometry);
         add(h, w.finish());
     }
     nextHandle_ = firstEntity_ + count;

@@ -57,11 +57,12 @@ std::string lower(std::string s)
 
 }  // namespace
 
-std::string toDwgText(std::string_view utf8)
+std::string toDwgText(std::string_view utf8, std::size_t maxBytes)
 {
     std::string out;
     out.reserve(utf8.size());
     for (std::size_t i = 0; i < utf8.size();) {
+        const std::size_t before = out.size();
         const char32_t cp = nextCodePoint(utf8, i);
         if (cp == 0xfffd) {
             out += '?';
@@ -73,6 +74,10 @@ std::string toDwgText(std::string_view utf8)
             appendEscape(out, unsigned(0xdc00 + (v & 0x3ff)));
         } else {
             appendEscape(out, unsigned(cp));
+        }
+        if (out.size() > maxBytes) {
+            out.resize(before);
+            break;
         }
     }
     return out;

@@ -12,8 +12,9 @@ namespace unplot::engine::dwg {
 inline constexpr std::uint16_t kCodePage1252 = 30;
 
 // UTF-8 to the 8-bit form: ASCII as is, every other character as \U+XXXX (a surrogate pair for characters beyond
-// U+FFFF), which readers turn back into the character. Malformed UTF-8 bytes become '?'.
-std::string toDwgText(std::string_view utf8);
+// U+FFFF), which readers turn back into the character. Malformed UTF-8 bytes become '?'. The result is cut at a
+// character boundary to at most maxBytes (string lengths are 16-bit).
+std::string toDwgText(std::string_view utf8, std::size_t maxBytes = 32000);
 
 // Valid, unique table names for `wanted` (in order), given names already taken (compared without case). R14 names
 // (`r14Names`) are upper case, of letters, digits, '$', '-' and '_' only: every other character becomes '_'.

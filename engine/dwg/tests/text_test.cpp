@@ -14,6 +14,8 @@ TEST(DwgText, EscapesEverythingBeyondAscii)
     EXPECT_EQ(toDwgText("\xE6\x97\xA5\xE6\x9C\xAC"), "\\U+65E5\\U+672C");   // 日本
     EXPECT_EQ(toDwgText("\xF0\x9F\x98\x80"), "\\U+D83D\\U+DE00");            // an emoji: a surrogate pair
     EXPECT_EQ(toDwgText("a\xFF" "b\xC3"), "a?b?");                           // malformed bytes
+    EXPECT_EQ(toDwgText("ab\xC3\x9F", 8), "ab");                               // never half an escape
+    EXPECT_EQ(toDwgText(std::string(70000, 'x')).size(), 32000u);
 }
 
 TEST(TableNames, AreValidAndUniqueWithoutCase)
