@@ -27,8 +27,8 @@ std::string oneLine(std::string text)
 }
 
 // One page into the archive; returns the page's warnings.
-std::vector<std::string> convertPage(PdfReader& reader, int page, const EngineOptions& options,
-                                     ResultArchive& archive, std::string& dwgNote)
+std::vector<std::string> convertPage(PdfReader& reader, int page, const EngineOptions& options, ResultArchive& archive,
+                                     std::string& dwgNote)
 {
     Drawing drawing = reader.readPage(page);
     const std::string name = "page-" + std::to_string(page) + (options.dwg ? ".dwg" : ".dxf");
@@ -49,7 +49,7 @@ std::vector<std::string> convertPage(PdfReader& reader, int page, const EngineOp
 #endif
 }
 
-}  // namespace
+} // namespace
 
 int runInfo(const std::string& pdfPath, std::ostream& out)
 {
@@ -61,8 +61,8 @@ int runInfo(const std::string& pdfPath, std::ostream& out)
         out << nlohmann::ordered_json{{"error", e.code()}, {"message", e.what()}}.dump() << '\n';
         return exitcode::kUnreadableInput;
     } catch (const std::exception& e) {
-        out << nlohmann::ordered_json{{"error", "damaged"}, {"message", std::string("The PDF cannot be read: ") +
-                                                                           e.what()}}
+        out << nlohmann::ordered_json{{"error", "damaged"},
+                                      {"message", std::string("The PDF cannot be read: ") + e.what()}}
                    .dump()
             << '\n';
         return exitcode::kUnreadableInput;
@@ -155,4 +155,4 @@ int runEngineCommand(const std::vector<std::string>& args, std::ostream& out, st
     return exitcode::kFailure;
 }
 
-}  // namespace unplot::engine
+} // namespace unplot::engine

@@ -16,4 +16,4 @@ int runConversion(const EngineOptions& options, std::ostream& err);
 // The whole command: parses `args` (without the program name) and runs it.
 int runEngineCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
-}  // namespace unplot::engine
+} // namespace unplot::engine

@@ -89,4 +89,4 @@ EngineOptions parseOptions(const std::vector<std::string>& args)
     return options;
 }
 
-}  // namespace unplot::engine
+} // namespace unplot::engine

@@ -14,7 +14,7 @@ struct EngineOptions {
     std::string output;
     bool dwg = false;
     std::int64_t version = 14;
-    std::string pages = "-1";  // as the protocol writes page lists: "-1" for all
+    std::string pages = "-1"; // as the protocol writes page lists: "-1" for all
 };
 
 class UsageError : public std::runtime_error {
@@ -28,4 +28,4 @@ EngineOptions parseOptions(const std::vector<std::string>& args);
 // The text of --help.
 std::string usageText();
 
-}  // namespace unplot::engine
+} // namespace unplot::engine

@@ -19,7 +19,7 @@ std::string zipMessage(zip_t* archive)
 // DXF text compresses well already at the fastest level; the higher ones cost time for little.
 constexpr zip_uint32_t kCompressionLevel = 1;
 
-}  // namespace
+} // namespace
 
 void ResultArchive::add(std::string name, std::string content)
 {
@@ -65,4 +65,4 @@ void ResultArchive::write(const std::string& path) const
     }
 }
 
-}  // namespace unplot::engine
+} // namespace unplot::engine

@@ -21,7 +21,7 @@ private:
         std::string name;
         std::string content;
     };
-    std::deque<File> files_;  // a deque: the contents do not move while libzip refers to them
+    std::deque<File> files_; // a deque: the contents do not move while libzip refers to them
 };
 
-}  // namespace unplot::engine
+} // namespace unplot::engine

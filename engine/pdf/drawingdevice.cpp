@@ -16,8 +16,7 @@ struct DrawingDevice {
 
 // Device callbacks are called from C: each catches whatever the conversion throws and keeps the first failure,
 // after which the rest of the page is ignored.
-template <typename F>
-void guarded(fz_device* dev, F&& f)
+template <typename F> void guarded(fz_device* dev, F&& f)
 {
     PageState& s = *reinterpret_cast<DrawingDevice*>(dev)->state;
     if (s.error)
@@ -115,7 +114,7 @@ int beginTile(fz_context*, fz_device* dev, fz_rect, fz_rect, float, float, fz_ma
             ++s.patterns;
         ++s.tileDepth;
     });
-    return 0;  // not cached: MuPDF runs the cell's content, which we skip
+    return 0; // not cached: MuPDF runs the cell's content, which we skip
 }
 
 void endTile(fz_context*, fz_device* dev)
@@ -195,7 +194,7 @@ bool boundPage(fz_context* ctx, fz_page* page, fz_rect* bounds)
     return ok;
 }
 
-}  // namespace
+} // namespace
 
 void drawPage(fz_context* ctx, fz_page* page, const std::vector<Layer>& layers, Drawing& drawing)
 {
@@ -212,4 +211,4 @@ void drawPage(fz_context* ctx, fz_page* page, const std::vector<Layer>& layers, 
     state.finish();
 }
 
-}  // namespace unplot::engine
+} // namespace unplot::engine

@@ -14,4 +14,4 @@ namespace unplot::engine {
 // "0". Throws std::runtime_error when MuPDF fails, and passes on any failure of the conversion itself.
 void drawPage(fz_context* ctx, fz_page* page, const std::vector<Layer>& layers, Drawing& drawing);
 
-}  // namespace unplot::engine
+} // namespace unplot::engine

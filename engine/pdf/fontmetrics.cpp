@@ -11,7 +11,10 @@ namespace {
 
 constexpr double kDefaultCapHeight = 0.7;
 
-bool plausibleCapHeight(double ratio) { return ratio > 0.3 && ratio < 1.2; }
+bool plausibleCapHeight(double ratio)
+{
+    return ratio > 0.3 && ratio < 1.2;
+}
 
 // The top of the font's "H" in ems, or 0. Only plain data lives in this frame: MuPDF may jump out of it.
 double capFromGlyph(fz_context* ctx, fz_font* font)
@@ -39,7 +42,7 @@ double capFromOs2(FT_Face face)
     return double(os2->sCapHeight) / double(face->units_per_EM);
 }
 
-}  // namespace
+} // namespace
 
 double capHeightRatio(fz_context* ctx, fz_font* font)
 {
@@ -89,7 +92,8 @@ std::string textStyleName(const std::string& fontName)
 {
     std::string s = fontName;
     for (char& c : s)
-        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x80 || std::strchr("<>/\\\":;?*|=`,", c))
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x80 ||
+            std::strchr("<>/\\\":;?*|=`,", c))
             c = '_';
     if (s.empty())
         s = "Font";
@@ -98,4 +102,4 @@ std::string textStyleName(const std::string& fontName)
     return s;
 }
 
-}  // namespace unplot::engine
+} // namespace unplot::engine

@@ -19,4 +19,4 @@ std::string fontBaseName(fz_context* ctx, fz_font* font);
 // A text style name for a font name: characters CAD table names refuse, and non-ASCII ones, become '_'.
 std::string textStyleName(const std::string& fontName);
 
-}  // namespace unplot::engine
+} // namespace unplot::engine

@@ -11,11 +11,13 @@ namespace {
 
 constexpr double kMmPerPt = 25.4 / 72.0;
 
-PageState* stateOf(void* arg) { return static_cast<PageState*>(arg); }
+PageState* stateOf(void* arg)
+{
+    return static_cast<PageState*>(arg);
+}
 
 // Path walker callbacks: MuPDF calls them from C, so nothing may be thrown out of them.
-template <typename F>
-void guarded(void* arg, F&& f)
+template <typename F> void guarded(void* arg, F&& f)
 {
     PageState* s = stateOf(arg);
     if (s->error)
@@ -82,10 +84,10 @@ double normalizedDegrees(double deg)
         deg = std::round(deg);
     if (deg < 0)
         deg += 360;
-    return deg >= 360 ? deg - 360 : deg + 0.0;  // + 0.0 turns -0 into 0
+    return deg >= 360 ? deg - 360 : deg + 0.0; // + 0.0 turns -0 into 0
 }
 
-}  // namespace
+} // namespace
 
 PageState::PageState(fz_context* ctx, Drawing& drawing, fz_rect bounds, const std::vector<Layer>& layers)
     : ctx_(ctx), drawing_(drawing), bounds_(bounds), texts_(drawing.entities)
@@ -97,11 +99,14 @@ PageState::PageState(fz_context* ctx, Drawing& drawing, fz_rect bounds, const st
         layerNames_.insert(layer.name);
 }
 
-PageState::~PageState() { keepFilledText(nullptr); }
+PageState::~PageState()
+{
+    keepFilledText(nullptr);
+}
 
 void PageState::keepFilledText(const fz_text* text)
 {
-    fz_drop_text(ctx_, lastFilledText_);  // neither call throws
+    fz_drop_text(ctx_, lastFilledText_); // neither call throws
     lastFilledText_ = text ? fz_keep_text(ctx_, text) : nullptr;
 }
 
@@ -203,12 +208,11 @@ const PageState::FontInfo& PageState::fontInfo(fz_font* font)
     return fonts_.emplace(font, std::move(info)).first->second;
 }
 
-void PageState::text(const fz_text* t, fz_matrix ctm, fz_colorspace* cs, const float* color, float alpha,
-                     bool stroked)
+void PageState::text(const fz_text* t, fz_matrix ctm, fz_colorspace* cs, const float* color, float alpha, bool stroked)
 {
     if (stroked && t == lastFilledText_) {
         keepFilledText(nullptr);
-        return;  // filled and stroked text: one Text is enough
+        return; // filled and stroked text: one Text is enough
     }
     keepFilledText(stroked ? nullptr : t);
     if (alpha <= 0) {
@@ -229,7 +233,7 @@ void PageState::text(const fz_text* t, fz_matrix ctm, fz_colorspace* cs, const f
             continue;
         }
         if (along < 1e-9 || up < 1e-9)
-            continue;  // text squeezed to nothing
+            continue; // text squeezed to nothing
         TextRun run;
         run.style = textStyle;
         run.textStyle = font.textStyle;
@@ -287,4 +291,4 @@ void PageState::finish()
          " objects skipped: their coordinates are out of range");
 }
 
-}  // namespace unplot::engine
+} // namespace unplot::engine

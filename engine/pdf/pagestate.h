@@ -24,8 +24,7 @@ public:
     PageState(const PageState&) = delete;
     PageState& operator=(const PageState&) = delete;
 
-    void fillPath(const fz_path* path, bool evenOdd, fz_matrix ctm, fz_colorspace* cs, const float* color,
-                  float alpha);
+    void fillPath(const fz_path* path, bool evenOdd, fz_matrix ctm, fz_colorspace* cs, const float* color, float alpha);
     void strokePath(const fz_path* path, const fz_stroke_state* stroke, fz_matrix ctm, fz_colorspace* cs,
                     const float* color, float alpha);
     void text(const fz_text* text, fz_matrix ctm, fz_colorspace* cs, const float* color, float alpha, bool stroked);
@@ -45,8 +44,8 @@ public:
     int patterns = 0;
     int invisibleTexts = 0;
     int transparent = 0;
-    int outOfRange = 0;  // paths and glyphs whose coordinates overflowed
-    std::exception_ptr error;  // the first failure inside a callback; raised once the page has run
+    int outOfRange = 0;       // paths and glyphs whose coordinates overflowed
+    std::exception_ptr error; // the first failure inside a callback; raised once the page has run
 
     // The path walker's target: points of the path being walked, mapped by `walk_` to millimetres.
     PathBuilder path;
@@ -67,7 +66,7 @@ private:
     Drawing& drawing_;
     fz_rect bounds_;
     std::unordered_set<std::string> layerNames_;
-    std::vector<std::string> layerStack_;  // the layer in effect at each nesting of begin_layer
+    std::vector<std::string> layerStack_; // the layer in effect at each nesting of begin_layer
     std::unordered_map<const fz_font*, FontInfo> fonts_;
     std::unordered_set<std::string> textStyles_;
     TextGrouper texts_;
@@ -81,4 +80,4 @@ private:
     Rgb lastRgb_;
 };
 
-}  // namespace unplot::engine
+} // namespace unplot::engine

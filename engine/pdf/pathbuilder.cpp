@@ -13,7 +13,10 @@ bool near(Vec2 a, Vec2 b)
     return std::abs(a.x - b.x) <= PathBuilder::kDegenerateMm && std::abs(a.y - b.y) <= PathBuilder::kDegenerateMm;
 }
 
-bool isFinite(Vec2 p) { return std::isfinite(p.x) && std::isfinite(p.y); }
+bool isFinite(Vec2 p)
+{
+    return std::isfinite(p.x) && std::isfinite(p.y);
+}
 
 bool isDegenerate(Vec2 from, const PathSegment& s)
 {
@@ -36,8 +39,8 @@ void emitRun(Vec2 from, const PathSegment* first, const PathSegment* last, const
         for (auto s = first; s != last; ++s)
             poly.points.push_back(s->end);
         if (closed) {
-            poly.points.pop_back();  // the closing segment is implied by the flag
-            if (poly.points.size() == 2) {  // there and back along one line
+            poly.points.pop_back();        // the closing segment is implied by the flag
+            if (poly.points.size() == 2) { // there and back along one line
                 out.push_back({style, Line{poly.points[0], poly.points[1]}});
                 return;
             }
@@ -72,7 +75,7 @@ Hatch disc(Vec2 c, double r)
     return hatch;
 }
 
-}  // namespace
+} // namespace
 
 void PathBuilder::clear()
 {
@@ -109,7 +112,7 @@ void PathBuilder::lineTo(Vec2 p)
 {
     finite_ = finite_ && isFinite(p);
     SubPath& s = current();
-    if (s.closed) {  // drawing on after a closepath starts a new subpath at the same point
+    if (s.closed) { // drawing on after a closepath starts a new subpath at the same point
         moveTo(s.start);
         lineTo(p);
         return;
@@ -169,12 +172,11 @@ void PathBuilder::emitSubPath(const SubPath& path, const Style& style, std::vect
             segs.push_back({PathSegment::Kind::Line, {}, {}, path.start});
             emitRun(path.start, segs.data(), segs.data() + segs.size(), style, true, out);
         } else if (allLines) {
-            emitRun(path.start, path.segments.data(), path.segments.data() + path.segments.size(), style,
-                    path.closed, out);
+            emitRun(path.start, path.segments.data(), path.segments.data() + path.segments.size(), style, path.closed,
+                    out);
         } else {
             const bool closeWithLine = path.closed && !returns;
-            emitRun(path.start, path.segments.data(), path.segments.data() + path.segments.size(), style,
-                    returns, out);
+            emitRun(path.start, path.segments.data(), path.segments.data() + path.segments.size(), style, returns, out);
             if (closeWithLine)
                 out.push_back({style, Line{end, path.start}});
         }
@@ -234,4 +236,4 @@ void PathBuilder::emitFill(const Style& style, bool evenOdd, std::vector<Entity>
         out.push_back({style, std::move(hatch)});
 }
 
-}  // namespace unplot::engine
+} // namespace unplot::engine

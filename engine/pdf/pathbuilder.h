@@ -34,15 +34,15 @@ private:
         Vec2 start;
         std::vector<PathSegment> segments;
         bool closed = false;
-        bool drawnOnTheSpot = false;  // a segment of zero length was dropped, or closed where it started
+        bool drawnOnTheSpot = false; // a segment of zero length was dropped, or closed where it started
     };
     SubPath& current();
     Vec2 currentPoint() const;
     void emitSubPath(const SubPath& path, const Style& style, std::vector<Entity>& out) const;
 
-    std::vector<SubPath> subPaths_;  // reused between paths; only the first used_ are live
+    std::vector<SubPath> subPaths_; // reused between paths; only the first used_ are live
     std::size_t used_ = 0;
     bool finite_ = true;
 };
 
-}  // namespace unplot::engine
+} // namespace unplot::engine

@@ -130,7 +130,7 @@ fz_page* loadPage(fz_context* ctx, pdf_document* doc, int index)
     return page;
 }
 
-}  // namespace
+} // namespace
 
 const char* PdfOpenError::code() const
 {
@@ -187,9 +187,15 @@ PdfReader::PdfReader(const std::string& path) : impl_(std::make_unique<Impl>())
 
 PdfReader::~PdfReader() = default;
 
-int PdfReader::pageCount() const { return impl_->pages; }
+int PdfReader::pageCount() const
+{
+    return impl_->pages;
+}
 
-const std::vector<Layer>& PdfReader::layers() const { return impl_->layers; }
+const std::vector<Layer>& PdfReader::layers() const
+{
+    return impl_->layers;
+}
 
 Drawing PdfReader::readPage(int pageNumber)
 {
@@ -213,4 +219,4 @@ Drawing PdfReader::readPage(int pageNumber)
     return drawing;
 }
 
-}  // namespace unplot::engine
+} // namespace unplot::engine

@@ -26,7 +26,7 @@ std::optional<Circle> circleThrough(Vec2 a, Vec2 b, Vec2 c)
     return Circle{{a.x + ux, a.y + uy}, std::hypot(ux, uy)};
 }
 
-}  // namespace
+} // namespace
 
 std::optional<Circle> fitCircle(Vec2 start, const std::vector<PathSegment>& segments)
 {
@@ -75,4 +75,4 @@ std::optional<Circle> fitCircle(Vec2 start, const std::vector<PathSegment>& segm
     return circle;
 }
 
-}  // namespace unplot::engine
+} // namespace unplot::engine

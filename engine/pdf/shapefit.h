@@ -12,4 +12,4 @@ namespace unplot::engine {
 // point of the chain lies on it within max(0.001 mm, 0.0005 * radius) and the chain turns once around its centre.
 std::optional<Circle> fitCircle(Vec2 start, const std::vector<PathSegment>& segments);
 
-}  // namespace unplot::engine
+} // namespace unplot::engine

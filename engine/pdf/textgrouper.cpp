@@ -6,14 +6,17 @@ namespace unplot::engine {
 namespace {
 
 // Gaps along the baseline, in ems, beyond the expected position of the next glyph.
-constexpr double kSpaceGapEm = 0.15;   // more than this without a space character: a space is inserted
-constexpr double kBreakGapEm = 1.0;    // more than this: a new Text
-constexpr double kBackGapEm = -0.3;    // overlapping further back than this: a new Text
+constexpr double kSpaceGapEm = 0.15; // more than this without a space character: a space is inserted
+constexpr double kBreakGapEm = 1.0;  // more than this: a new Text
+constexpr double kBackGapEm = -0.3;  // overlapping further back than this: a new Text
 constexpr double kOffBaselineEm = 0.05;
 
-bool isBlank(int unicode) { return unicode == ' ' || unicode == 0xA0 || unicode == '\t'; }
+bool isBlank(int unicode)
+{
+    return unicode == ' ' || unicode == 0xA0 || unicode == '\t';
+}
 
-}  // namespace
+} // namespace
 
 void appendUtf8(std::string& out, int cp)
 {
@@ -67,7 +70,7 @@ void TextGrouper::addGlyph(Vec2 origin, double advanceMm, int unicode)
     const Vec2 next{origin.x + advanceMm * run_.direction.x, origin.y + advanceMm * run_.direction.y};
     if (!open_) {
         if (unicode < 0x20 || isBlank(unicode))
-            return;  // a Text starts at its first visible character
+            return; // a Text starts at its first visible character
         text_ = Text{};
         text_.insertion = origin;
         text_.height = run_.height;
@@ -100,4 +103,4 @@ void TextGrouper::flush()
         out_.push_back({run_.style, std::move(text_)});
 }
 
-}  // namespace unplot::engine
+} // namespace unplot::engine

@@ -14,10 +14,10 @@ struct TextRun {
     Style style;
     std::string textStyle = "Standard";
     double rotationDeg = 0;
-    double height = 0;       // cap height in mm
+    double height = 0; // cap height in mm
     double widthFactor = 1;
-    Vec2 direction{1, 0};    // unit vector along the baseline
-    double emMm = 0;         // the font size along the baseline, in mm
+    Vec2 direction{1, 0}; // unit vector along the baseline
+    double emMm = 0;      // the font size along the baseline, in mm
 };
 
 class TextGrouper {
@@ -38,13 +38,13 @@ private:
 
     std::vector<Entity>& out_;
     TextRun run_;
-    bool open_ = false;      // a Text is being gathered
+    bool open_ = false; // a Text is being gathered
     bool haveRun_ = false;
     Text text_;
-    Vec2 next_;              // where the next glyph of the open Text should sit
+    Vec2 next_; // where the next glyph of the open Text should sit
 };
 
 // Appends the UTF-8 encoding of a code point (invalid ones as U+FFFD).
 void appendUtf8(std::string& out, int codePoint);
 
-}  // namespace unplot::engine
+} // namespace unplot::engine

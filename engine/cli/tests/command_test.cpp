@@ -117,7 +117,7 @@ TEST_F(EngineCommand, InfoCountsPagesOrSaysWhyNot)
         const char* name;
         std::string bytes;
         int exitCode;
-        std::string out;  // the reply, or the start of it
+        std::string out; // the reply, or the start of it
     };
     const std::string pdf = makePdf({{kLine}, {kLine}});
     const std::vector<Row> rows = {
@@ -160,8 +160,8 @@ TEST_F(EngineCommand, WritesOneDrawingPerChosenPage)
 
 TEST_F(EngineCommand, ReportsWhatItSkippedAsWarnings)
 {
-    const fs::path pdf =
-        dir.write("image.pdf", makePdf({{kLine}, {kLine + " q 9 0 0 9 0 0 cm BI /W 1 /H 1 /CS /G /BPC 8 ID \xff EI Q"}}));
+    const fs::path pdf = dir.write(
+        "image.pdf", makePdf({{kLine}, {kLine + " q 9 0 0 9 0 0 cm BI /W 1 /H 1 /CS /G /BPC 8 ID \xff EI Q"}}));
     const fs::path zip = dir.path() / "out.zip";
     const EngineRun run = runEngine({pdf.string(), zip.string()});
     EXPECT_EQ(run.exitCode, 10);
@@ -247,7 +247,8 @@ TEST_F(EngineCommand, CorpusConvertsOrIsRefusedClearly)
         SCOPED_TRACE(entry.path().filename().string());
         const EngineRun info = runEngine({"--info", entry.path().string()});
         if (info.exitCode == 3) {
-            EXPECT_TRUE(info.out.rfind("{\"error\":\"not-pdf\"", 0) == 0 || info.out.rfind("{\"error\":\"damaged\"", 0) == 0 ||
+            EXPECT_TRUE(info.out.rfind("{\"error\":\"not-pdf\"", 0) == 0 ||
+                        info.out.rfind("{\"error\":\"damaged\"", 0) == 0 ||
                         info.out.rfind("{\"error\":\"encrypted\"", 0) == 0)
                 << info.out;
             const EngineRun convert = runEngine({entry.path().string(), (dir.path() / "refused.zip").string()});
@@ -267,5 +268,5 @@ TEST_F(EngineCommand, CorpusConvertsOrIsRefusedClearly)
     EXPECT_GT(files, 0);
 }
 
-}  // namespace
-}  // namespace unplot::engine
+} // namespace
+} // namespace unplot::engine

@@ -54,5 +54,5 @@ TEST(EngineOptions, RefusesWhatItCannotUse)
     }
 }
 
-}  // namespace
-}  // namespace unplot::engine
+} // namespace
+} // namespace unplot::engine

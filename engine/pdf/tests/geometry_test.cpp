@@ -24,7 +24,10 @@ Drawing convert(TestPage page, const std::vector<testing::TestLayer>& layers = {
     return reader.readPage(1);
 }
 
-Drawing convert(const std::string& content) { return convert(TestPage{content}); }
+Drawing convert(const std::string& content)
+{
+    return convert(TestPage{content});
+}
 
 void expectPoint(Vec2 actual, double xPt, double yPt)
 {
@@ -32,8 +35,7 @@ void expectPoint(Vec2 actual, double xPt, double yPt)
     EXPECT_NEAR(actual.y, mm(yPt), kTolerance);
 }
 
-template <typename T>
-T only(const Drawing& d)
+template <typename T> T only(const Drawing& d)
 {
     EXPECT_EQ(d.entities.size(), 1u);
     if (d.entities.empty() || !std::holds_alternative<T>(d.entities[0].geometry)) {
@@ -75,7 +77,10 @@ struct PolylineRow {
     std::vector<std::pair<double, double>> points;
     bool closed;
 };
-void PrintTo(const PolylineRow& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const PolylineRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
 
 class PdfPolyline : public ::testing::TestWithParam<PolylineRow> {};
 
@@ -89,20 +94,28 @@ TEST_P(PdfPolyline, Converts)
         expectPoint(poly.points[i], row.points[i].first, row.points[i].second);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, PdfPolyline,
-    ::testing::Values(
-        PolylineRow{"open", "10 20 m 50 20 l 50 60 l S", {{10, 20}, {50, 20}, {50, 60}}, false},
-        PolylineRow{"closepath", "10 20 m 50 20 l 50 60 l h S", {{10, 20}, {50, 20}, {50, 60}}, true},
-        PolylineRow{"closepath after returning to the start", "10 20 m 50 20 l 50 60 l 10 20 l h S",
-                    {{10, 20}, {50, 20}, {50, 60}}, true},
-        PolylineRow{"returning without closepath stays open", "10 20 m 50 20 l 50 60 l 10 20 l S",
-                    {{10, 20}, {50, 20}, {50, 60}, {10, 20}}, false},
-        PolylineRow{"rectangle operator", "10 20 100 50 re S", {{10, 20}, {110, 20}, {110, 70}, {10, 70}}, true},
-        PolylineRow{"repeated points dropped", "10 20 m 50 20 l 50 20 l 50 60 l 50 60 l S",
-                    {{10, 20}, {50, 20}, {50, 60}}, false}),
+INSTANTIATE_TEST_SUITE_P(
+    Rows, PdfPolyline,
+    ::testing::Values(PolylineRow{"open", "10 20 m 50 20 l 50 60 l S", {{10, 20}, {50, 20}, {50, 60}}, false},
+                      PolylineRow{"closepath", "10 20 m 50 20 l 50 60 l h S", {{10, 20}, {50, 20}, {50, 60}}, true},
+                      PolylineRow{"closepath after returning to the start",
+                                  "10 20 m 50 20 l 50 60 l 10 20 l h S",
+                                  {{10, 20}, {50, 20}, {50, 60}},
+                                  true},
+                      PolylineRow{"returning without closepath stays open",
+                                  "10 20 m 50 20 l 50 60 l 10 20 l S",
+                                  {{10, 20}, {50, 20}, {50, 60}, {10, 20}},
+                                  false},
+                      PolylineRow{
+                          "rectangle operator", "10 20 100 50 re S", {{10, 20}, {110, 20}, {110, 70}, {10, 70}}, true},
+                      PolylineRow{"repeated points dropped",
+                                  "10 20 m 50 20 l 50 20 l 50 60 l 50 60 l S",
+                                  {{10, 20}, {50, 20}, {50, 60}},
+                                  false}),
     [](const auto& p) {
         std::string name = p.param.name;
-        std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
+        std::replace_if(
+            name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
         return name;
     });
 
@@ -117,14 +130,14 @@ TEST(PdfStroke, ZeroLengthSubpathsGiveNothing)
 TEST(PdfStroke, RoundCappedDotsBecomeFilledDiscs)
 {
     const Drawing d = convert("0 0 1 RG 1 J 4 w 30 40 m 30 40 l S 60 40 m h S 90 40 m S 0 J 120 40 m 120 40 l S");
-    ASSERT_EQ(d.entities.size(), 2u);  // a lone moveto draws nothing, nor does a dot with butt caps
+    ASSERT_EQ(d.entities.size(), 2u); // a lone moveto draws nothing, nor does a dot with butt caps
     for (const auto& e : d.entities) {
         const Hatch& h = std::get<Hatch>(e.geometry);
         EXPECT_EQ(e.style.color, (Rgb{0, 0, 255}));
         EXPECT_EQ(e.style.lineWidthMm, 0);
         ASSERT_EQ(h.loops.size(), 1u);
         ASSERT_EQ(h.loops[0].segments.size(), 4u);
-        EXPECT_NEAR(h.loops[0].segments[0].end.x - h.loops[0].start.x, -mm(2), kTolerance);  // radius: half the width
+        EXPECT_NEAR(h.loops[0].segments[0].end.x - h.loops[0].start.x, -mm(2), kTolerance); // radius: half the width
         EXPECT_NEAR(h.loops[0].segments[1].end.x - h.loops[0].start.x, -mm(4), kTolerance);
     }
     expectPoint(std::get<Hatch>(d.entities[0].geometry).loops[0].start, 32, 40);
@@ -199,7 +212,7 @@ TEST(PdfFill, EveryFilledSubpathIsALoopWithItsFillRule)
         EXPECT_EQ(d.entities[0].style.lineWidthMm, 0);
         ASSERT_EQ(hatch.loops.size(), 2u);
         expectPoint(hatch.loops[1].start, 150, 150);
-        ASSERT_EQ(hatch.loops[1].segments.size(), 3u);  // the closing side is implied
+        ASSERT_EQ(hatch.loops[1].segments.size(), 3u); // the closing side is implied
         expectPoint(hatch.loops[1].segments[0].end, 250, 150);
         expectPoint(hatch.loops[1].segments[1].end, 250, 250);
         expectPoint(hatch.loops[1].segments[2].end, 150, 250);
@@ -254,9 +267,12 @@ struct PageRow {
     const char* name;
     TestPage page;
     double widthPt, heightPt;
-    double ax, ay, bx, by;  // where the line from (150, 250) to (190, 250) is shown
+    double ax, ay, bx, by; // where the line from (150, 250) to (190, 250) is shown
 };
-void PrintTo(const PageRow& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const PageRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
 
 class PdfPageGeometry : public ::testing::TestWithParam<PageRow> {};
 
@@ -273,16 +289,17 @@ TEST_P(PdfPageGeometry, OriginAtTheLowerLeftOfThePageAsShown)
     expectPoint(line.b, row.bx, row.by);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, PdfPageGeometry,
-    ::testing::Values(
-        PageRow{"plain", {"", 600, 800}, 600, 800, 150, 250, 190, 250},
-        // Turned a quarter clockwise: x' = y, y' = width - x.
-        PageRow{"rotate90", {"", 600, 800, {}, 90}, 800, 600, 250, 450, 250, 410},
-        PageRow{"rotate180", {"", 600, 800, {}, 180}, 600, 800, 450, 550, 410, 550},
-        PageRow{"rotate270", {"", 600, 800, {}, 270}, 800, 600, 550, 150, 550, 190},
-        PageRow{"cropbox", {"", 600, 800, {100, 200, 400, 600}}, 300, 400, 50, 50, 90, 50},
-        PageRow{"cropbox_rotate90", {"", 600, 800, {100, 200, 400, 600}, 90}, 400, 300, 50, 250, 50, 210}),
+INSTANTIATE_TEST_SUITE_P(
+    Rows, PdfPageGeometry,
+    ::testing::Values(PageRow{"plain", {"", 600, 800}, 600, 800, 150, 250, 190, 250},
+                      // Turned a quarter clockwise: x' = y, y' = width - x.
+                      PageRow{"rotate90", {"", 600, 800, {}, 90}, 800, 600, 250, 450, 250, 410},
+                      PageRow{"rotate180", {"", 600, 800, {}, 180}, 600, 800, 450, 550, 410, 550},
+                      PageRow{"rotate270", {"", 600, 800, {}, 270}, 800, 600, 550, 150, 550, 190},
+                      PageRow{"cropbox", {"", 600, 800, {100, 200, 400, 600}}, 300, 400, 50, 50, 90, 50},
+                      PageRow{
+                          "cropbox_rotate90", {"", 600, 800, {100, 200, 400, 600}, 90}, 400, 300, 50, 250, 50, 210}),
     [](const auto& p) { return std::string(p.param.name); });
 
-}  // namespace
-}  // namespace unplot::engine
+} // namespace
+} // namespace unplot::engine

@@ -45,14 +45,14 @@ TEST(FitCircle, AcceptsCirclesOfFourArcsOrMore)
 
 TEST(FitCircle, RefusesWhatIsNotACircle)
 {
-    EXPECT_FALSE(fitCircle({15, 20}, arcs({10, 20}, 5, 4.9, 4)));         // an ellipse
-    EXPECT_FALSE(fitCircle({15, 20}, arcs({10, 20}, 5, 5, 4, 0.8)));       // bulging control points
-    EXPECT_FALSE(fitCircle({15, 20}, arcs({10, 20}, 5, 5, 8, 1, 2)));      // twice around
-    EXPECT_FALSE(fitCircle({15, 20}, arcs({10, 20}, 5, 5, 3)));            // three arcs stray too far from it
+    EXPECT_FALSE(fitCircle({15, 20}, arcs({10, 20}, 5, 4.9, 4)));     // an ellipse
+    EXPECT_FALSE(fitCircle({15, 20}, arcs({10, 20}, 5, 5, 4, 0.8)));  // bulging control points
+    EXPECT_FALSE(fitCircle({15, 20}, arcs({10, 20}, 5, 5, 8, 1, 2))); // twice around
+    EXPECT_FALSE(fitCircle({15, 20}, arcs({10, 20}, 5, 5, 3)));       // three arcs stray too far from it
     auto withLine = arcs({10, 20}, 5, 5, 4);
     withLine[1].kind = PathSegment::Kind::Line;
     EXPECT_FALSE(fitCircle({15, 20}, withLine));
 }
 
-}  // namespace
-}  // namespace unplot::engine
+} // namespace
+} // namespace unplot::engine

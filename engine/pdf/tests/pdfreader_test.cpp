@@ -106,7 +106,7 @@ TEST(PdfLayers, ContentGoesOnTheLayerOfItsGroupAndHiddenLayersAreConvertedSwitch
     EXPECT_EQ(byHeight[0].second, "Walls");
     EXPECT_EQ(byHeight[1].second, "Notes");
     EXPECT_EQ(byHeight[2].second, "0");
-    EXPECT_EQ(byHeight[3].second, "Walls");  // marked content inside a group stays on the group's layer
+    EXPECT_EQ(byHeight[3].second, "Walls"); // marked content inside a group stays on the group's layer
     ASSERT_EQ(d.layers.size(), 2u);
     EXPECT_FALSE(d.layers[1].visible);
 }
@@ -123,5 +123,5 @@ TEST(PdfWarnings, SkippedImagesAndShadingsAreReported)
     EXPECT_NE(d.warnings[1].find("1 shading"), std::string::npos) << d.warnings[1];
 }
 
-}  // namespace
-}  // namespace unplot::engine
+} // namespace
+} // namespace unplot::engine

@@ -19,11 +19,11 @@ std::string number(double v)
     return s.str();
 }
 
-}  // namespace
+} // namespace
 
 std::string makePdf(const std::vector<TestPage>& pages, const std::vector<TestLayer>& layers)
 {
-    std::vector<std::string> objects;  // objects[i] is object i + 1
+    std::vector<std::string> objects; // objects[i] is object i + 1
     auto reserve = [&] {
         objects.emplace_back();
         return int(objects.size());
@@ -31,14 +31,16 @@ std::string makePdf(const std::vector<TestPage>& pages, const std::vector<TestLa
     const int catalog = reserve();
     const int pageTree = reserve();
     const int helvetica = reserve();
-    objects[std::size_t(helvetica - 1)] = "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>";
+    objects[std::size_t(helvetica - 1)] =
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>";
     const int times = reserve();
-    objects[std::size_t(times - 1)] = "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman /Encoding /WinAnsiEncoding >>";
+    objects[std::size_t(times - 1)] =
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman /Encoding /WinAnsiEncoding >>";
     // A Type 3 font whose glyphs A and B are squares, 0.75 em wide.
     const int square = reserve();
     const std::string squareProc = "750 0 0 0 750 750 d1 0 0 750 750 re f";
-    objects[std::size_t(square - 1)] = "<< /Length " + std::to_string(squareProc.size()) + " >>\nstream\n" +
-                                       squareProc + "\nendstream";
+    objects[std::size_t(square - 1)] =
+        "<< /Length " + std::to_string(squareProc.size()) + " >>\nstream\n" + squareProc + "\nendstream";
     const int type3 = reserve();
     objects[std::size_t(type3 - 1)] =
         "<< /Type /Font /Subtype /Type3 /FontBBox [0 0 750 750] /FontMatrix [0.001 0 0 0.001 0 0] /CharProcs << /A " +
@@ -59,14 +61,14 @@ std::string makePdf(const std::vector<TestPage>& pages, const std::vector<TestLa
         if (!layers[i].on)
             offList += std::to_string(ocg) + " 0 R ";
     }
-    const std::string resources = "<< /Font << /F1 " + std::to_string(helvetica) + " 0 R /F2 " +
-                                  std::to_string(times) + " 0 R /F3 " + std::to_string(type3) + " 0 R >> /Shading << /Sh1 " + std::to_string(shading) +
-                                  " 0 R >> /Properties << " + properties + ">> >>";
+    const std::string resources = "<< /Font << /F1 " + std::to_string(helvetica) + " 0 R /F2 " + std::to_string(times) +
+                                  " 0 R /F3 " + std::to_string(type3) + " 0 R >> /Shading << /Sh1 " +
+                                  std::to_string(shading) + " 0 R >> /Properties << " + properties + ">> >>";
     std::string kids;
     for (const auto& page : pages) {
         const int contents = reserve();
-        objects[std::size_t(contents - 1)] = "<< /Length " + std::to_string(page.content.size()) + " >>\nstream\n" +
-                                             page.content + "\nendstream";
+        objects[std::size_t(contents - 1)] =
+            "<< /Length " + std::to_string(page.content.size()) + " >>\nstream\n" + page.content + "\nendstream";
         const int pageObject = reserve();
         std::string dict = "<< /Type /Page /Parent " + std::to_string(pageTree) + " 0 R /MediaBox [0 0 " +
                            number(page.width) + " " + number(page.height) + "] /Resources " + resources +
@@ -83,8 +85,7 @@ std::string makePdf(const std::vector<TestPage>& pages, const std::vector<TestLa
         "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages.size()) + " >>";
     std::string root = "<< /Type /Catalog /Pages " + std::to_string(pageTree) + " 0 R";
     if (!layers.empty())
-        root += " /OCProperties << /OCGs [" + ocgList + "] /D << /Order [" + ocgList + "] /OFF [" + offList +
-                "] >> >>";
+        root += " /OCProperties << /OCGs [" + ocgList + "] /D << /Order [" + ocgList + "] /OFF [" + offList + "] >> >>";
     objects[std::size_t(catalog - 1)] = root + " >>";
 
     std::string pdf = "%PDF-1.7\n%\xe2\xe3\xcf\xd3\n";
@@ -166,4 +167,4 @@ std::filesystem::path TempDir::write(const std::string& name, const std::string&
     return file;
 }
 
-}  // namespace unplot::engine::testing
+} // namespace unplot::engine::testing

@@ -14,12 +14,11 @@ struct TestPage {
     TestPage(std::string content_ = {}, double width_ = 595, double height_ = 842, std::vector<double> cropBox_ = {},
              int rotate_ = 0)
         : content(std::move(content_)), width(width_), height(height_), cropBox(std::move(cropBox_)), rotate(rotate_)
-    {
-    }
+    {}
     std::string content;
-    double width;   // MediaBox [0 0 width height]
+    double width; // MediaBox [0 0 width height]
     double height;
-    std::vector<double> cropBox;  // x0 y0 x1 y1, or empty
+    std::vector<double> cropBox; // x0 y0 x1 y1, or empty
     int rotate;
 };
 
@@ -49,6 +48,9 @@ private:
 };
 
 // Millimetres for PDF points.
-constexpr double mm(double pt) { return pt * 25.4 / 72.0; }
+constexpr double mm(double pt)
+{
+    return pt * 25.4 / 72.0;
+}
 
-}  // namespace unplot::engine::testing
+} // namespace unplot::engine::testing

@@ -29,13 +29,16 @@ std::vector<std::pair<Text, Style>> texts(const TestPage& page)
     return out;
 }
 
-std::vector<std::pair<Text, Style>> texts(const std::string& content) { return texts(TestPage{content}); }
+std::vector<std::pair<Text, Style>> texts(const std::string& content)
+{
+    return texts(TestPage{content});
+}
 
 TEST(PdfText, StringInsertionHeightAndStyle)
 {
     TempDir dir;
-    PdfReader reader(dir.write("in.pdf", makePdf({{"1 0 0 rg BT /F1 12 Tf 1 0 0 1 100 200 Tm (Hello World) Tj ET"}}))
-                         .string());
+    PdfReader reader(
+        dir.write("in.pdf", makePdf({{"1 0 0 rg BT /F1 12 Tf 1 0 0 1 100 200 Tm (Hello World) Tj ET"}})).string());
     const Drawing d = reader.readPage(1);
     ASSERT_EQ(d.entities.size(), 1u);
     const Text& t = std::get<Text>(d.entities[0].geometry);
@@ -57,7 +60,10 @@ struct RotationRow {
     const char* matrix;
     double degrees;
 };
-void PrintTo(const RotationRow& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const RotationRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
 
 class PdfTextRotation : public ::testing::TestWithParam<RotationRow> {};
 
@@ -73,10 +79,10 @@ TEST_P(PdfTextRotation, FollowsTheTextMatrix)
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, PdfTextRotation,
-    ::testing::Values(RotationRow{"r90", "0 1 -1 0", 90}, RotationRow{"r180", "-1 0 0 -1", 180},
-                      RotationRow{"r270", "0 -1 1 0", 270},
-                      RotationRow{"r30", "0.8660254 0.5 -0.5 0.8660254", 30}),
-    [](const auto& p) { return std::string(p.param.name); });
+                         ::testing::Values(RotationRow{"r90", "0 1 -1 0", 90}, RotationRow{"r180", "-1 0 0 -1", 180},
+                                           RotationRow{"r270", "0 -1 1 0", 270},
+                                           RotationRow{"r30", "0.8660254 0.5 -0.5 0.8660254", 30}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 TEST(PdfText, HorizontalScalingIsTheWidthFactor)
 {
@@ -102,7 +108,10 @@ struct GroupingRow {
     const char* content;
     std::vector<std::string> strings;
 };
-void PrintTo(const GroupingRow& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const GroupingRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
 
 class PdfTextGrouping : public ::testing::TestWithParam<GroupingRow> {};
 
@@ -114,24 +123,30 @@ TEST_P(PdfTextGrouping, GlyphsOnOneBaselineFormOneText)
     EXPECT_EQ(strings, GetParam().strings);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, PdfTextGrouping,
+INSTANTIATE_TEST_SUITE_P(
+    Rows, PdfTextGrouping,
     ::testing::Values(
         GroupingRow{"kerning", "BT /F1 10 Tf 100 100 Td [(Hel) -20 (lo)] TJ ET", {"Hello"}},
         GroupingRow{"positioned_word_gap", "BT /F1 10 Tf 100 100 Td [(Two) -300 (Words)] TJ ET", {"Two Words"}},
         GroupingRow{"far_apart", "BT /F1 10 Tf 100 100 Td (Left) Tj 200 0 Td (Right) Tj ET", {"Left", "Right"}},
         GroupingRow{"next_line", "BT /F1 10 Tf 12 TL 100 100 Td (One) Tj T* (Two) Tj ET", {"One", "Two"}},
         GroupingRow{"two_fonts", "BT /F1 10 Tf 100 100 Td (Sans) Tj /F2 10 Tf ( Serif) Tj ET", {"Sans", "Serif"}},
-        GroupingRow{"split_text_objects", "BT /F1 10 Tf 100 100 Td (Split) Tj ET BT /F1 10 Tf 119.45 100 Td (Text) Tj ET",
+        GroupingRow{"split_text_objects",
+                    "BT /F1 10 Tf 100 100 Td (Split) Tj ET BT /F1 10 Tf 119.45 100 Td (Text) Tj ET",
                     {"SplitText"}},
         GroupingRow{"blanks_trimmed", "BT /F1 10 Tf 100 100 Td (  padded  ) Tj ( ) Tj ET", {"padded"}},
-        GroupingRow{"latin1", "BT /F1 10 Tf 100 100 Td (\\374ber 45\\260) Tj ET", {"\xc3\xbc" "ber 45\xc2\xb0"}}),
+        GroupingRow{"latin1",
+                    "BT /F1 10 Tf 100 100 Td (\\374ber 45\\260) Tj ET",
+                    {"\xc3\xbc"
+                     "ber 45\xc2\xb0"}}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(PdfText, OneTextStylePerFont)
 {
     TempDir dir;
     PdfReader reader(
-        dir.write("in.pdf", makePdf({{"BT /F1 10 Tf 100 100 Td (A) Tj /F2 10 Tf 0 50 Td (B) Tj /F1 8 Tf 0 50 Td (C) Tj ET"}}))
+        dir.write("in.pdf",
+                  makePdf({{"BT /F1 10 Tf 100 100 Td (A) Tj /F2 10 Tf 0 50 Td (B) Tj /F1 8 Tf 0 50 Td (C) Tj ET"}}))
             .string());
     const Drawing d = reader.readPage(1);
     ASSERT_EQ(d.textStyles.size(), 2u);
@@ -145,7 +160,7 @@ TEST(PdfText, InvisibleTextIsSkippedAndReported)
 {
     TempDir dir;
     PdfReader reader(dir.write("in.pdf", makePdf({{"q BT /F1 10 Tf 3 Tr 100 100 Td (hidden) Tj ET Q"
-                                                    " BT /F1 10 Tf 100 200 Td (shown) Tj ET"}}))
+                                                   " BT /F1 10 Tf 100 200 Td (shown) Tj ET"}}))
                          .string());
     const Drawing d = reader.readPage(1);
     ASSERT_EQ(d.entities.size(), 1u);
@@ -160,7 +175,7 @@ TEST(PdfText, Type3TextIsText)
     ASSERT_EQ(t.size(), 1u);
     EXPECT_EQ(t[0].first.utf8, "ABBA");
     EXPECT_NEAR(t[0].first.insertion.x, mm(100), kTolerance);
-    EXPECT_NEAR(t[0].first.height, 0.7 * mm(20), kTolerance);  // no outline font to measure: 0.7 em
+    EXPECT_NEAR(t[0].first.height, 0.7 * mm(20), kTolerance); // no outline font to measure: 0.7 em
 }
 
 TEST(PdfText, FilledAndStrokedTextGivesOneText)
@@ -171,5 +186,5 @@ TEST(PdfText, FilledAndStrokedTextGivesOneText)
     EXPECT_EQ(t[1].first.utf8, "Stroked");
 }
 
-}  // namespace
-}  // namespace unplot::engine
+} // namespace
+} // namespace unplot::engine
