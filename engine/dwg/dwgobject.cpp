@@ -4,7 +4,8 @@
 
 namespace unplot::engine::dwg {
 
-ObjectWriter::ObjectWriter(int version, std::uint16_t objectType, std::uint64_t handle, std::uint64_t owner)
+ObjectWriter::ObjectWriter(int version, std::uint16_t objectType, std::uint64_t handle, std::uint64_t owner,
+                           bool ownerIsReactor)
     : version_(version)
 {
     data_.writeBS(objectType);
@@ -18,8 +19,10 @@ ObjectWriter::ObjectWriter(int version, std::uint16_t objectType, std::uint64_t 
         bitSizeAt_ = data_.bitCount();
         data_.writeRL(0);
     }
-    data_.writeBL(0);  // no reactors
+    data_.writeBL(ownerIsReactor ? 1 : 0);
     refs_.writeH(HandleCode::SoftPointer, owner);
+    if (ownerIsReactor)
+        refs_.writeH(HandleCode::SoftPointer, owner);
     refs_.writeH(HandleCode::HardOwner, 0);  // no extension dictionary
 }
 

@@ -32,8 +32,10 @@ struct EntityCommon {
 
 class ObjectWriter {
 public:
-    // A non-graphic object: owner and extension dictionary go first in the handle stream.
-    ObjectWriter(int version, std::uint16_t objectType, std::uint64_t handle, std::uint64_t owner);
+    // A non-graphic object: owner, reactors and extension dictionary go first in the handle stream. An object in a
+    // dictionary has that dictionary as its one reactor (`ownerIsReactor`), as real files give it.
+    ObjectWriter(int version, std::uint16_t objectType, std::uint64_t handle, std::uint64_t owner,
+                 bool ownerIsReactor = false);
     // An entity; its common handles are written by finish().
     ObjectWriter(int version, std::uint16_t objectType, std::uint64_t handle, const EntityCommon& common);
 

@@ -269,7 +269,7 @@ void DwgBuilder::writeDictionaries()
     using Entries = std::vector<std::pair<std::string, std::uint64_t>>;
     auto dictionary = [&](std::uint64_t h, std::uint64_t owner, const Entries& entries, std::uint16_t objectType,
                           std::uint64_t defaultEntry) {
-        ObjectWriter w(version_, objectType, h, owner);
+        ObjectWriter w(version_, objectType, h, owner, owner != 0);
         BitWriter& d = w.data();
         d.writeBL(std::uint32_t(entries.size()));
         if (r2000()) {
@@ -304,11 +304,11 @@ void DwgBuilder::writeDictionaries()
         dictionary(handle::PlotSettingsDict, handle::NamedObjects, {}, type::Dictionary, 0);
         dictionary(handle::PlotStyleDict, handle::NamedObjects, {{"Normal", handle::PlotStyleNormal}},
                    type::DictionaryWithDefault, handle::PlotStyleNormal);
-        ObjectWriter normal(version_, type::PlaceHolder, handle::PlotStyleNormal, handle::PlotStyleDict);
+        ObjectWriter normal(version_, type::PlaceHolder, handle::PlotStyleNormal, handle::PlotStyleDict, true);
         add(handle::PlotStyleNormal, normal.finish());
     }
 
-    ObjectWriter m(version_, type::MlineStyle, handle::MlineStandard, handle::MlineStyleDict);
+    ObjectWriter m(version_, type::MlineStyle, handle::MlineStandard, handle::MlineStyleDict, true);
     BitWriter& d = m.data();
     d.writeTV(versioned("Standard", r2000()));
     d.writeTV("");
@@ -329,7 +329,7 @@ void DwgBuilder::writeLayouts()
 {
     auto layout = [&](std::uint64_t h, const char* name, std::uint16_t tab, std::uint16_t plotFlags,
                       std::uint64_t block) {
-        ObjectWriter w(version_, type::Layout, h, handle::LayoutDict);
+        ObjectWriter w(version_, type::Layout, h, handle::LayoutDict, true);
         BitWriter& d = w.data();
         // Plot settings.
         d.writeTV("");  // page setup name
