@@ -284,6 +284,19 @@ TEST_P(NativeVersion, EmptyDrawingReadsBackClean)
     expectReadBack(readBack(save(dir.path(), "empty.dwg", writeDwg(d, GetParam()))), d);
 }
 
+// The check itself, on files a commercial CAD program wrote: they pass it (LibreDWG flags 0x40 on some valid files).
+TEST_P(NativeVersion, ReaderCheckAcceptsRealFilesOfThisVersion)
+{
+    const fs::path sample = fs::path(UNPLOT_SHARED_DIR) / "dwg-samples" /
+                            (GetParam() == 14 ? "example_r14.dwg" : "example_2000.dwg");
+    if (!fs::exists(sample))
+        GTEST_SKIP() << "no reference drawings at " << sample;
+    const auto r = readBack(sample);
+    EXPECT_LT(r.at("error").get<int>(), 0x80) << r.dump();
+    EXPECT_EQ(r.at("error").get<int>() & 1, 0) << r.dump();
+    EXPECT_GT(r.at("modelSpaceTotal").get<int>(), 0) << r.dump();
+}
+
 INSTANTIATE_TEST_SUITE_P(Dwg, NativeVersion, testing::Values(14, 15),
                          [](const auto& row) { return "AC10" + std::to_string(row.param); });
 
