@@ -23,9 +23,9 @@ def circle(cx, cy, r):
 
 
 def arc(cx, cy, r, a0, a1, move=True):
-    """A circular arc from angle a0 to a1 (degrees, counter-clockwise), in cubic pieces of at most 90 degrees."""
+    """A circular arc from angle a0 to a1 (degrees, counter-clockwise), in cubic pieces of at most 30 degrees."""
     out = ""
-    steps = max(1, math.ceil(abs(a1 - a0) / 90))
+    steps = max(1, math.ceil(abs(a1 - a0) / 30))
     step = math.radians(a1 - a0) / steps
     k = 4 / 3 * math.tan(step / 4)
     a = math.radians(a0)

@@ -49,6 +49,12 @@ void emitRun(Vec2 from, const PathSegment* first, const PathSegment* last, const
         out.push_back({style, std::move(poly)});
         return;
     }
+    if (!closed) {
+        if (auto arc = fitArc(from, first, last)) {
+            out.push_back({style, *arc});
+            return;
+        }
+    }
     BezierSpline spline;
     spline.points.reserve(3 * std::size_t(last - first) + 1);
     spline.points.push_back(from);

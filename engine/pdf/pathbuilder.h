@@ -1,6 +1,6 @@
 #pragma once
 // Collects one PDF path (already in millimetres) subpath by subpath and turns it into drawing entities: stroked
-// subpaths become lines, polylines, splines or circles; a filled path becomes one hatch.
+// subpaths become lines, polylines, splines, circles or arcs; a filled path becomes one hatch.
 
 #include "drawing.h"
 

@@ -193,6 +193,18 @@ TEST(PdfStroke, BezierCirclesBecomeCircles)
     EXPECT_NEAR(scaled.radius, mm(10), kTolerance);
 }
 
+TEST(PdfStroke, BezierArcsExactWithinAThousandthBecomeArcs)
+{
+    // A quarter circle of radius 5 pt in one piece: within 0.0005 mm of the true arc.
+    const Arc arc = only<Arc>(convert("105 100 m 105 102.7614 102.7614 105 100 105 c S"));
+    expectPoint(arc.center, 100, 100);
+    EXPECT_NEAR(arc.radius, mm(5), kTolerance);
+    EXPECT_NEAR(arc.startAngleDeg, 0, 0.01);
+    EXPECT_NEAR(arc.endAngleDeg, 90, 0.01);
+    // Radius 50 pt in one piece strays by 0.005 mm: it stays the exact spline.
+    EXPECT_EQ(only<BezierSpline>(convert("150 100 m 150 127.614 127.614 150 100 150 c S")).points.size(), 4u);
+}
+
 TEST(PdfStroke, NearCirclesStayExactSplines)
 {
     const BezierSpline ellipse = only<BezierSpline>(convert(bezierCircle(200, 300, 50, 30) + "S"));
