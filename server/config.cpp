@@ -43,7 +43,7 @@ std::string usageText()
            "  --keep-hours N        delete uploads and results this long after a job ended (default 24)\n"
            "  --max-queue N         waiting jobs at most; further uploads are refused (default 100)\n"
            "  --engine PATH         the conversion engine (default: unplot-engine beside unplotd)\n"
-           "  --enable-dwg          accept DWG output (off: the engine does not write DWG yet)\n"
+           "  --no-dwg              refuse DWG output (DXF only)\n"
            "  --help                show this text\n";
 }
 
@@ -109,8 +109,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args)
         }
         if (name == "--help" || name == "-h")
             return CommandLine{std::nullopt, usageText(), 0};
-        if (name == "--enable-dwg" && !inlineValue) {
-            config.enableDwg = true;
+        if (name == "--no-dwg" && !inlineValue) {
+            config.enableDwg = false;
             continue;
         }
         auto it = withValue.find(name);

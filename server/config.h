@@ -23,8 +23,8 @@ struct ServerConfig {
     std::size_t maxQueue = 100;                   // waiting jobs at most; more uploads are refused
     std::chrono::seconds infoTime{20};            // limit of the page count probe run at upload
     std::chrono::seconds sweepInterval{600};      // how often expired jobs are looked for
-    // DWG output: refused at upload while the engine cannot write DWG. Turning it on is this one switch.
-    bool enableDwg = false;
+    // DWG output; an operator may refuse it (--no-dwg), for instance to keep jobs small.
+    bool enableDwg = true;
 };
 
 // Defaults that depend on the machine: data folder from XDG_DATA_HOME or HOME, one worker per core, the engine

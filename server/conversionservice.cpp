@@ -143,7 +143,7 @@ Reply ConversionService::upload(const UploadForm& form)
         return refuse(Refusal::BadType, "The output type \"" + type + "\" is not known: send 0 for DXF or 1 for DWG.");
     const bool dwg = type == protocol::kTypeDwg;
     if (dwg && !config_.enableDwg)
-        return refuse(Refusal::DwgUnavailable, "DWG output is not available on this service yet; choose DXF.");
+        return refuse(Refusal::DwgUnavailable, "DWG output is switched off on this service; choose DXF.");
     auto version = strictVersion(*form.version);
     if (!version)
         return refuse(Refusal::BadVersion, "The drawing version \"" + *form.version +

@@ -118,7 +118,6 @@ const RefusalRow kRefusals[] = {
     {"TypeTwo", [](Form& f) { f.type = "2"; }, 400, "45", "\"2\""},
     {"TypeAsWord", [](Form& f) { f.type = "dxf"; }, 400, "45", "0 for DXF"},
     {"TypeEmpty", [](Form& f) { f.type = ""; }, 400, "45", ""},
-    {"Dwg", [](Form& f) { f.type = "1"; }, 400, "47", "DWG output is not available on this service yet; choose DXF."},
     {"VersionThirteen", [](Form& f) { f.version = "13"; }, 400, "46", "\"13\""},
     {"VersionByName", [](Form& f) { f.version = "R14"; }, 400, "46", "14 (R14)"},
     {"VersionWithBlank", [](Form& f) { f.version = "14 "; }, 400, "46", ""},
@@ -295,16 +294,24 @@ TEST_F(ServerTest, MissingEngineIsAServiceFailure)
     expectRefusal(upload(Form{}), 500, "50", "engine");
 }
 
-TEST_F(ServerTest, DwgAcceptedWhenEnabled)
+TEST_F(ServerTest, DwgAcceptedUnlessSwitchedOff)
 {
-    ServerConfig withDwg = config(goodEngine());
-    withDwg.enableDwg = true;
-    start(withDwg);
+    start(config(goodEngine()));
     Form form;
     form.type = "1";
     std::string id = submit(form);
     EXPECT_EQ(waitForEnd(id)["status"], status::kDone);
     EXPECT_NE(client().Get("/download/" + id + ".zip")->body.find("--dwg --version 14 --pages 1-3"), std::string::npos);
+}
+
+TEST_F(ServerTest, DwgRefusedWhenSwitchedOff)
+{
+    ServerConfig dxfOnly = config(goodEngine());
+    dxfOnly.enableDwg = false;
+    start(dxfOnly);
+    Form form;
+    form.type = "1";
+    expectRefusal(upload(form), 400, "47", "DWG output is switched off on this service; choose DXF.");
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ TEST(CommandLineTest, Defaults)
     EXPECT_EQ(c.jobMemoryBytes, std::size_t{2048} << 20);
     EXPECT_EQ(c.keep, std::chrono::hours(24));
     EXPECT_GE(c.workers, 1u);
-    EXPECT_FALSE(c.enableDwg);
+    EXPECT_TRUE(c.enableDwg);
     EXPECT_EQ(c.engine.filename(), "unplot-engine");
     EXPECT_EQ(c.dataDir.filename(), "unplot");
 }
@@ -36,7 +36,7 @@ TEST(CommandLineTest, EveryOption)
 {
     CommandLine line = parse({"--listen", "0.0.0.0:0", "--data", "/srv/unplot", "--workers", "3", "--max-upload-mb=10",
                               "--job-seconds", "5", "--job-memory-mb", "512", "--keep-hours", "2", "--engine",
-                              "/opt/e", "--max-queue", "7", "--enable-dwg"});
+                              "/opt/e", "--max-queue", "7", "--no-dwg"});
     ASSERT_TRUE(line.config) << line.output;
     const ServerConfig& c = *line.config;
     EXPECT_EQ(c.host, "0.0.0.0");
@@ -49,7 +49,7 @@ TEST(CommandLineTest, EveryOption)
     EXPECT_EQ(c.keep, std::chrono::hours(2));
     EXPECT_EQ(c.engine, "/opt/e");
     EXPECT_EQ(c.maxQueue, 7u);
-    EXPECT_TRUE(c.enableDwg);
+    EXPECT_FALSE(c.enableDwg);
 
     CommandLine v6 = parse({"--listen", "[::1]:8041"});
     ASSERT_TRUE(v6.config);
@@ -64,7 +64,7 @@ TEST(CommandLineTest, HelpNamesEveryDefault)
     EXPECT_EQ(line.exitCode, 0);
     for (const char* text : {"--listen ADDR:PORT", "127.0.0.1:8040", "--data DIR", "XDG_DATA_HOME", "--workers N",
                              "one per core", "--max-upload-mb N", "256", "--job-seconds N", "120", "--job-memory-mb N",
-                             "2048", "--keep-hours N", "24", "--engine PATH", "--enable-dwg"})
+                             "2048", "--keep-hours N", "24", "--engine PATH", "--no-dwg"})
         EXPECT_NE(line.output.find(text), std::string::npos) << text;
 }
 
@@ -73,7 +73,7 @@ TEST(CommandLineTest, MistakesAreRefused)
     const std::vector<std::vector<std::string>> rows = {
         {"--workers", "0"},        {"--workers", "two"},       {"--listen", "localhost"}, {"--listen", ":80"},
         {"--listen", "h:70000"},   {"--max-upload-mb", "-1"},  {"--job-seconds"},         {"--frobnicate"},
-        {"--keep-hours", "1.5"},   {"--enable-dwg=yes"},       {"--data", ""},
+        {"--keep-hours", "1.5"},   {"--no-dwg=yes"},       {"--data", ""},
     };
     for (const auto& args : rows) {
         CommandLine line = parse(args);
