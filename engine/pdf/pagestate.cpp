@@ -95,6 +95,7 @@ PageState::PageState(fz_context* ctx, Drawing& drawing, fz_rect bounds, const st
     drawing_.widthMm = double(bounds.x1 - bounds.x0) * kMmPerPt;
     drawing_.heightMm = double(bounds.y1 - bounds.y0) * kMmPerPt;
     drawing_.layers = layers;
+    layerNames_.insert("0");
     for (const auto& layer : layers)
         layerNames_.insert(layer.name);
 }

@@ -109,7 +109,9 @@ std::vector<Layer> readLayers(fz_context* ctx, pdf_document* doc)
     for (int i = 0; i < count; ++i) {
         const char* name = nullptr;
         bool enabled = true;
-        if (readLayer(ctx, doc, i, &name, &enabled) && name && *name && seen.insert(name).second)
+        // A group called "0" (CAD plots carry the CAD layer "0" over) is the drawing's own layer "0".
+        if (readLayer(ctx, doc, i, &name, &enabled) && name && *name && std::string_view(name) != "0" &&
+            seen.insert(name).second)
             layers.push_back({name, enabled});
     }
     return layers;

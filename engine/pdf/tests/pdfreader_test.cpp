@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <algorithm>
 #include <random>
 
@@ -109,6 +111,21 @@ TEST(PdfLayers, ContentGoesOnTheLayerOfItsGroupAndHiddenLayersAreConvertedSwitch
     EXPECT_EQ(byHeight[3].second, "Walls"); // marked content inside a group stays on the group's layer
     ASSERT_EQ(d.layers.size(), 2u);
     EXPECT_FALSE(d.layers[1].visible);
+}
+
+TEST(PdfLayers, AGroupCalledZeroIsTheDrawingsOwnLayerZero)
+{
+    // CAD plots carry the CAD layer "0" over as a group of that name; it must not become a second layer "0".
+    const std::string content = "/OC /oc1 BDC 10 10 m 20 10 l S EMC 10 30 m 20 30 l S "
+                                "/OC /oc2 BDC 10 20 m 20 20 l S EMC";
+    TempDir dir;
+    PdfReader reader(dir.write("in.pdf", makePdf({{content}}, {{"0", true}, {"Walls", true}})).string());
+    const Drawing d = reader.readPage(1);
+    ASSERT_EQ(d.layers.size(), 1u);
+    EXPECT_EQ(d.layers[0].name, "Walls");
+    ASSERT_EQ(d.entities.size(), 3u);
+    for (const auto& e : d.entities)
+        EXPECT_EQ(e.style.layer, std::abs(std::get<Line>(e.geometry).a.y - 20 * 25.4 / 72) < 1e-6 ? "Walls" : "0");
 }
 
 TEST(PdfWarnings, SkippedImagesAndShadingsAreReported)
