@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds everything into build/ and runs every test.
-# UNPLOT_SANITIZE_RUN=1 (set under CI) adds a second build with AddressSanitizer and UndefinedBehaviorSanitizer.
+# UNPLOT_SANITIZE_RUN=1 (set under CI) adds a second build with AddressSanitizer and UndefinedBehaviorSanitizer;
+# the whole-system check is left out there (the service's per-job address-space limit and ASan's shadow memory
+# do not mix).
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/deps.sh
@@ -19,5 +21,5 @@ if [ -n "${UNPLOT_SANITIZE_RUN:-${CI:-}}" ]; then
     cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DUNPLOT_SANITIZE=ON -DUNPLOT_WERROR=$werror
     cmake --build build-asan -j"$jobs"
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-        ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 900 -LE no-sanitize
+        ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 900 -LE system
 fi
