@@ -53,5 +53,22 @@ for version in 14 15 18 21 23; do
         done
     done
 done
-[ $status -eq 0 ] && echo "converted ${#samples[@]} drawings in 5 versions; every DXF passed the audit"
+# The defaults a new user gets: DWG, all pages, R14.
+if "$unplot" convert "${samples[@]}" -d "$work/out-dwg" --service "127.0.0.1:$port" >"$work/stdout-dwg.txt" \
+        2>"$work/stderr-dwg.txt"; then
+    for pdf in "${samples[@]}"; do
+        zip="$work/out-dwg/$(basename "${pdf%.pdf}").zip"
+        names=$("$python" -c 'import sys, zipfile; print(" ".join(zipfile.ZipFile(sys.argv[1]).namelist()))' "$zip")
+        case " $names " in
+            *" page-1.dwg "*) ;;
+            *) echo "no page-1.dwg in $zip: $names"; status=1 ;;
+        esac
+    done
+else
+    echo "unplot convert failed with the default DWG output:"
+    cat "$work/stdout-dwg.txt" "$work/stderr-dwg.txt"
+    status=1
+fi
+
+[ $status -eq 0 ] && echo "converted ${#samples[@]} drawings to DXF in 5 versions and to DWG; every DXF passed the audit"
 exit $status
