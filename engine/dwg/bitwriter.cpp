@@ -214,7 +214,18 @@ void BitWriter::writeTU(std::u16string_view text)
         writeRS(std::uint16_t(c));
 }
 
-void BitWriter::writeCMC(std::uint16_t aci) { writeBS(aci); }
+void BitWriter::writeCMC(std::uint16_t aci)
+{
+    writeBS(aci);
+    if (!trueColorCmc_)
+        return;
+    const auto index = std::int16_t(aci);
+    const std::uint32_t method = index == 256 ? 0xc0000000u
+                                 : index == 0 ? 0xc1000000u
+                                              : 0xc3000000u | std::uint32_t(index < 0 ? -index : index);
+    writeBL(method);
+    writeRC(0);
+}
 
 void BitWriter::writeCMC(std::uint16_t aci, std::uint32_t rgb)
 {

@@ -43,7 +43,10 @@ public:
     // Text as real R13 to R2004 files store it: a non-empty string carries a terminating NUL, counted in its length.
     void writeTV(std::string_view bytes);
     void writeTU(std::u16string_view text);  // BS length, then UTF-16LE (R2007 and later)
-    void writeCMC(std::uint16_t aci);        // indexed colour, as written up to R2000
+    // Indexed colour: up to R2000 the index alone; with useTrueColorCmc (R2004 and later) the index, its colour
+    // method (0xC0 by layer, 0xC1 by block, 0xC3 an index) and no name.
+    void writeCMC(std::uint16_t aci);
+    void useTrueColorCmc(bool on) { trueColorCmc_ = on; }
     void writeCMC(std::uint16_t aci, std::uint32_t rgb);  // R2004 and later: index, 0xC2RRGGBB, no name
     void writeBE(double x, double y, double z, bool r2000);  // extrusion
     void writeBT(double thickness, bool r2000);
@@ -64,6 +67,7 @@ public:
 private:
     std::vector<std::uint8_t> data_;
     std::size_t bits_ = 0;
+    bool trueColorCmc_ = false;
 };
 
 // Size of a handle value in bytes (0 for the null handle).

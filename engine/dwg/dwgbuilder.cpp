@@ -1,6 +1,7 @@
 #include "dwgbuilder.h"
 
 #include "dwgcrc.h"
+#include "dwgpaged.h"
 #include "dwgshapes.h"
 #include "dwgtext.h"
 #include "objectmap.h"
@@ -122,6 +123,69 @@ void DwgBuilder::putSecondHeader(std::vector<std::uint8_t>& out, const std::uint
     put(out, kSecondHeaderEnd.data(), kSecondHeaderEnd.size());
 }
 
+std::vector<std::uint8_t> DwgBuilder::auxHeader() const
+{
+    // The fields as real files fill them; the dates and the handle seed are this drawing's.
+    std::vector<std::uint8_t> a = {
+        0xff, 0x88, 0x01, kWriterVersion[0], 0x00, kWriterVersion[1], 0x00, 0x01, 0x00, 0x00, 0x00, 0xff, 0xff, 0xff,
+        0xff, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x16, 0x00, 0x2e, 0x00, 0x16, 0x00, 0x2e, 0x00, 0x04,
+        0x00, 0x65, 0x05, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x02, 0x00, 0x07, 0x00};
+    const auto [day, msec] = julianNow();
+    putRL(a, day);
+    putRL(a, msec);
+    putRL(a, day);
+    putRL(a, msec);
+    putRL(a, std::uint32_t(nextHandle_));
+    putRL(a, 0);  // plot stamp
+    a.insert(a.end(), {0x00, 0x00, 0x0d, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                       0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x11, 0x00, 0x00, 0x00, 0x00, 0x00,
+                       0x00, 0x00, 0x00, 0x00, 0x00, 0x00});
+    return a;
+}
+
+std::vector<std::uint8_t> DwgBuilder::buildPaged() const
+{
+    std::vector<PagedSection> sections(4);
+    sections[0] = {"AcDb:Header", 1, {}};
+    putSection(sections[0].data, kHeaderVarsBegin, headerVariables(), kHeaderVarsEnd);
+    sections[1] = {"AcDb:Classes", 3, {}};
+    putSection(sections[1].data, kClassesBegin, classes(), kClassesEnd);
+
+    // Objects at offsets from the start of their section, which begins with the same marker as in older files.
+    sections[3] = {"AcDb:AcDbObjects", 7, {}};
+    std::vector<std::uint8_t>& objects = sections[3].data;
+    putRL(objects, 0x0dca);
+    std::vector<MapEntry> map;
+    map.reserve(objects_.size());
+    for (const auto& [h, bytes] : objects_) {
+        map.push_back({h, std::int64_t(objects.size())});
+        put(objects, bytes.data(), bytes.size());
+    }
+    sections[2] = {"AcDb:Handles", 4, writeObjectMap(map)};
+    sections.push_back({"AcDb:Template", 5, {0, 0, 1, 0}});  // no description; MEASUREMENT metric
+    sections.push_back({"AcDb:AuxHeader", 2, auxHeader()});
+    // An empty summary (eight empty strings, no times, no properties) and an empty preview, stored raw.
+    std::vector<std::uint8_t> summary;
+    for (int i = 0; i < 8; ++i)
+        summary.insert(summary.end(), {1, 0, 0});
+    summary.resize(summary.size() + 8 + 8 + 8 + 2 + 8, 0);
+    sections.push_back({"AcDb:SummaryInfo", 9, summary, false, 0x80, 0x20});
+    std::vector<std::uint8_t> preview;
+    put(preview, kImageBegin, 16);
+    putRL(preview, 1);
+    preview.push_back(0);
+    put(preview, kImageEnd, 16);
+    sections.push_back({"AcDb:Preview", 10, preview, false, 0x40, 0x0d});
+
+    PagedFileInfo info;
+    info.magic = version_ >= 23 ? "AC1024" : "AC1018";
+    info.writerVersion = kWriterVersion[0];
+    info.writerMaintenance = kWriterVersion[1];
+    info.codePage = kCodePage1252;
+    return writePagedFile(sections, info);
+}
+
 void DwgBuilder::add(std::uint64_t h, std::vector<std::uint8_t> bytes) { objects_[h] = std::move(bytes); }
 
 std::vector<std::uint8_t> DwgBuilder::build()
@@ -136,6 +200,8 @@ std::vector<std::uint8_t> DwgBuilder::build()
         writeLayouts();
     writeEntities();
     nextHandle_ = std::max(nextHandle_, objects_.rbegin()->first + 1);
+    if (paged())
+        return buildPaged();
 
     std::vector<std::uint8_t> out(kFileHeaderSize, 0);
 

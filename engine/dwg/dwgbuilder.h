@@ -1,5 +1,5 @@
 #pragma once
-// Builds a whole R14 or R2000 file (version codes 14 and 15) from a drawing.
+// Builds a whole R14, R2000 or R2004 file (version codes 14, 15 and 18) from a drawing.
 
 #include "bitwriter.h"
 #include "drawing.h"
@@ -32,6 +32,9 @@ public:
 
 private:
     bool r2000() const { return version_ >= 15; }
+    bool paged() const { return version_ >= 18; }  // R2004 and later
+    std::vector<std::uint8_t> buildPaged() const;
+    std::vector<std::uint8_t> auxHeader() const;
     void add(std::uint64_t h, std::vector<std::uint8_t> bytes);
     void putSecondHeader(std::vector<std::uint8_t>& out, const std::uint32_t (*locators)[2]) const;
 
@@ -50,6 +53,7 @@ private:
     // dwgheadervars.cpp
     BitWriter headerVariables() const;
     BitWriter classes() const;
+    static std::pair<std::uint32_t, std::uint32_t> julianNow();  // a Julian day and milliseconds into it
 
     const Drawing& drawing_;
     int version_;

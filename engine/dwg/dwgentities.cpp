@@ -38,6 +38,7 @@ std::vector<double> bezierKnots(std::size_t segments)
 struct GeometryWriter {
     BitWriter& d;
     bool r2000;
+    bool r2004;
 
     void operator()(const Line& g)
     {
@@ -152,6 +153,16 @@ struct GeometryWriter {
     }
     void operator()(const Hatch& g)
     {
+        if (r2004) {
+            d.writeBL(0);  // not a gradient
+            d.writeBL(0);
+            d.writeBD(0);  // gradient angle
+            d.writeBD(0);  // gradient shift
+            d.writeBL(0);  // single colour
+            d.writeBD(0);  // tint
+            d.writeBL(0);  // no gradient colours
+            d.writeTV("");
+        }
         d.writeBD(0);  // elevation
         d.write3BD(0, 0, 1);
         d.writeTV("SOLID");
@@ -227,7 +238,7 @@ std::uint16_t DwgBuilder::entityType(const Geometry& g) const
 
 void DwgBuilder::writeGeometry(ObjectWriter& w, const Geometry& g)
 {
-    std::visit(GeometryWriter{w.data(), r2000()}, g);
+    std::visit(GeometryWriter{w.data(), r2000(), paged()}, g);
     if (const auto* text = std::get_if<Text>(&g)) {
         const auto it = styleByName_.find(text->style);
         w.refs().writeH(HandleCode::HardPointer, it != styleByName_.end() ? it->second : handle::StyleStandard);
@@ -249,6 +260,9 @@ void DwgBuilder::writeEntities()
         if (known == aci.end())
             known = aci.emplace(rgb, std::uint16_t(nearestAci(e.style.color))).first;
         c.color = known->second;
+        const bool blackOrWhite = e.style.color == Rgb{0, 0, 0} || e.style.color == Rgb{255, 255, 255};
+        if (paged() && !blackOrWhite)  // ACI 7 alone draws in the background's contrast colour
+            c.rgb = std::int32_t(rgb);
         const bool filled = std::holds_alternative<Text>(geometry) || std::holds_alternative<Hatch>(geometry);
         const double width = std::isfinite(e.style.lineWidthMm) ? e.style.lineWidthMm : 0;
         c.lineweight = filled ? kLineweightByLayer : lineweightIndex(snapLineweight(width));

@@ -9,16 +9,6 @@ namespace {
 
 using HC = HandleCode;
 
-// Now as a Julian day and milliseconds into the day.
-std::pair<std::uint32_t, std::uint32_t> julianNow()
-{
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::system_clock::now().time_since_epoch())
-                        .count();
-    const auto day = std::uint32_t(ms / 86'400'000 + 2'440'588);  // 1970-01-01 is Julian day 2440587.5
-    return {day, std::uint32_t(ms % 86'400'000)};
-}
-
 // Paper or model space: insertion base, extents, limits, elevation, UCS.
 void writeSpace(BitWriter& d, bool r2000, Extents e, double w, double h)
 {
@@ -43,10 +33,20 @@ void writeSpace(BitWriter& d, bool r2000, Extents e, double w, double h)
 
 }  // namespace
 
+std::pair<std::uint32_t, std::uint32_t> DwgBuilder::julianNow()
+{
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::system_clock::now().time_since_epoch())
+                        .count();
+    const auto day = std::uint32_t(ms / 86'400'000 + 2'440'588);  // 1970-01-01 is Julian day 2440587.5
+    return {day, std::uint32_t(ms % 86'400'000)};
+}
+
 BitWriter DwgBuilder::headerVariables() const
 {
     const bool r15 = r2000();
     BitWriter d;
+    d.useTrueColorCmc(paged());
     d.writeBD(412148564080.0);
     d.writeBD(1.0);
     d.writeBD(1.0);
@@ -173,6 +173,19 @@ BitWriter DwgBuilder::headerVariables() const
         d.writeTV("{0E1D8C4F-6C57-4C46-9E40-2F1A0D4A5C31}");  // FINGERPRINTGUID
         d.writeTV("{1B0F3A52-2B7E-4F1C-8D7A-6E5C4B3A2910}");  // VERSIONGUID
     }
+    if (paged()) {
+        d.writeRC(127);  // SORTENTS
+        d.writeRC(0);    // INDEXCTL
+        d.writeRC(1);    // HIDETEXT
+        d.writeRC(0);    // XCLIPFRAME
+        d.writeRC(2);    // DIMASSOC
+        d.writeRC(0);    // HALOGAP
+        d.writeBS(257);  // OBSCUREDCOLOR
+        d.writeBS(257);  // INTERSECTIONCOLOR
+        d.writeRC(0);    // OBSCUREDLTYPE
+        d.writeRC(0);    // INTERSECTIONDISPLAY
+        d.writeTV("");   // PROJECTNAME
+    }
     d.writeH(HC::HardPointer, handle::PaperBlock);
     d.writeH(HC::HardPointer, handle::ModelBlock);
     d.writeH(HC::HardPointer, handle::LtypeByLayer);
@@ -191,10 +204,17 @@ BitWriter DwgBuilder::classes() const
         std::uint16_t number;
         const char* cpp;
         const char* dxf;
+        std::uint32_t instances;
     };
-    for (const Class& c : {Class{type::DictionaryWithDefault, "AcDbDictionaryWithDefault", "ACDBDICTIONARYWDFLT"},
-                           Class{type::PlaceHolder, "AcDbPlaceHolder", "ACDBPLACEHOLDER"},
-                           Class{type::Layout, "AcDbLayout", "LAYOUT"}}) {
+    if (paged()) {
+        d.writeBS(type::Layout);  // the highest class number
+        d.writeRC(0);
+        d.writeRC(0);
+        d.writeB(true);
+    }
+    for (const Class& c : {Class{type::DictionaryWithDefault, "AcDbDictionaryWithDefault", "ACDBDICTIONARYWDFLT", 1},
+                           Class{type::PlaceHolder, "AcDbPlaceHolder", "ACDBPLACEHOLDER", 1},
+                           Class{type::Layout, "AcDbLayout", "LAYOUT", 2}}) {
         d.writeBS(c.number);
         d.writeBS(0);  // proxy flags
         d.writeTV("ObjectDBX Classes");
@@ -202,6 +222,13 @@ BitWriter DwgBuilder::classes() const
         d.writeTV(c.dxf);
         d.writeB(false);  // not a zombie
         d.writeBS(0x1F3);  // an object, not an entity
+        if (paged()) {
+            d.writeBL(c.instances);
+            d.writeBL(22);  // the release that defined the class, as real files give it
+            d.writeBL(42);
+            d.writeBL(0);
+            d.writeBL(0);
+        }
     }
     return d;
 }

@@ -8,6 +8,7 @@ ObjectWriter::ObjectWriter(int version, std::uint16_t objectType, std::uint64_t 
                            bool ownerIsReactor)
     : version_(version)
 {
+    data_.useTrueColorCmc(r2004());
     data_.writeBS(objectType);
     if (r2000()) {
         bitSizeAt_ = data_.bitCount();
@@ -20,15 +21,19 @@ ObjectWriter::ObjectWriter(int version, std::uint16_t objectType, std::uint64_t 
         data_.writeRL(0);
     }
     data_.writeBL(ownerIsReactor ? 1 : 0);
+    if (r2004())
+        data_.writeB(true);  // no extension dictionary: its handle is left out
     refs_.writeH(HandleCode::SoftPointer, owner);
     if (ownerIsReactor)
         refs_.writeH(HandleCode::SoftPointer, owner);
-    refs_.writeH(HandleCode::HardOwner, 0);  // no extension dictionary
+    if (!r2004())
+        refs_.writeH(HandleCode::HardOwner, 0);  // no extension dictionary
 }
 
 ObjectWriter::ObjectWriter(int version, std::uint16_t objectType, std::uint64_t handle, const EntityCommon& common)
     : version_(version)
 {
+    data_.useTrueColorCmc(r2004());
     data_.writeBS(objectType);
     if (r2000()) {
         bitSizeAt_ = data_.bitCount();
@@ -43,10 +48,20 @@ ObjectWriter::ObjectWriter(int version, std::uint16_t objectType, std::uint64_t 
     }
     data_.writeBB(common.space);
     data_.writeBL(0);  // no reactors
+    if (r2004())
+        data_.writeB(true);  // no extension dictionary
     if (!r2000())
         data_.writeB(true);  // linetype by layer
-    data_.writeB(false);     // previous and next entity are written
-    data_.writeCMC(common.color);
+    if (!r2004())
+        data_.writeB(false);  // previous and next entity are written
+    if (!r2004()) {
+        data_.writeCMC(common.color);
+    } else if (common.rgb >= 0) {  // the colour flag 0x80: an RGB value follows
+        data_.writeBS(std::uint16_t(0x8000u | (common.color & 0x1ffu)));
+        data_.writeBL(0xc2000000u | std::uint32_t(common.rgb));
+    } else {
+        data_.writeBS(common.color);
+    }
     data_.writeBD(1.0);  // linetype scale
     if (r2000()) {
         data_.writeBB(0);  // linetype by layer
@@ -58,11 +73,14 @@ ObjectWriter::ObjectWriter(int version, std::uint16_t objectType, std::uint64_t 
 
     if (common.space == 0)
         refs_.writeH(HandleCode::SoftPointer, common.owner);
-    refs_.writeH(HandleCode::HardOwner, 0);  // no extension dictionary
+    if (!r2004())
+        refs_.writeH(HandleCode::HardOwner, 0);  // no extension dictionary
     if (!r2000())
         refs_.writeH(HandleCode::HardPointer, common.layer);
-    refs_.writeH(HandleCode::SoftPointer, common.prev);
-    refs_.writeH(HandleCode::SoftPointer, common.next);
+    if (!r2004()) {  // R2004 files link entities through their block's list instead
+        refs_.writeH(HandleCode::SoftPointer, common.prev);
+        refs_.writeH(HandleCode::SoftPointer, common.next);
+    }
     if (r2000())
         refs_.writeH(HandleCode::HardPointer, common.layer);
 }

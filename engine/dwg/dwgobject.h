@@ -1,5 +1,5 @@
 #pragma once
-// One object of the object stream (R13 to R2000): its common fields, its data and handle streams, its checksum.
+// One object of the object stream (R13 to R2004): its common fields, its data and handle streams, its checksum.
 
 #include "bitwriter.h"
 
@@ -25,6 +25,7 @@ struct EntityCommon {
     std::uint8_t space = 2;       // 2 model space, 1 paper space (owner implied), 0 another block (owner written)
     std::uint64_t owner = 0;      // the block header, when space is 0
     std::uint16_t color = 256;    // ACI; 256 by layer
+    std::int32_t rgb = -1;        // R2004 and later: a true colour (0xRRGGBB) beside the ACI; -1 none
     std::uint8_t lineweight = 29;  // the file's lineweight index; 29 by layer
     std::uint64_t layer = 0;
     std::uint64_t prev = 0, next = 0;  // neighbours in the block's entity list (0: none)
@@ -42,6 +43,7 @@ public:
     BitWriter& data() { return data_; }
     BitWriter& refs() { return refs_; }
     bool r2000() const { return version_ >= 15; }
+    bool r2004() const { return version_ >= 18; }
 
     // Size (MS), bytes and checksum of the finished object. Call once: the streams are consumed.
     std::vector<std::uint8_t> finish();

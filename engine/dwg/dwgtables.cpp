@@ -236,6 +236,9 @@ void DwgBuilder::writeBlocks()
         d.writeB(false);  // overlaid
         if (r2000())
             d.writeB(false);  // loaded
+        const std::uint64_t owned = s.first != 0 ? s.last - s.first + 1 : 0;
+        if (paged())
+            d.writeBL(std::uint32_t(owned));
         d.write3BD(0, 0, 0);
         d.writeTV("");  // xref path
         if (r2000()) {
@@ -245,8 +248,13 @@ void DwgBuilder::writeBlocks()
         }
         w.refs().writeH(HC::HardPointer, 0);
         w.refs().writeH(HC::HardOwner, s.begin);
-        w.refs().writeH(HC::SoftPointer, s.first);
-        w.refs().writeH(HC::SoftPointer, s.last);
+        if (paged()) {  // every entity of the block
+            for (std::uint64_t i = 0; i < owned; ++i)
+                w.refs().writeH(HC::HardOwner, s.first + i);
+        } else {
+            w.refs().writeH(HC::SoftPointer, s.first);
+            w.refs().writeH(HC::SoftPointer, s.last);
+        }
         w.refs().writeH(HC::HardOwner, s.end);
         if (r2000())
             w.refs().writeH(HC::HardPointer, s.layout);
@@ -346,13 +354,19 @@ void DwgBuilder::writeLayouts()
         d.writeBS(5);      // plot the layout
         d.write2BD(0, 0);  // window
         d.write2BD(0, 0);
-        d.writeTV("");      // plot view name
+        if (!paged())
+            d.writeTV("");  // plot view name (a handle from R2004 on)
         d.writeBD(1);      // real world units
         d.writeBD(1);      // drawing units
         d.writeTV("");      // style sheet
         d.writeBS(0);      // scale type
         d.writeBD(1);      // scale factor
         d.write2BD(0, 0);  // paper image origin
+        if (paged()) {
+            d.writeBS(0);    // shade plot: as displayed
+            d.writeBS(2);    // shade plot resolution: normal
+            d.writeBS(300);  // shade plot DPI
+        }
         // Layout.
         d.writeTV(name);
         d.writeBS(tab);
@@ -367,6 +381,10 @@ void DwgBuilder::writeLayouts()
         d.writeBS(0);
         d.write3BD(extents_.min.x, extents_.min.y, 0);
         d.write3BD(extents_.max.x, extents_.max.y, 0);
+        if (paged()) {
+            d.writeBL(0);                         // no viewports
+            w.refs().writeH(HC::HardPointer, 0);  // plot view
+        }
         w.refs().writeH(HC::SoftPointer, block);
         w.refs().writeH(HC::SoftPointer, 0);  // last active viewport
         w.refs().writeH(HC::HardPointer, 0);  // base UCS
