@@ -48,10 +48,10 @@ private:
     void runToDownload()
     {
         QCOMPARE(http_->uploads.size(), size_t(1));
-        http_->uploads[0].reply(FakeHttp::json({{"result", "10"}, {"fileId", "abc"}}));
+        http_->uploads[0].reply(FakeHttp::reply({{"result", "10"}, {"fileId", "abc"}}));
         timers_->fire();
         QCOMPARE(http_->gets.size(), size_t(1));
-        http_->gets[0].reply(FakeHttp::json({{"num", 0}, {"status", 100}, {"result", "/download/abc.zip"}}));
+        http_->gets[0].reply(FakeHttp::reply({{"num", 0}, {"status", 100}, {"result", "/download/abc.zip"}}));
         QCOMPARE(http_->downloads.size(), size_t(1));
     }
 
@@ -298,7 +298,7 @@ private slots:
         QVERIFY(window_->controller().conversion());
         QCOMPARE(child<QLabel>("statusBar")->text(), QStringLiteral("Uploading..."));
         QVERIFY(child<QProgressBar>("statusIcon")->isVisible());
-        http_->uploads[0].reply(FakeHttp::json({{"result", "10"}, {"fileId", "abc"}}));
+        http_->uploads[0].reply(FakeHttp::reply({{"result", "10"}, {"fileId", "abc"}}));
         QCOMPARE(child<QLabel>("statusBar")->text(), QStringLiteral("Converting..."));
         window_->controller().stopConvertTask();
         QCOMPARE(child<QLabel>("statusBar")->text(), QString());
@@ -344,7 +344,7 @@ private slots:
             timers_->fire(4);
             budgetAtClose = window_->controller().convert_timeout();
         };
-        FakeHttp::finish(http_->downloads[0], "PK\x05\x06");
+        http_->downloads[0].finish("PK\x05\x06");
         QCOMPARE(dialogs_->boxes.size(), size_t(1));
         QCOMPARE(dialogs_->boxes[0].informativeText, QStringLiteral("Convert successful"));
         QCOMPARE(budgetAtClose, budgetAtOpen);
@@ -361,7 +361,7 @@ private slots:
         QTest::mouseClick(child<QPushButton>("saveFileButton"), Qt::LeftButton);
         QCOMPARE(child<QLineEdit>("saveFilename")->text(), second);
 
-        FakeHttp::finish(http_->downloads[0], "PK result bytes");
+        http_->downloads[0].finish("PK result bytes");
         QVERIFY(!QFile::exists(first));
         QFile written(second);
         QVERIFY(written.open(QIODevice::ReadOnly));

@@ -41,7 +41,7 @@ private slots:
         window.findChild<QLineEdit*>(QStringLiteral("saveFilename"))->setText(output);
         QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("convertButton")), Qt::LeftButton);
         QCOMPARE(http.uploads.size(), size_t(1));
-        http.uploads[0].reply(FakeHttp::json({{"result", "10"}, {"fileId", "abc"}}));
+        http.uploads[0].reply(FakeHttp::reply({{"result", "10"}, {"fileId", "abc"}}));
         QVERIFY(window.controller().conversion());
 
         bool aboutToQuit = false;
