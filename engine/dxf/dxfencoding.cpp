@@ -1,76 +1,13 @@
 #include "dxfencoding.h"
 
+#include "utf8.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
 
 namespace unplot::engine::dxf {
 namespace {
-
-constexpr char32_t kReplacement = 0xFFFD;
-
-// Decodes one code point at `pos`, advancing it; malformed sequences give U+FFFD and skip one byte.
-char32_t nextCodePoint(std::string_view s, std::size_t& pos)
-{
-    const auto b0 = static_cast<unsigned char>(s[pos]);
-    if (b0 < 0x80) {
-        ++pos;
-        return b0;
-    }
-    int length = 0;
-    char32_t cp = 0;
-    if ((b0 & 0xE0) == 0xC0) {
-        length = 2;
-        cp = b0 & 0x1F;
-    } else if ((b0 & 0xF0) == 0xE0) {
-        length = 3;
-        cp = b0 & 0x0F;
-    } else if ((b0 & 0xF8) == 0xF0) {
-        length = 4;
-        cp = b0 & 0x07;
-    } else {
-        ++pos;
-        return kReplacement;
-    }
-    if (pos + std::size_t(length) > s.size()) {
-        ++pos;
-        return kReplacement;
-    }
-    for (int i = 1; i < length; ++i) {
-        const auto b = static_cast<unsigned char>(s[pos + std::size_t(i)]);
-        if ((b & 0xC0) != 0x80) {
-            ++pos;
-            return kReplacement;
-        }
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    static constexpr char32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < kMinimum[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        ++pos;
-        return kReplacement;
-    }
-    pos += std::size_t(length);
-    return cp;
-}
-
-void appendUtf8(std::string& out, char32_t cp)
-{
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
-}
 
 // The Windows-1252 byte of a code point, or 0 when the code page has none.
 unsigned char cp1252Byte(char32_t cp)
@@ -92,7 +29,7 @@ void appendEscape(std::string& out, char32_t cp)
 {
     static constexpr char kHex[] = "0123456789ABCDEF";
     if (cp > 0xFFFF) // \U+ has four digits: characters beyond the BMP have no escape
-        cp = kReplacement;
+        cp = kReplacementCharacter;
     out += "\\U+";
     for (int shift = 12; shift >= 0; shift -= 4)
         out += kHex[(cp >> shift) & 0xF];
@@ -187,7 +124,7 @@ std::string TableNames::sanitize(std::string_view wanted) const
             continue;
         }
         constexpr std::u32string_view kForbidden = U"<>/\\\":;?*|,=`";
-        if (cp < 0x20 || cp == 0x7F || cp == kReplacement || kForbidden.find(cp) != std::u32string_view::npos)
+        if (cp < 0x20 || cp == 0x7F || cp == kReplacementCharacter || kForbidden.find(cp) != std::u32string_view::npos)
             out += '_';
         else
             appendUtf8(out, cp);

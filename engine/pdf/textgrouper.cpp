@@ -1,5 +1,7 @@
 #include "textgrouper.h"
 
+#include "utf8.h"
+
 #include <cmath>
 
 namespace unplot::engine {
@@ -17,27 +19,6 @@ bool isBlank(int unicode)
 }
 
 } // namespace
-
-void appendUtf8(std::string& out, int cp)
-{
-    if (cp < 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-        cp = 0xFFFD;
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
-}
 
 bool TextGrouper::sameRun(const TextRun& run) const
 {
@@ -82,14 +63,14 @@ void TextGrouper::addGlyph(Vec2 origin, double advanceMm, int unicode)
     if (isBlank(unicode))
         text_.utf8 += ' ';
     else if (unicode >= 0x20)
-        appendUtf8(text_.utf8, unicode);
+        appendUtf8(text_.utf8, unicode < 0 ? kReplacementCharacter : char32_t(unicode));
     next_ = next;
 }
 
 void TextGrouper::addToLastGlyph(int unicode)
 {
     if (open_ && unicode >= 0x20)
-        appendUtf8(text_.utf8, unicode);
+        appendUtf8(text_.utf8, unicode < 0 ? kReplacementCharacter : char32_t(unicode));
 }
 
 void TextGrouper::flush()

@@ -44,7 +44,4 @@ private:
     Vec2 next_; // where the next glyph of the open Text should sit
 };
 
-// Appends the UTF-8 encoding of a code point (invalid ones as U+FFFD).
-void appendUtf8(std::string& out, int codePoint);
-
 } // namespace unplot::engine
