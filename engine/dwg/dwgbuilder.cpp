@@ -69,6 +69,10 @@ DwgBuilder::DwgBuilder(const Drawing& drawing, int version) : drawing_(drawing),
         styleByName_.emplace(drawing.textStyles[i].name, styleHandles_.back());
     }
     styleByName_["Standard"] = handle::StyleStandard;
+    if (paged()) {
+        materialDict_ = nextHandle_++;
+        colorDict_ = nextHandle_++;
+    }
 
     kept_.reserve(drawing.entities.size());
     for (const Entity& e : drawing.entities)
@@ -151,6 +155,7 @@ std::vector<std::uint8_t> DwgBuilder::buildPaged() const
     putSection(sections[0].data, kHeaderVarsBegin, headerVariables(), kHeaderVarsEnd);
     sections[1] = {"AcDb:Classes", 3, {}};
     putSection(sections[1].data, kClassesBegin, classes(), kClassesEnd);
+    sections[1].data.insert(sections[1].data.end(), 8, 0);  // as real files end it (some readers read that far)
 
     // Objects at offsets from the start of their section, which begins with the same marker as in older files.
     sections[3] = {"AcDb:AcDbObjects", 7, {}};

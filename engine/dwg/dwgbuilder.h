@@ -70,6 +70,7 @@ private:
     };
     std::vector<Kept> kept_;  // the entities written, degenerate ones left out
     std::uint64_t firstEntity_ = 0, lastEntity_ = 0;
+    std::uint64_t materialDict_ = 0, colorDict_ = 0;  // R2004 and later: the material and colour dictionaries
     std::uint64_t nextHandle_ = handle::kFirstFree;
     std::map<std::uint64_t, std::vector<std::uint8_t>> objects_;
 };

@@ -57,7 +57,8 @@ BitWriter DwgBuilder::headerVariables() const
     d.writeBL(0);
     if (!r15)
         d.writeBS(0);
-    d.writeH(HC::HardPointer, 0);  // current viewport entity header
+    if (!paged())
+        d.writeH(HC::HardPointer, 0);  // current viewport entity header
     d.writeB(true);                // DIMASO
     d.writeB(false);               // DIMSHO
     if (!r15)
@@ -71,6 +72,8 @@ BitWriter DwgBuilder::headerVariables() const
     d.writeB(false);      // LIMCHECK
     if (!r15)
         d.writeB(false);  // BLIPMODE
+    if (paged())
+        d.writeB(false);  // (always 0 in real files)
     d.writeB(true);       // USRTIMER
     d.writeB(false);      // SKPOLY
     d.writeB(false);      // ANGDIR
@@ -106,6 +109,10 @@ BitWriter DwgBuilder::headerVariables() const
     d.writeBS(0);      // PDMODE
     if (!r15)
         d.writeBS(0);  // PICKSTYLE
+    if (paged()) {
+        for (int i = 0; i < 3; ++i)
+            d.writeBL(0);  // unknown
+    }
     for (int i = 0; i < 5; ++i)
         d.writeBS(0);  // USERI1-5
     for (int v : {8, 6, 6, 6, 6, 6, 2, 3, 70, 0, 64, 4, 0, 50})
@@ -123,6 +130,10 @@ BitWriter DwgBuilder::headerVariables() const
     d.writeBL(msec);
     d.writeBL(day);  // TDUPDATE
     d.writeBL(msec);
+    if (paged()) {
+        for (int i = 0; i < 3; ++i)
+            d.writeBL(0);  // unknown
+    }
     d.writeBL(0);  // TDINDWG
     d.writeBL(0);
     d.writeBL(0);  // TDUSRTIMER
@@ -153,8 +164,10 @@ BitWriter DwgBuilder::headerVariables() const
     }
     for (std::uint64_t c : {handle::BlockControl, handle::LayerControl, handle::StyleControl, handle::LtypeControl,
                             handle::ViewControl, handle::UcsControl, handle::VportControl, handle::AppIdControl,
-                            handle::DimStyleControl, handle::VxControl})
+                            handle::DimStyleControl})
         d.writeH(HC::HardOwner, c);
+    if (!paged())
+        d.writeH(HC::HardOwner, handle::VxControl);
     d.writeH(HC::HardPointer, handle::GroupDict);
     d.writeH(HC::HardPointer, handle::MlineStyleDict);
     d.writeH(HC::HardOwner, handle::NamedObjects);
@@ -166,6 +179,10 @@ BitWriter DwgBuilder::headerVariables() const
         d.writeH(HC::HardPointer, handle::LayoutDict);
         d.writeH(HC::HardPointer, handle::PlotSettingsDict);
         d.writeH(HC::HardPointer, handle::PlotStyleDict);
+        if (paged()) {
+            d.writeH(HC::HardPointer, materialDict_);
+            d.writeH(HC::HardPointer, colorDict_);
+        }
         // CELWEIGHT by layer (29), LWDISPLAY off, XEDIT on, EXTNAMES on, named plot styles.
         d.writeBL(29u | 0x0200u | 0x0800u | 0x2000u);
         d.writeBS(4);  // INSUNITS: millimetres

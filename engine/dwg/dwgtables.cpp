@@ -294,9 +294,14 @@ void DwgBuilder::writeDictionaries()
             w.refs().writeH(HC::HardPointer, defaultEntry);
         add(h, w.finish());
     };
-    Entries named = {{"ACAD_GROUP", handle::GroupDict}};
+    Entries named;
+    if (paged())
+        named.push_back({"ACAD_COLOR", colorDict_});
+    named.push_back({"ACAD_GROUP", handle::GroupDict});
     if (r2000())
         named.push_back({"ACAD_LAYOUT", handle::LayoutDict});
+    if (paged())
+        named.push_back({"ACAD_MATERIAL", materialDict_});
     named.push_back({"ACAD_MLINESTYLE", handle::MlineStyleDict});
     if (r2000()) {
         named.push_back({"ACAD_PLOTSETTINGS", handle::PlotSettingsDict});
@@ -304,6 +309,10 @@ void DwgBuilder::writeDictionaries()
     }
     dictionary(handle::NamedObjects, 0, named, type::Dictionary, 0);
     dictionary(handle::GroupDict, handle::NamedObjects, {}, type::Dictionary, 0);
+    if (paged()) {
+        dictionary(colorDict_, handle::NamedObjects, {}, type::Dictionary, 0);
+        dictionary(materialDict_, handle::NamedObjects, {}, type::Dictionary, 0);
+    }
     dictionary(handle::MlineStyleDict, handle::NamedObjects, {{versioned("Standard", r2000()), handle::MlineStandard}},
                type::Dictionary, 0);
     if (r2000()) {

@@ -19,7 +19,7 @@ struct Version {
 constexpr Version kVersions[] = {
     {14, "R14", "AC1014", true},
     {15, "2000", "AC1015", true},
-    {18, "2004", "AC1018", false},
+    {18, "2004", "AC1018", true},
     {21, "2007", "AC1021", false},
     {23, "2010", "AC1024", false},
 };

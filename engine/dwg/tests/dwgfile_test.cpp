@@ -301,31 +301,31 @@ TEST_P(NativeVersion, ReaderCheckAcceptsRealFilesOfThisVersion)
     EXPECT_GT(r.at("modelSpaceTotal").get<int>(), 0) << r.dump();
 }
 
-INSTANTIATE_TEST_SUITE_P(Dwg, NativeVersion, testing::Values(14, 15),
+INSTANTIATE_TEST_SUITE_P(Dwg, NativeVersion, testing::Values(14, 15, 18),
                          [](const auto& row) { return "AC10" + std::to_string(row.param); });
 
 TEST(DwgVersions, OnlyNativeVersionsClaimToBeNative)
 {
-    EXPECT_TRUE(dwgWritesNatively(14));
-    EXPECT_TRUE(dwgWritesNatively(15));
-    for (std::int64_t code : {18, 21, 23, 12, 0})
+    for (std::int64_t code : {14, 15, 18})
+        EXPECT_TRUE(dwgWritesNatively(code)) << code;
+    for (std::int64_t code : {21, 23, 12, 0})
         EXPECT_FALSE(dwgWritesNatively(code)) << code;
 }
 
 TEST(DwgVersions, NewerRequestsGetTheNewestNativeOlderVersionWithANote)
 {
     const Drawing d = everyKind();
-    for (std::int64_t code : {18, 21, 23}) {
+    for (std::int64_t code : {21, 23}) {
         DwgWriteInfo info;
         const auto bytes = writeDwg(d, code, &info);
         EXPECT_EQ(info.requestedCode, code);
-        EXPECT_EQ(info.writtenCode, 15);
-        EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 6), "AC1015");
-        EXPECT_NE(info.note.find("writes DWG 2000 (AC1015)"), std::string::npos) << info.note;
+        EXPECT_EQ(info.writtenCode, 18);
+        EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 6), "AC1018");
+        EXPECT_NE(info.note.find("writes DWG 2004 (AC1018)"), std::string::npos) << info.note;
     }
     DwgWriteInfo info;
     writeDwg(d, 23, &info);
-    EXPECT_EQ(info.note, "Requested DWG 2010 (AC1024); this service writes DWG 2000 (AC1015) for it: AC1024 output is "
+    EXPECT_EQ(info.note, "Requested DWG 2010 (AC1024); this service writes DWG 2004 (AC1018) for it: AC1024 output is "
                          "not available yet.");
 }
 

@@ -2,6 +2,7 @@
 // walked the way a reader finds its sections.
 #include "dwgcrc.h"
 #include "dwgpaged.h"
+#include "dwgwriter.h"
 
 #include <gtest/gtest.h>
 
@@ -156,6 +157,30 @@ TEST(PagedFile, SectionsComeBackFromTheirPages)
     for (const PagedSection& s : sections)
         EXPECT_EQ(back.at(s.name), s.data) << s.name;
     EXPECT_EQ(rl(file, 0x0d) % 0x20, 0u) << "the preview address points past its page header";
+}
+
+// A whole drawing: the sections every R2004 file has, framed as real files frame them.
+TEST(PagedFile, DrawingHasTheSectionsReadersLookFor)
+{
+    unplot::engine::Drawing d;
+    d.widthMm = 420;
+    d.heightMm = 297;
+    for (int i = 0; i < 1500; ++i)
+        d.entities.push_back({{"0", {}, 0.25}, unplot::engine::Line{{double(i), 0}, {double(i), 10}}});
+    const auto sections = readBack(unplot::engine::writeDwg(d, 18));
+    for (const char* name : {"AcDb:Header", "AcDb:Classes", "AcDb:Handles", "AcDb:AcDbObjects", "AcDb:Template",
+                             "AcDb:AuxHeader", "AcDb:SummaryInfo", "AcDb:Preview"})
+        EXPECT_EQ(sections.count(name), 1u) << name;
+    ASSERT_EQ(sections.count("AcDb:Header"), 1u);
+    const Bytes& header = sections.at("AcDb:Header");
+    EXPECT_EQ(Bytes(header.begin(), header.begin() + 16), Bytes(kHeaderVarsBegin.begin(), kHeaderVarsBegin.end()));
+    EXPECT_EQ(Bytes(header.end() - 16, header.end()), Bytes(kHeaderVarsEnd.begin(), kHeaderVarsEnd.end()));
+    EXPECT_EQ(crc16(kCrcSeed, header.data() + 16, rl(header, 16) + 4),
+              std::uint16_t(header[20 + rl(header, 16)] | header[21 + rl(header, 16)] << 8));
+    ASSERT_EQ(sections.count("AcDb:AcDbObjects"), 1u);
+    const Bytes& objects = sections.at("AcDb:AcDbObjects");
+    EXPECT_EQ(rl(objects, 0), 0x0dcau);
+    EXPECT_GT(objects.size(), 0x7400u) << "objects span several pages";
 }
 
 }  // namespace
