@@ -64,11 +64,11 @@ void strokeText(fz_context*, fz_device* dev, const fz_text* text, const fz_strok
     });
 }
 
-void ignoreText(fz_context*, fz_device* dev, const fz_text*, fz_matrix)
+void ignoreText(fz_context*, fz_device* dev, const fz_text* text, fz_matrix ctm)
 {
     guarded(dev, [&](PageState& s) {
         if (!s.skipping())
-            ++s.invisibleTexts;
+            s.invisibleText(text, ctm);
     });
 }
 

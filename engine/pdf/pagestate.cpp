@@ -274,6 +274,20 @@ void PageState::endLayer()
         layerStack_.pop_back();
 }
 
+void PageState::invisibleText(const fz_text* t, fz_matrix ctm)
+{
+    if (layerNames_.insert(kInvisibleTextLayer).second)
+        drawing_.layers.push_back({kInvisibleTextLayer, false});
+    layerStack_.push_back(kInvisibleTextLayer);
+    try {
+        text(t, ctm, nullptr, nullptr, 1.0f, false);
+    } catch (...) {
+        layerStack_.pop_back();
+        throw;
+    }
+    layerStack_.pop_back();
+}
+
 void PageState::finish()
 {
     texts_.flush();
@@ -285,8 +299,6 @@ void PageState::finish()
          " raster images skipped (images are not converted)");
     warn(shadings, " shading (colour gradient) skipped", " shadings (colour gradients) skipped");
     warn(patterns, " pattern fill skipped", " pattern fills skipped");
-    warn(invisibleTexts, " invisible text object skipped (such as a scan's OCR layer)",
-         " invisible text objects skipped (such as a scan's OCR layer)");
     warn(transparent, " fully transparent object skipped", " fully transparent objects skipped");
     warn(outOfRange, " object skipped: its coordinates are out of range",
          " objects skipped: their coordinates are out of range");

@@ -28,6 +28,10 @@ public:
     void strokePath(const fz_path* path, const fz_stroke_state* stroke, fz_matrix ctm, fz_colorspace* cs,
                     const float* color, float alpha);
     void text(const fz_text* text, fz_matrix ctm, fz_colorspace* cs, const float* color, float alpha, bool stroked);
+    // Text that the PDF does not draw (render mode 3: a scan's OCR layer, a schematic's search text) is kept, on
+    // a layer of its own that is switched off, so that it neither doubles what is drawn nor gets lost.
+    void invisibleText(const fz_text* text, fz_matrix ctm);
+    static constexpr const char* kInvisibleTextLayer = "Invisible text";
     void beginLayer(const char* name);
     void endLayer();
 
@@ -42,7 +46,6 @@ public:
     int images = 0;
     int shadings = 0;
     int patterns = 0;
-    int invisibleTexts = 0;
     int transparent = 0;
     int outOfRange = 0;       // paths and glyphs whose coordinates overflowed
     std::exception_ptr error; // the first failure inside a callback; raised once the page has run

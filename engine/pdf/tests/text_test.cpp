@@ -156,17 +156,24 @@ TEST(PdfText, OneTextStylePerFont)
     EXPECT_EQ(std::get<Text>(d.entities[1].geometry).style, "Times-Roman");
 }
 
-TEST(PdfText, InvisibleTextIsSkippedAndReported)
+TEST(PdfText, InvisibleTextIsKeptOnALayerThatIsOff)
 {
     TempDir dir;
     PdfReader reader(dir.write("in.pdf", makePdf({{"q BT /F1 10 Tf 3 Tr 100 100 Td (hidden) Tj ET Q"
-                                                   " BT /F1 10 Tf 100 200 Td (shown) Tj ET"}}))
+                                                   " BT /F1 10 Tf 100 200 Td (shown) Tj ET"
+                                                   " BT /F1 10 Tf 3 Tr 100 300 Td (also hidden) Tj ET"}}))
                          .string());
     const Drawing d = reader.readPage(1);
-    ASSERT_EQ(d.entities.size(), 1u);
-    EXPECT_EQ(std::get<Text>(d.entities[0].geometry).utf8, "shown");
-    ASSERT_EQ(d.warnings.size(), 1u);
-    EXPECT_NE(d.warnings[0].find("invisible"), std::string::npos) << d.warnings[0];
+    ASSERT_EQ(d.entities.size(), 3u);
+    EXPECT_EQ(std::get<Text>(d.entities[0].geometry).utf8, "hidden");
+    EXPECT_EQ(d.entities[0].style.layer, "Invisible text");
+    EXPECT_EQ(std::get<Text>(d.entities[1].geometry).utf8, "shown");
+    EXPECT_EQ(d.entities[1].style.layer, "0");
+    EXPECT_EQ(d.entities[2].style.layer, "Invisible text");
+    ASSERT_EQ(d.layers.size(), 1u);
+    EXPECT_EQ(d.layers[0].name, "Invisible text");
+    EXPECT_FALSE(d.layers[0].visible);
+    EXPECT_TRUE(d.warnings.empty());
 }
 
 TEST(PdfText, Type3TextIsText)
