@@ -160,35 +160,34 @@ void PageState::walk(const fz_path* p, fz_matrix ctm)
         std::rethrow_exception(error);
 }
 
-void PageState::fillPath(const fz_path* p, bool evenOdd, fz_matrix ctm, fz_colorspace* cs, const float* color,
-                         float alpha)
+bool PageState::takePath(const fz_path* p, fz_matrix ctm, float alpha)
 {
     keepFilledText(nullptr);
     if (alpha <= 0) {
         ++transparent;
-        return;
+        return false;
     }
     walk(p, ctm);
     if (!path.finite()) {
         ++outOfRange;
-        return;
+        return false;
     }
+    return true;
+}
+
+void PageState::fillPath(const fz_path* p, bool evenOdd, fz_matrix ctm, fz_colorspace* cs, const float* color,
+                         float alpha)
+{
+    if (!takePath(p, ctm, alpha))
+        return;
     path.emitFill(style(cs, color, 0), evenOdd, drawing_.entities);
 }
 
 void PageState::strokePath(const fz_path* p, const fz_stroke_state* stroke, fz_matrix ctm, fz_colorspace* cs,
                            const float* color, float alpha)
 {
-    keepFilledText(nullptr);
-    if (alpha <= 0) {
-        ++transparent;
+    if (!takePath(p, ctm, alpha))
         return;
-    }
-    walk(p, ctm);
-    if (!path.finite()) {
-        ++outOfRange;
-        return;
-    }
     const double width = stroke ? double(stroke->linewidth) * fz_matrix_expansion(ctm) * kMmPerPt : 0;
     // A subpath drawn on the spot shows as a dot with round caps, as nothing with the others.
     const bool round = stroke && stroke->start_cap == FZ_LINECAP_ROUND;

@@ -63,6 +63,8 @@ private:
     Rgb rgb(fz_colorspace* cs, const float* color);
     const FontInfo& fontInfo(fz_font* font);
     void walk(const fz_path* p, fz_matrix ctm);
+    // Walks a path about to be filled or stroked into `path`; false (and counted) when it is not drawn.
+    bool takePath(const fz_path* p, fz_matrix ctm, float alpha);
     Vec2 toMm(fz_point p) const;
 
     fz_context* ctx_;
