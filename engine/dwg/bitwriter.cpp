@@ -214,6 +214,20 @@ void BitWriter::writeTU(std::u16string_view text)
         writeRS(std::uint16_t(c));
 }
 
+void BitWriter::writeBOT(std::uint16_t type)
+{
+    if (type < 0x100) {
+        writeBB(0);
+        writeRC(std::uint8_t(type));
+    } else if (type >= 0x1f0 && type < 0x2f0) {
+        writeBB(1);
+        writeRC(std::uint8_t(type - 0x1f0));
+    } else {
+        writeBB(2);
+        writeRS(type);
+    }
+}
+
 void BitWriter::writeCMC(std::uint16_t aci)
 {
     writeBS(aci);

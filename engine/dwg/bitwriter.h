@@ -43,6 +43,8 @@ public:
     // Text as real R13 to R2004 files store it: a non-empty string carries a terminating NUL, counted in its length.
     void writeTV(std::string_view bytes);
     void writeTU(std::u16string_view text);  // BS length, then UTF-16LE (R2007 and later)
+    // R2010 and later object type: 00 and a byte below 0x100, 01 and a byte for 0x1F0 to 0x2EF, else 10 and RS.
+    void writeBOT(std::uint16_t type);
     // Indexed colour: up to R2000 the index alone; with useTrueColorCmc (R2004 and later) the index, its colour
     // method (0xC0 by layer, 0xC1 by block, 0xC3 an index) and no name.
     void writeCMC(std::uint16_t aci);

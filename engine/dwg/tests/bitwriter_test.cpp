@@ -83,6 +83,12 @@ const Row kRows[] = {
     {"TV", [](BitWriter& w) { w.writeTV("A"), w.writeTV(""); }, 28, {0x40, 0x90, 0x40, 0x20}},
     // BS 1 (01 00000001) then 0x20AC as 0xAC 0x20.
     {"TU", [](BitWriter& w) { w.writeTU(u"\u20AC"); }, 26, {0x40, 0x6B, 0x08, 0x00}},
+    // 00 then 0x13: 0000 0100 11..
+    {"BOT byte", [](BitWriter& w) { w.writeBOT(0x13); }, 10, {0x04, 0xC0}},
+    // A class number 0x1F4: 01 then 0x04: 0100 0001 00.
+    {"BOT class", [](BitWriter& w) { w.writeBOT(0x1F4); }, 10, {0x41, 0x00}},
+    // 10 then RS 0x0300 (00 03): 1000 0000 0000 0000 11..
+    {"BOT short", [](BitWriter& w) { w.writeBOT(0x300); }, 18, {0x80, 0x00, 0xC0}},
     // BS 7 (01 00000111).
     {"CMC index", [](BitWriter& w) { w.writeCMC(7); }, 10, {0x41, 0xC0}},
     // BS 0 (10), BL 0xC2FF8000 (00 then 00 80 FF C2), RC 0.
