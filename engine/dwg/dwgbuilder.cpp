@@ -1,5 +1,6 @@
 #include "dwgbuilder.h"
 
+#include "dwgclasses.h"
 #include "dwgcrc.h"
 #include "dwgpaged.h"
 #include "dwgshapes.h"
@@ -154,7 +155,7 @@ std::vector<std::uint8_t> DwgBuilder::buildPaged() const
     sections[0] = {"AcDb:Header", 1, {}};
     putSection(sections[0].data, kHeaderVarsBegin, headerVariables(), kHeaderVarsEnd);
     sections[1] = {"AcDb:Classes", 3, {}};
-    putSection(sections[1].data, kClassesBegin, classes(), kClassesEnd);
+    putSection(sections[1].data, kClassesBegin, classStreams(version_).data(), kClassesEnd);
     sections[1].data.insert(sections[1].data.end(), 8, 0);  // as real files end it (some readers read that far)
 
     // Objects at offsets from the start of their section, which begins with the same marker as in older files.
@@ -220,7 +221,7 @@ std::vector<std::uint8_t> DwgBuilder::build()
     const auto headerAt = std::uint32_t(out.size());
     putSection(out, kHeaderVarsBegin, headerVariables(), kHeaderVarsEnd);
     const auto classesAt = std::uint32_t(out.size());
-    putSection(out, kClassesBegin, classes(), kClassesEnd);
+    putSection(out, kClassesBegin, classStreams(version_).data(), kClassesEnd);
     const auto classesEnd = std::uint32_t(out.size());
     putRL(out, 0x0dca);  // what real files carry between the classes and the objects
 

@@ -52,7 +52,6 @@ private:
     std::uint16_t entityType(const Geometry& g) const;
     // dwgheadervars.cpp
     BitWriter headerVariables() const;
-    BitWriter classes() const;
     static std::pair<std::uint32_t, std::uint32_t> julianNow();  // a Julian day and milliseconds into it
 
     const Drawing& drawing_;

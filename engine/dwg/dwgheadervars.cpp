@@ -1,4 +1,4 @@
-// The header variables section and the class section.
+// The header variables section.
 #include "dwgbuilder.h"
 #include "dwgdimvars.h"
 
@@ -210,43 +210,6 @@ BitWriter DwgBuilder::headerVariables() const
     d.writeH(HC::HardPointer, handle::LtypeContinuous);
     for (int i = 0; i < 4; ++i)
         d.writeBS(0);
-    return d;
-}
-
-BitWriter DwgBuilder::classes() const
-{
-    // R14 files declare them too (and some readers expect at least one class).
-    BitWriter d;
-    struct Class {
-        std::uint16_t number;
-        const char* cpp;
-        const char* dxf;
-        std::uint32_t instances;
-    };
-    if (paged()) {
-        d.writeBS(type::Layout);  // the highest class number
-        d.writeRC(0);
-        d.writeRC(0);
-        d.writeB(true);
-    }
-    for (const Class& c : {Class{type::DictionaryWithDefault, "AcDbDictionaryWithDefault", "ACDBDICTIONARYWDFLT", 1},
-                           Class{type::PlaceHolder, "AcDbPlaceHolder", "ACDBPLACEHOLDER", 1},
-                           Class{type::Layout, "AcDbLayout", "LAYOUT", 2}}) {
-        d.writeBS(c.number);
-        d.writeBS(0);  // proxy flags
-        d.writeTV("ObjectDBX Classes");
-        d.writeTV(c.cpp);
-        d.writeTV(c.dxf);
-        d.writeB(false);  // not a zombie
-        d.writeBS(0x1F3);  // an object, not an entity
-        if (paged()) {
-            d.writeBL(c.instances);
-            d.writeBL(22);  // the release that defined the class, as real files give it
-            d.writeBL(42);
-            d.writeBL(0);
-            d.writeBL(0);
-        }
-    }
     return d;
 }
 

@@ -53,6 +53,28 @@ std::vector<std::uint8_t> SplitStreams::object2010(std::uint16_t type) const
     return bytes;
 }
 
+std::vector<std::uint8_t> framedSection2010(const Sentinel& begin, const SplitStreams& streams, const Sentinel& end)
+{
+    BitWriter bitSize;
+    bitSize.writeRL(0);
+    BitWriter body = streams.dataAndStrings(bitSize);
+    body.patchRL(0, std::uint32_t(body.bitCount()));
+    body.append(streams.handles());
+
+    std::vector<std::uint8_t> out(begin.begin(), begin.end());
+    const std::size_t sizeAt = out.size();
+    const auto size = std::uint32_t(body.bytes().size());
+    for (int i = 0; i < 4; ++i)
+        out.push_back(std::uint8_t(size >> (8 * i)));
+    out.insert(out.end(), 4, 0);
+    out.insert(out.end(), body.bytes().begin(), body.bytes().end());
+    const std::uint16_t crc = crc16(kCrcSeed, out.data() + sizeAt, out.size() - sizeAt);
+    out.push_back(std::uint8_t(crc & 0xff));
+    out.push_back(std::uint8_t(crc >> 8));
+    out.insert(out.end(), end.begin(), end.end());
+    return out;
+}
+
 std::u16string toUtf16(std::string_view utf8)
 {
     std::u16string out;

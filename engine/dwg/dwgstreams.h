@@ -3,8 +3,10 @@
 // variables, or of the classes) are written apart and put together the way readers of those versions find them.
 
 #include "bitwriter.h"
+#include "dwgcrc.h"
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -38,6 +40,12 @@ private:
     BitWriter strings_;
     BitWriter handles_;
 };
+
+// The header variables or the classes of an R2010 and later file: the begin sentinel, RL size, RL high part of the
+// size (0), then the bit stream: RL its own size in bits up to the strings' presence bit (counting the RL itself),
+// the data and strings, the handles, zero bits to the byte; the CRC over the sizes and the bit stream, the end
+// sentinel. The size counts the bytes of the bit stream.
+std::vector<std::uint8_t> framedSection2010(const Sentinel& begin, const SplitStreams& streams, const Sentinel& end);
 
 // UTF-8 as UTF-16 (surrogate pairs beyond U+FFFF), for TU fields; a malformed byte becomes U+FFFD.
 std::u16string toUtf16(std::string_view utf8);

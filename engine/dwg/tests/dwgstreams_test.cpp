@@ -1,11 +1,13 @@
 // The split streams of R2010 and later objects: bytes worked out by hand, and every object of a real 2010 file
 // taken apart by the reader's rules and put back together by the writer, bit for bit.
+#include "dwgclasses.h"
 #include "dwgcrc.h"
 #include "dwgstreams.h"
 #include "pagedreader.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -29,6 +31,33 @@ struct BitReader {
         return v;
     }
     std::uint8_t rc() { return std::uint8_t(bits(8)); }
+    std::uint32_t bs()
+    {
+        switch (bits(2)) {
+        case 0: return rs();
+        case 1: return rc();
+        case 2: return 0;
+        default: return 256;
+        }
+    }
+    std::uint32_t bl()
+    {
+        switch (bits(2)) {
+        case 0: {
+            const std::uint32_t lo = rs();
+            return lo | std::uint32_t(rs()) << 16;
+        }
+        case 1: return rc();
+        default: return 0;
+        }
+    }
+    std::u16string tu()
+    {
+        std::u16string t(bs(), u'\0');
+        for (char16_t& c : t)
+            c = char16_t(rs());
+        return t;
+    }
     std::uint16_t rs()
     {
         const std::uint8_t lo = rc();
@@ -150,6 +179,71 @@ RealObject takeApart(const Bytes& o)
     return r;
 }
 
+// A header or classes section of a real file, taken apart by the reader's rules: the bit stream starts with its own
+// size in bits, which counts up to the strings' presence bit.
+SplitStreams takeApartSection(const Bytes& d)
+{
+    SplitStreams s;
+    const std::size_t start = 24 * 8;
+    BitReader in{d, start};
+    const std::size_t size = d.at(16) | d.at(17) << 8 | d.at(18) << 16 | std::size_t(d.at(19)) << 24;
+    const std::size_t endBit = start + std::size_t(in.rs() | in.rs() << 16);
+    std::size_t dataEnd = endBit - 1;
+    if (in.bit(endBit - 1)) {
+        BitReader sizes{d, endBit - 17};
+        std::size_t stringBits = sizes.rs();
+        dataEnd = endBit - 17;
+        if (stringBits & 0x8000) {
+            sizes.pos = endBit - 33;
+            stringBits = (stringBits & 0x7fff) | std::size_t(sizes.rs()) << 15;
+            dataEnd = endBit - 33;
+        }
+        dataEnd -= stringBits;
+        copyBits(d, dataEnd, dataEnd + stringBits, s.strings());
+    }
+    copyBits(d, in.pos, dataEnd, s.data());
+    copyBits(d, endBit, start + 8 * size, s.handles());
+    return s;
+}
+
+TEST(Classes2010, NamesMoveToTheStringStreamAsUtf16)
+{
+    const std::vector<std::uint8_t> framed = framedSection2010(kClassesBegin, classStreams(23), kClassesEnd);
+    const Bytes section(framed.begin(), framed.end());
+    ASSERT_TRUE(std::equal(kClassesBegin.begin(), kClassesBegin.end(), section.begin()));
+    ASSERT_TRUE(std::equal(kClassesEnd.begin(), kClassesEnd.end(), section.end() - 16));
+    const std::size_t size = section[16] | section[17] << 8;
+    EXPECT_EQ(section.size(), 16 + 8 + size + 2 + 16);
+    EXPECT_EQ(section[size + 24] | section[size + 25] << 8, crc16(kCrcSeed, &section[16], 8 + size));
+
+    const SplitStreams s = takeApartSection(section);
+    BitReader d{s.data().bytes()}, t{s.strings().bytes()};
+    EXPECT_EQ(d.bs(), 502u);  // the highest class number
+    EXPECT_EQ(d.rc(), 0u);
+    EXPECT_EQ(d.rc(), 0u);
+    EXPECT_EQ(d.bits(1), 1u);
+    const char16_t* names[][2] = {{u"AcDbDictionaryWithDefault", u"ACDBDICTIONARYWDFLT"},
+                                  {u"AcDbPlaceHolder", u"ACDBPLACEHOLDER"},
+                                  {u"AcDbLayout", u"LAYOUT"}};
+    for (std::uint32_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(d.bs(), 500 + i);
+        EXPECT_EQ(d.bs(), 0u);
+        EXPECT_EQ(d.bits(1), 0u);
+        EXPECT_EQ(d.bs(), 0x1F3u);
+        EXPECT_EQ(d.bl(), i == 2 ? 2u : 1u);
+        EXPECT_EQ(d.bl(), 22u);
+        EXPECT_EQ(d.bl(), 42u);
+        EXPECT_EQ(d.bl(), 0u);
+        EXPECT_EQ(d.bl(), 0u);
+        EXPECT_EQ(t.tu(), u"ObjectDBX Classes");
+        EXPECT_EQ(t.tu(), names[i][0]);
+        EXPECT_EQ(t.tu(), names[i][1]);
+    }
+    EXPECT_EQ(d.pos, s.data().bitCount());
+    EXPECT_EQ(t.pos, s.strings().bitCount());
+    EXPECT_LT(s.handles().bitCount(), 8u);  // no handles: only the padding
+}
+
 class Real2010File : public testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -193,6 +287,28 @@ TEST_F(Real2010File, EveryObjectComesBackBitForBit)
     EXPECT_EQ(withStrings[19], 0);
     EXPECT_GT(withStrings[51], 0);
     EXPECT_EQ(withoutStrings[51], 0);
+}
+
+TEST_F(Real2010File, HeaderAndClassSectionsComeBackBitForBit)
+{
+    const std::pair<const char*, std::pair<Sentinel, Sentinel>> sections[] = {
+        {"AcDb:Header", {kHeaderVarsBegin, kHeaderVarsEnd}}, {"AcDb:Classes", {kClassesBegin, kClassesEnd}}};
+    for (const auto& [name, sentinels] : sections) {
+        const Bytes& d = file_->sections.at(name);
+        const SplitStreams s = takeApartSection(d);
+        EXPECT_GT(s.strings().bitCount(), 0u) << name;
+        const std::vector<std::uint8_t> again = framedSection2010(sentinels.first, s, sentinels.second);
+        ASSERT_LE(again.size(), d.size()) << name;
+        EXPECT_EQ(Bytes(again.begin(), again.end()), Bytes(d.begin(), d.begin() + std::ptrdiff_t(again.size())))
+            << name;
+        // What follows is padding.
+        EXPECT_EQ(std::count(d.begin() + std::ptrdiff_t(again.size()), d.end(), 0),
+                  std::ptrdiff_t(d.size() - again.size()))
+            << name;
+    }
+    // The header's handles have a stream of their own; the classes have none (only the padding bits).
+    EXPECT_GT(takeApartSection(file_->sections.at("AcDb:Header")).handles().bitCount(), 100u);
+    EXPECT_LT(takeApartSection(file_->sections.at("AcDb:Classes")).handles().bitCount(), 8u);
 }
 
 TEST_F(Real2010File, LayerNamesAreTheFirstStringOfTheStringStream)
