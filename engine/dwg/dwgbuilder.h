@@ -4,6 +4,7 @@
 #include "bitwriter.h"
 #include "drawing.h"
 #include "dwgobject.h"
+#include "dwgstreams.h"
 
 #include <cstdint>
 #include <map>
@@ -29,10 +30,13 @@ class DwgBuilder {
 public:
     DwgBuilder(const Drawing& drawing, int version);
     std::vector<std::uint8_t> build();
+    // The header variables as streams; up to 2004 all of them are in the data stream.
+    SplitStreams headerStreams() const;
 
 private:
     bool r2000() const { return version_ >= 15; }
     bool paged() const { return version_ >= 18; }  // R2004 and later
+    bool r2010() const { return version_ >= 23; }  // split object streams, UTF-16 strings
     std::vector<std::uint8_t> buildPaged() const;
     std::vector<std::uint8_t> auxHeader() const;
     void add(std::uint64_t h, std::vector<std::uint8_t> bytes);
@@ -51,7 +55,7 @@ private:
     void writeGeometry(ObjectWriter& w, const Geometry& g);
     std::uint16_t entityType(const Geometry& g) const;
     // dwgheadervars.cpp
-    BitWriter headerVariables() const;
+    BitWriter headerVariables() const;  // up to 2004: the data stream of headerStreams()
     static std::pair<std::uint32_t, std::uint32_t> julianNow();  // a Julian day and milliseconds into it
 
     const Drawing& drawing_;

@@ -2,15 +2,23 @@
 
 namespace unplot::engine::dwg {
 
-void writeDimValues(BitWriter& d)
+void writeDimValues(BitWriter& d, bool r2007)
 {
     for (double v : {1.0, 2.5, 0.625, 3.75, 1.25, 0.0, 0.0, 0.0, 0.0})  // DIMSCALE ASZ EXO DLI EXE RND DLE TP TM
         d.writeBD(v);
+    if (r2007) {
+        d.writeBD(1.0);                 // DIMFXL
+        d.writeBD(0.7853981633974483);  // DIMJOGANG: 45 degrees
+        d.writeBS(0);                   // DIMTFILL: none
+        d.writeCMC(0);                  // DIMTFILLCLR by block
+    }
     for (bool b : {false, false, false, false, false, false})  // DIMTOL LIM TIH TOH SE1 SE2
         d.writeB(b);
     d.writeBS(1);  // DIMTAD
     d.writeBS(8);  // DIMZIN
     d.writeBS(0);  // DIMAZIN
+    if (r2007)
+        d.writeBS(0);  // DIMARCSYM: before the text
     for (double v : {2.5, 2.5, 0.0, 0.0393700787401575, 1.0, 0.0, 1.0, 0.625, 0.0})  // DIMTXT CEN TSZ ALTF LFAC
         d.writeBD(v);                                                              // TVP TFAC GAP ALTRND
     d.writeB(false);  // DIMALT
@@ -29,6 +37,8 @@ void writeDimValues(BitWriter& d)
         d.writeBS(std::uint16_t(v));
     d.writeB(false);  // DIMUPT
     d.writeBS(3);     // DIMATFIT
+    if (r2007)
+        d.writeB(false);  // DIMFXLON
 }
 
 void writeDimValuesR14(BitWriter& d, bool inHeader, std::uint64_t textStyle)

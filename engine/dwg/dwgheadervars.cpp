@@ -9,8 +9,8 @@ namespace {
 
 using HC = HandleCode;
 
-// Paper or model space: insertion base, extents, limits, elevation, UCS.
-void writeSpace(BitWriter& d, bool r2000, Extents e, double w, double h)
+// Paper or model space: insertion base, extents, limits, elevation, UCS (its handles to `refs`).
+void writeSpace(BitWriter& d, BitWriter& refs, bool r2000, Extents e, double w, double h)
 {
     d.write3BD(0, 0, 0);  // INSBASE
     d.write3BD(e.min.x, e.min.y, 0);
@@ -21,14 +21,47 @@ void writeSpace(BitWriter& d, bool r2000, Extents e, double w, double h)
     d.write3BD(0, 0, 0);
     d.write3BD(1, 0, 0);
     d.write3BD(0, 1, 0);
-    d.writeH(HC::HardPointer, 0);  // UCSNAME
+    refs.writeH(HC::HardPointer, 0);  // UCSNAME
     if (r2000) {
-        d.writeH(HC::HardPointer, 0);  // UCSORTHOREF
+        refs.writeH(HC::HardPointer, 0);  // UCSORTHOREF
         d.writeBS(0);                  // UCSORTHOVIEW
-        d.writeH(HC::HardPointer, 0);  // UCSBASE
+        refs.writeH(HC::HardPointer, 0);  // UCSBASE
         for (int i = 0; i < 6; ++i)
             d.write3BD(0, 0, 0);  // UCSORG for TOP, BOTTOM, LEFT, RIGHT, FRONT, BACK
     }
+}
+
+// The variables 2007 added at the end: camera, walk, solids, lofts, geographic location, lights, interference, shadows.
+void write2007Variables(BitWriter& d, BitWriter& refs)
+{
+    d.writeB(false);  // CAMERADISPLAY
+    d.writeBL(0);     // unknown
+    d.writeBL(10);    // unknown
+    d.writeBD(1.0);   // unknown
+    for (double v : {2.0, 6.0, 2.0, 50.0, 0.0})
+        d.writeBD(v);  // STEPSPERSEC STEPSIZE 3DDWFPREC LENSLENGTH CAMERAHEIGHT
+    d.writeRC(0);      // SOLIDHIST
+    d.writeRC(1);      // SHOWHIST
+    d.writeBD(0.25);   // PSOLWIDTH
+    d.writeBD(4.0);    // PSOLHEIGHT
+    for (double v : {1.5707963267948966, 1.5707963267948966, 0.0, 0.0})
+        d.writeBD(v);  // LOFTANG1 LOFTANG2 LOFTMAG1 LOFTMAG2
+    d.writeBS(7);      // LOFTPARAM
+    d.writeRC(1);      // LOFTNORMALS
+    d.writeBD(37.795);    // LATITUDE
+    d.writeBD(-122.394);  // LONGITUDE
+    d.writeBD(0.0);       // NORTHDIRECTION
+    d.writeBL(std::uint32_t(-8000));  // TIMEZONE
+    d.writeRC(1);  // LIGHTGLYPHDISPLAY
+    d.writeRC(1);  // TILEMODELIGHTSYNCH
+    d.writeRC(2);  // DWFFRAME
+    d.writeRC(0);  // DGNFRAME
+    d.writeB(true);  // unknown
+    d.writeCMC(1);   // INTERFERECOLOR: red
+    for (int i = 0; i < 3; ++i)
+        refs.writeH(HandleCode::HardPointer, 0);  // INTERFEREOBJVS INTERFEREVPVS DRAGVS: no visual styles
+    d.writeRC(0);    // CSHADOW
+    d.writeBD(0.0);  // unknown
 }
 
 }  // namespace
@@ -42,23 +75,35 @@ std::pair<std::uint32_t, std::uint32_t> DwgBuilder::julianNow()
     return {day, std::uint32_t(ms % 86'400'000)};
 }
 
-BitWriter DwgBuilder::headerVariables() const
+BitWriter DwgBuilder::headerVariables() const { return headerStreams().data(); }
+
+SplitStreams DwgBuilder::headerStreams() const
 {
-    const bool r15 = r2000();
-    BitWriter d;
+    // Up to 2004 everything goes to the data stream, 8-bit strings and handles inline; from 2010 on the strings (as
+    // UTF-16) and the handles (all but HANDSEED) have streams of their own.
+    const bool r15 = r2000(), split = r2010();
+    SplitStreams streams;
+    BitWriter& d = streams.data();
+    BitWriter& refs = split ? streams.handles() : d;
+    auto text = [&](std::string_view ascii) {
+        if (split)
+            streams.writeText(toUtf16(ascii));
+        else
+            d.writeTV(ascii);
+    };
     d.useTrueColorCmc(paged());
     d.writeBD(412148564080.0);
     d.writeBD(1.0);
     d.writeBD(1.0);
     d.writeBD(1.0);
     for (int i = 0; i < 4; ++i)
-        d.writeTV("");
+        text("");
     d.writeBL(0);
     d.writeBL(0);
     if (!r15)
         d.writeBS(0);
     if (!paged())
-        d.writeH(HC::HardPointer, 0);  // current viewport entity header
+        refs.writeH(HC::HardPointer, 0);  // current viewport entity header
     d.writeB(true);                // DIMASO
     d.writeB(false);               // DIMSHO
     if (!r15)
@@ -124,7 +169,7 @@ BitWriter DwgBuilder::headerVariables() const
         d.writeBD(0);  // USERR1-5
     for (double v : {10.0, 10.0, 20.0, 0.0, 0.5, 20.0, 1.0})
         d.writeBD(v);  // CHAMFERA CHAMFERB CHAMFERC CHAMFERD FACETRES CMLSCALE CELTSCALE
-    d.writeTV("acad");  // MENUNAME
+    text("acad");  // MENUNAME
     const auto [day, msec] = julianNow();
     d.writeBL(day);    // TDCREATE
     d.writeBL(msec);
@@ -139,24 +184,37 @@ BitWriter DwgBuilder::headerVariables() const
     d.writeBL(0);  // TDUSRTIMER
     d.writeBL(0);
     d.writeCMC(256);  // CECOLOR by layer
-    d.writeH(HC::Plain, nextHandle_);  // HANDSEED
-    d.writeH(HC::HardPointer, handle::Layer0);         // CLAYER
-    d.writeH(HC::HardPointer, handle::StyleStandard);  // TEXTSTYLE
-    d.writeH(HC::HardPointer, handle::LtypeByLayer);   // CELTYPE
-    d.writeH(HC::HardPointer, handle::DimStandard);    // DIMSTYLE
-    d.writeH(HC::HardPointer, handle::MlineStandard);  // CMLSTYLE
+    d.writeH(HC::Plain, nextHandle_);  // HANDSEED, in the data stream in every version
+    refs.writeH(HC::HardPointer, handle::Layer0);         // CLAYER
+    refs.writeH(HC::HardPointer, handle::StyleStandard);  // TEXTSTYLE
+    refs.writeH(HC::HardPointer, handle::LtypeByLayer);   // CELTYPE
+    if (split)
+        refs.writeH(HC::HardPointer, 0);  // CMATERIAL: none
+    refs.writeH(HC::HardPointer, handle::DimStandard);    // DIMSTYLE
+    refs.writeH(HC::HardPointer, handle::MlineStandard);  // CMLSTYLE
     if (r15)
         d.writeBD(0);  // PSVPSCALE
     const double w = drawing_.widthMm, h = drawing_.heightMm;
-    writeSpace(d, r15, Extents{{0, 0}, {0, 0}, false}, w, h);  // paper space
-    writeSpace(d, r15, extents_, w, h);                         // model space
+    writeSpace(d, refs, r15, Extents{{0, 0}, {0, 0}, false}, w, h);  // paper space
+    writeSpace(d, refs, r15, extents_, w, h);                         // model space
     if (r15) {
-        d.writeTV("");  // DIMPOST
-        d.writeTV("");  // DIMAPOST
-        writeDimValues(d);
-        d.writeH(HC::HardPointer, handle::StyleStandard);  // DIMTXSTY
+        text("");  // DIMPOST
+        text("");  // DIMAPOST
+        writeDimValues(d, split);
+        if (split) {
+            d.writeB(false);  // DIMTXTDIRECTION
+            d.writeBD(100);   // DIMALTMZF
+            text("");         // DIMALTMZS
+            d.writeBD(100);   // DIMMZF
+            text("");         // DIMMZS
+        }
+        refs.writeH(HC::HardPointer, handle::StyleStandard);  // DIMTXSTY
         for (int i = 0; i < 4; ++i)
-            d.writeH(HC::HardPointer, 0);  // DIMLDRBLK DIMBLK DIMBLK1 DIMBLK2
+            refs.writeH(HC::HardPointer, 0);  // DIMLDRBLK DIMBLK DIMBLK1 DIMBLK2
+        if (split) {
+            for (int i = 0; i < 3; ++i)
+                refs.writeH(HC::HardPointer, 0);  // DIMLTYPE DIMLTEX1 DIMLTEX2
+        }
         d.writeBS(std::uint16_t(-2));      // DIMLWD
         d.writeBS(std::uint16_t(-2));      // DIMLWE
     } else {
@@ -165,30 +223,32 @@ BitWriter DwgBuilder::headerVariables() const
     for (std::uint64_t c : {handle::BlockControl, handle::LayerControl, handle::StyleControl, handle::LtypeControl,
                             handle::ViewControl, handle::UcsControl, handle::VportControl, handle::AppIdControl,
                             handle::DimStyleControl})
-        d.writeH(HC::HardOwner, c);
+        refs.writeH(HC::HardOwner, c);
     if (!paged())
-        d.writeH(HC::HardOwner, handle::VxControl);
-    d.writeH(HC::HardPointer, handle::GroupDict);
-    d.writeH(HC::HardPointer, handle::MlineStyleDict);
-    d.writeH(HC::HardOwner, handle::NamedObjects);
+        refs.writeH(HC::HardOwner, handle::VxControl);
+    refs.writeH(HC::HardPointer, handle::GroupDict);
+    refs.writeH(HC::HardPointer, handle::MlineStyleDict);
+    refs.writeH(HC::HardOwner, handle::NamedObjects);
     if (r15) {
         d.writeBS(1);   // TSTACKALIGN
         d.writeBS(70);  // TSTACKSIZE
-        d.writeTV("");   // HYPERLINKBASE
-        d.writeTV("");   // STYLESHEET
-        d.writeH(HC::HardPointer, handle::LayoutDict);
-        d.writeH(HC::HardPointer, handle::PlotSettingsDict);
-        d.writeH(HC::HardPointer, handle::PlotStyleDict);
+        text("");   // HYPERLINKBASE
+        text("");   // STYLESHEET
+        refs.writeH(HC::HardPointer, handle::LayoutDict);
+        refs.writeH(HC::HardPointer, handle::PlotSettingsDict);
+        refs.writeH(HC::HardPointer, handle::PlotStyleDict);
         if (paged()) {
-            d.writeH(HC::HardPointer, materialDict_);
-            d.writeH(HC::HardPointer, colorDict_);
+            refs.writeH(HC::HardPointer, materialDict_);
+            refs.writeH(HC::HardPointer, colorDict_);
         }
+        if (split)
+            refs.writeH(HC::HardPointer, 0);  // the visual style dictionary: none
         // CELWEIGHT by layer (29), LWDISPLAY off, XEDIT on, EXTNAMES on, named plot styles.
         d.writeBL(29u | 0x0200u | 0x0800u | 0x2000u);
         d.writeBS(4);  // INSUNITS: millimetres
         d.writeBS(0);  // CEPSNTYPE by layer
-        d.writeTV("{0E1D8C4F-6C57-4C46-9E40-2F1A0D4A5C31}");  // FINGERPRINTGUID
-        d.writeTV("{1B0F3A52-2B7E-4F1C-8D7A-6E5C4B3A2910}");  // VERSIONGUID
+        text("{0E1D8C4F-6C57-4C46-9E40-2F1A0D4A5C31}");  // FINGERPRINTGUID
+        text("{1B0F3A52-2B7E-4F1C-8D7A-6E5C4B3A2910}");  // VERSIONGUID
     }
     if (paged()) {
         d.writeRC(127);  // SORTENTS
@@ -201,16 +261,20 @@ BitWriter DwgBuilder::headerVariables() const
         d.writeBS(257);  // INTERSECTIONCOLOR
         d.writeRC(0);    // OBSCUREDLTYPE
         d.writeRC(0);    // INTERSECTIONDISPLAY
-        d.writeTV("");   // PROJECTNAME
+        text("");   // PROJECTNAME
     }
-    d.writeH(HC::HardPointer, handle::PaperBlock);
-    d.writeH(HC::HardPointer, handle::ModelBlock);
-    d.writeH(HC::HardPointer, handle::LtypeByLayer);
-    d.writeH(HC::HardPointer, handle::LtypeByBlock);
-    d.writeH(HC::HardPointer, handle::LtypeContinuous);
+    refs.writeH(HC::HardPointer, handle::PaperBlock);
+    refs.writeH(HC::HardPointer, handle::ModelBlock);
+    refs.writeH(HC::HardPointer, handle::LtypeByLayer);
+    refs.writeH(HC::HardPointer, handle::LtypeByBlock);
+    refs.writeH(HC::HardPointer, handle::LtypeContinuous);
+    if (split) {
+        write2007Variables(d, refs);
+        return streams;
+    }
     for (int i = 0; i < 4; ++i)
         d.writeBS(0);
-    return d;
+    return streams;
 }
 
 }  // namespace unplot::engine::dwg

@@ -1,5 +1,6 @@
 // The split streams of R2010 and later objects: bytes worked out by hand, and every object of a real 2010 file
 // taken apart by the reader's rules and put back together by the writer, bit for bit.
+#include "dwgbuilder.h"
 #include "dwgclasses.h"
 #include "dwgcrc.h"
 #include "dwgstreams.h"
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <sstream>
 
 using namespace unplot::engine::dwg;
 using unplot::engine::dwg::test::Bytes;
@@ -244,6 +246,100 @@ TEST(Classes2010, NamesMoveToTheStringStreamAsUtf16)
     EXPECT_LT(s.handles().bitCount(), 8u);  // no handles: only the padding
 }
 
+// The header variables of a 2010 file, field by field: B, BS, BL, BD, RC, 2RD, 3BD and CMC in the data stream,
+// T in the string stream, H in the handle stream, HD (HANDSEED) a handle in the data stream.
+const char* const kHeader2010 =
+    "BD BD BD BD T T T T BL BL B B B B B B B B B B B B B B B B B B B B B BS BS BS BS BS BS BS BS BL BL BL "
+    "BS BS BS BS BS BS BS BS BS BS BS BS BS BS BS BS BS BS BS BD BD BD BD BD BD BD BD BD BD BD BD BD BD "
+    "BD BD BD BD BD BD BD T BL BL BL BL BL BL BL BL BL BL BL CMC HD H H H H H H BD 3BD 3BD 3BD 2RD 2RD BD "
+    "3BD 3BD 3BD H H BS H 3BD 3BD 3BD 3BD 3BD 3BD 3BD 3BD 3BD 2RD 2RD BD 3BD 3BD 3BD H H BS H 3BD 3BD 3BD "
+    "3BD 3BD 3BD T T BD BD BD BD BD BD BD BD BD BD BD BS CMC B B B B B B BS BS BS BS BD BD BD BD BD BD BD "
+    "BD BD B BS B B B B CMC CMC CMC BS BS BS BS BS BS BS BS BS BS BS B B BS BS BS BS B BS B B BD T BD T H "
+    "H H H H H H H BS BS H H H H H H H H H H H H BS BS T T H H H H H H BL BS BS T T RC RC RC RC RC RC BS "
+    "BS RC RC T H H H H H B BL BL BD BD BD BD BD BD RC RC BD BD BD BD BD BD BS RC BD BD BD BL RC RC RC RC "
+    "B CMC H H H RC BD";
+
+struct HeaderWalk {
+    std::size_t dataBits = 0, stringBits = 0, handleBits = 0;
+    std::vector<std::u16string> strings;
+    std::vector<std::uint64_t> handles;
+    std::uint64_t handseed = 0;
+};
+
+HeaderWalk walkHeader2010(const SplitStreams& s)
+{
+    BitReader d{s.data().bytes()}, t{s.strings().bytes()}, h{s.handles().bytes()};
+    auto handle = [](BitReader& r) {
+        const std::uint8_t code = r.rc();
+        std::uint64_t v = 0;
+        for (int i = 0; i < (code & 15); ++i)
+            v = v << 8 | r.rc();
+        return v;
+    };
+    HeaderWalk w;
+    std::istringstream fields(kHeader2010);
+    for (std::string f; fields >> f;) {
+        if (f == "B")
+            d.bits(1);
+        else if (f == "BS")
+            d.bs();
+        else if (f == "BL")
+            d.bl();
+        else if (f == "BD" || f == "3BD")
+            for (int i = 0; i < (f == "BD" ? 1 : 3); ++i) {
+                const auto code = d.bits(2);
+                if (code == 0)
+                    d.bits(64);
+            }
+        else if (f == "RC")
+            d.rc();
+        else if (f == "2RD")
+            d.bits(128);
+        else if (f == "CMC") {
+            d.bs();
+            d.bl();
+            const std::uint8_t flags = d.rc();
+            for (int i = 0; i < ((flags & 1) != 0) + ((flags & 2) != 0); ++i)
+                w.strings.push_back(t.tu());
+        } else if (f == "T")
+            w.strings.push_back(t.tu());
+        else if (f == "H")
+            w.handles.push_back(handle(h));
+        else if (f == "HD")
+            w.handseed = handle(d);
+        else
+            ADD_FAILURE() << "field type " << f;
+    }
+    w.dataBits = d.pos;
+    w.stringBits = t.pos;
+    w.handleBits = h.pos;
+    return w;
+}
+
+TEST(Header2010, EveryFieldInItsStreamAndNothingElse)
+{
+    unplot::engine::Drawing drawing;
+    drawing.widthMm = 420;
+    drawing.heightMm = 297;
+    const SplitStreams s = DwgBuilder(drawing, 23).headerStreams();
+    const HeaderWalk w = walkHeader2010(s);
+    EXPECT_EQ(w.dataBits, s.data().bitCount());
+    EXPECT_EQ(w.stringBits, s.strings().bitCount());
+    EXPECT_EQ(w.handleBits, s.handles().bitCount());
+    ASSERT_EQ(w.strings.size(), 14u);
+    EXPECT_EQ(w.strings[4], u"acad");  // MENUNAME
+    EXPECT_EQ(w.strings[11].size(), 38u);  // FINGERPRINTGUID
+    ASSERT_EQ(w.handles.size(), 46u);
+    EXPECT_EQ(w.handles[0], handle::Layer0);                     // CLAYER
+    EXPECT_EQ(w.handles[4], handle::DimStandard);                // DIMSTYLE, after CMATERIAL
+    EXPECT_EQ(w.handles[20], handle::BlockControl);              // the first table control
+    EXPECT_EQ(w.handles[38], handle::PaperBlock);                // *Paper_Space, after the dictionaries
+    EXPECT_EQ(w.handles[42], handle::LtypeContinuous);
+    // Up to 2004 nothing leaves the data stream.
+    const SplitStreams old = DwgBuilder(drawing, 18).headerStreams();
+    EXPECT_EQ(old.strings().bitCount() + old.handles().bitCount(), 0u);
+}
+
 class Real2010File : public testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -309,6 +405,19 @@ TEST_F(Real2010File, HeaderAndClassSectionsComeBackBitForBit)
     // The header's handles have a stream of their own; the classes have none (only the padding bits).
     EXPECT_GT(takeApartSection(file_->sections.at("AcDb:Header")).handles().bitCount(), 100u);
     EXPECT_LT(takeApartSection(file_->sections.at("AcDb:Classes")).handles().bitCount(), 8u);
+}
+
+TEST_F(Real2010File, HeaderFieldTableReadsTheRealHeaderExactly)
+{
+    const SplitStreams s = takeApartSection(file_->sections.at("AcDb:Header"));
+    const HeaderWalk w = walkHeader2010(s);
+    EXPECT_EQ(w.dataBits, s.data().bitCount());
+    EXPECT_EQ(w.stringBits, s.strings().bitCount());
+    // The real file has 80 more bits after its handles, which no reader looks at.
+    EXPECT_EQ(w.handleBits + 80, s.handles().bitCount());
+    EXPECT_EQ(w.strings.size(), 14u);
+    EXPECT_EQ(w.handles.size(), 46u);
+    EXPECT_GT(w.handseed, file_->objectAt.rbegin()->first);  // beyond every object's handle
 }
 
 TEST_F(Real2010File, LayerNamesAreTheFirstStringOfTheStringStream)
