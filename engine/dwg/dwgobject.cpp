@@ -1,16 +1,18 @@
 #include "dwgobject.h"
 
 #include "dwgcrc.h"
+#include "dwgtext.h"
 
 namespace unplot::engine::dwg {
 
 ObjectWriter::ObjectWriter(int version, std::uint16_t objectType, std::uint64_t handle, std::uint64_t owner,
                            bool ownerIsReactor)
-    : version_(version)
+    : version_(version), type_(objectType)
 {
     data_.useTrueColorCmc(r2004());
-    data_.writeBS(objectType);
-    if (r2000()) {
+    if (!r2010())  // 2010 files give the type in front of the data, as BOT
+        data_.writeBS(objectType);
+    if (r2000() && !r2010()) {
         bitSizeAt_ = data_.bitCount();
         data_.writeRL(0);
     }
@@ -31,11 +33,12 @@ ObjectWriter::ObjectWriter(int version, std::uint16_t objectType, std::uint64_t 
 }
 
 ObjectWriter::ObjectWriter(int version, std::uint16_t objectType, std::uint64_t handle, const EntityCommon& common)
-    : version_(version)
+    : version_(version), type_(objectType)
 {
     data_.useTrueColorCmc(r2004());
-    data_.writeBS(objectType);
-    if (r2000()) {
+    if (!r2010())
+        data_.writeBS(objectType);
+    if (r2000() && !r2010()) {
         bitSizeAt_ = data_.bitCount();
         data_.writeRL(0);
     }
@@ -67,6 +70,13 @@ ObjectWriter::ObjectWriter(int version, std::uint16_t objectType, std::uint64_t 
         data_.writeBB(0);  // linetype by layer
         data_.writeBB(0);  // plot style by layer
     }
+    if (r2010()) {
+        data_.writeBB(0);     // material by layer
+        data_.writeRC(0);     // casts and receives shadows
+        data_.writeB(false);  // no full, face or edge visual style
+        data_.writeB(false);
+        data_.writeB(false);
+    }
     data_.writeBS(0);  // visible
     if (r2000())
         data_.writeRC(common.lineweight);
@@ -85,8 +95,18 @@ ObjectWriter::ObjectWriter(int version, std::uint16_t objectType, std::uint64_t 
         refs_.writeH(HandleCode::HardPointer, common.layer);
 }
 
+void ObjectWriter::text(std::string_view utf8)
+{
+    if (r2010())
+        streams_.writeText(toUtf16(utf8));
+    else
+        data_.writeTV(toDwgText(utf8));
+}
+
 std::vector<std::uint8_t> ObjectWriter::finish()
 {
+    if (r2010())
+        return streams_.object2010(type_);
     data_.patchRL(bitSizeAt_, std::uint32_t(data_.bitCount()));
     data_.append(refs_);
     const std::vector<std::uint8_t>& body = data_.bytes();

@@ -1,7 +1,9 @@
 #pragma once
-// One object of the object stream (R13 to R2004): its common fields, its data and handle streams, its checksum.
+// One object of the object stream: its common fields, its data and handle streams (and from 2010 on its string
+// stream), its checksum.
 
 #include "bitwriter.h"
+#include "dwgstreams.h"
 
 #include <cstdint>
 #include <vector>
@@ -40,18 +42,29 @@ public:
     // An entity; its common handles are written by finish().
     ObjectWriter(int version, std::uint16_t objectType, std::uint64_t handle, const EntityCommon& common);
 
-    BitWriter& data() { return data_; }
-    BitWriter& refs() { return refs_; }
+    ObjectWriter(const ObjectWriter&) = delete;  // data_ and refs_ point into streams_
+    ObjectWriter& operator=(const ObjectWriter&) = delete;
+
+    BitWriter& data() { return streams_.data(); }
+    BitWriter& refs() { return streams_.handles(); }
+    BitWriter& strings() { return streams_.strings(); }  // from 2010 on; text() fills it
+    // A string field: up to 2004 in the data stream as 8-bit text (see toDwgText), from 2010 on as UTF-16 in the
+    // string stream.
+    void text(std::string_view utf8);
     bool r2000() const { return version_ >= 15; }
     bool r2004() const { return version_ >= 18; }
+    bool r2010() const { return version_ >= 23; }  // the object form of 2007 and later, as 2010 files have it
 
-    // Size (MS), bytes and checksum of the finished object. Call once: the streams are consumed.
+    // Size (MS), bytes and checksum of the finished object (from 2010 on as SplitStreams::object2010 puts it).
+    // Call once: the streams are consumed.
     std::vector<std::uint8_t> finish();
 
 private:
     int version_;
-    BitWriter data_;
-    BitWriter refs_;
+    std::uint16_t type_;
+    SplitStreams streams_;
+    BitWriter& data_ = streams_.data();
+    BitWriter& refs_ = streams_.handles();
     std::size_t bitSizeAt_ = 0;
 };
 
