@@ -153,9 +153,14 @@ std::vector<std::uint8_t> DwgBuilder::buildPaged() const
 {
     std::vector<PagedSection> sections(4);
     sections[0] = {"AcDb:Header", 1, {}};
-    putSection(sections[0].data, kHeaderVarsBegin, headerVariables(), kHeaderVarsEnd);
     sections[1] = {"AcDb:Classes", 3, {}};
-    putSection(sections[1].data, kClassesBegin, classStreams(version_).data(), kClassesEnd);
+    if (r2010()) {
+        sections[0].data = framedSection2010(kHeaderVarsBegin, headerStreams(), kHeaderVarsEnd);
+        sections[1].data = framedSection2010(kClassesBegin, classStreams(version_), kClassesEnd);
+    } else {
+        putSection(sections[0].data, kHeaderVarsBegin, headerVariables(), kHeaderVarsEnd);
+        putSection(sections[1].data, kClassesBegin, classStreams(version_).data(), kClassesEnd);
+    }
     sections[1].data.insert(sections[1].data.end(), 8, 0);  // as real files end it (some readers read that far)
 
     // Objects at offsets from the start of their section, which begins with the same marker as in older files.
@@ -185,7 +190,9 @@ std::vector<std::uint8_t> DwgBuilder::buildPaged() const
     sections.push_back({"AcDb:Preview", 10, preview, false, 0x40, 0x0d});
 
     PagedFileInfo info;
-    info.magic = version_ >= 23 ? "AC1024" : "AC1018";
+    info.magic = r2010() ? "AC1024" : "AC1018";
+    if (r2010())
+        info.maintenance = 6;  // above 3: the header and class sections carry the high word of their size
     info.writerVersion = kWriterVersion[0];
     info.writerMaintenance = kWriterVersion[1];
     info.codePage = kCodePage1252;

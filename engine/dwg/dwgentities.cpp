@@ -36,6 +36,7 @@ std::vector<double> bezierKnots(std::size_t segments)
 }
 
 struct GeometryWriter {
+    ObjectWriter& w;  // for the strings
     BitWriter& d;
     bool r2000;
     bool r2004;
@@ -134,7 +135,7 @@ struct GeometryWriter {
             d.writeRD(g.height);
             if (g.widthFactor != 1)
                 d.writeRD(g.widthFactor);
-            d.writeTV(toDwgText(g.utf8));
+            w.text(g.utf8);
             return;
         }
         d.writeBD(0);  // elevation
@@ -146,7 +147,7 @@ struct GeometryWriter {
         d.writeBD(rotation);
         d.writeBD(g.height);
         d.writeBD(g.widthFactor);
-        d.writeTV(toDwgText(g.utf8));
+        w.text(g.utf8);
         d.writeBS(0);
         d.writeBS(0);
         d.writeBS(0);
@@ -161,11 +162,11 @@ struct GeometryWriter {
             d.writeBL(0);  // single colour
             d.writeBD(0);  // tint
             d.writeBL(0);  // no gradient colours
-            d.writeTV("");
+            w.text("");
         }
         d.writeBD(0);  // elevation
         d.write3BD(0, 0, 1);
-        d.writeTV("SOLID");
+        w.text("SOLID");
         d.writeB(true);   // solid fill
         d.writeB(false);  // not associative
         d.writeBL(std::uint32_t(g.loops.size()));
@@ -202,6 +203,8 @@ struct GeometryWriter {
                             d.writeBD(k);
                         for (Vec2 p : {at, s.c1, s.c2, s.end})
                             d.write2RD(p.x, p.y);
+                        if (w.r2010())
+                            d.writeBL(0);  // no fit points (and so no tangents)
                     }
                     at = s.end;
                 }
@@ -238,7 +241,7 @@ std::uint16_t DwgBuilder::entityType(const Geometry& g) const
 
 void DwgBuilder::writeGeometry(ObjectWriter& w, const Geometry& g)
 {
-    std::visit(GeometryWriter{w.data(), r2000(), paged()}, g);
+    std::visit(GeometryWriter{w, w.data(), r2000(), paged()}, g);
     if (const auto* text = std::get_if<Text>(&g)) {
         const auto it = styleByName_.find(text->style);
         w.refs().writeH(HandleCode::HardPointer, it != styleByName_.end() ? it->second : handle::StyleStandard);

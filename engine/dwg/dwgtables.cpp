@@ -20,10 +20,17 @@ std::string versioned(std::string name, bool r2000)
     return name;
 }
 
-// Name, 64-flag, xref index and xref-dependence of a table entry.
-void tableEntryName(BitWriter& d, const std::string& name)
+// Name, 64-flag, xref index and xref-dependence of a table entry. 2010 files have two bits there, "10" in real
+// files for entries in use: the 64-flag set and no xref dependence (or, read as one BS, xref index 0).
+void tableEntryName(ObjectWriter& w, const std::string& name)
 {
-    d.writeTV(toDwgText(name));
+    w.text(name);
+    BitWriter& d = w.data();
+    if (w.r2010()) {
+        d.writeB(true);
+        d.writeB(false);
+        return;
+    }
     d.writeB(false);
     d.writeBS(0);
     d.writeB(false);
@@ -72,7 +79,7 @@ void DwgBuilder::writeTableEntries()
     auto layer = [&](std::uint64_t h, const std::string& name, bool visible) {
         ObjectWriter w(version_, type::Layer, h, handle::LayerControl);
         BitWriter& d = w.data();
-        tableEntryName(d, name);
+        tableEntryName(w, name);
         if (r2000()) {
             d.writeBS(std::uint16_t(0x10 | (31 << 5)));  // plotted, default lineweight
         } else {
@@ -85,6 +92,8 @@ void DwgBuilder::writeTableEntries()
         w.refs().writeH(HC::HardPointer, 0);  // not from an external reference
         if (r2000())
             w.refs().writeH(HC::HardPointer, handle::PlotStyleNormal);
+        if (r2010())
+            w.refs().writeH(HC::HardPointer, 0);  // material: none
         w.refs().writeH(HC::HardPointer, handle::LtypeContinuous);
         add(h, w.finish());
     };
@@ -95,7 +104,7 @@ void DwgBuilder::writeTableEntries()
     auto style = [&](std::uint64_t h, const std::string& name, const std::string& font) {
         ObjectWriter w(version_, type::Style, h, handle::StyleControl);
         BitWriter& d = w.data();
-        tableEntryName(d, name);
+        tableEntryName(w, name);
         d.writeB(false);  // vertical
         d.writeB(false);  // shape file
         d.writeBD(0.0);   // fixed height: none
@@ -103,8 +112,8 @@ void DwgBuilder::writeTableEntries()
         d.writeBD(0.0);   // oblique angle
         d.writeRC(0);     // generation
         d.writeBD(2.5);   // last height used
-        d.writeTV(toDwgText(font));
-        d.writeTV("");
+        w.text(font);
+        w.text("");
         w.refs().writeH(HC::HardPointer, 0);
         add(h, w.finish());
     };
@@ -117,13 +126,15 @@ void DwgBuilder::writeTableEntries()
     auto ltype = [&](std::uint64_t h, const std::string& name, const std::string& description) {
         ObjectWriter w(version_, type::Ltype, h, handle::LtypeControl);
         BitWriter& d = w.data();
-        tableEntryName(d, name);
-        d.writeTV(description);
+        tableEntryName(w, name);
+        w.text(description);
         d.writeBD(0.0);  // pattern length
         d.writeRC('A');  // alignment
         d.writeRC(0);    // no dashes
-        const std::uint8_t strings[256] = {};
-        d.writeBytes(strings, sizeof strings);
+        if (!r2010()) {  // 2010 files have the text area only for dashes with text
+            const std::uint8_t strings[256] = {};
+            d.writeBytes(strings, sizeof strings);
+        }
         w.refs().writeH(HC::HardPointer, 0);
         add(h, w.finish());
     };
@@ -132,7 +143,7 @@ void DwgBuilder::writeTableEntries()
     ltype(handle::LtypeContinuous, versioned("Continuous", r2000()), "Solid line");
 
     ObjectWriter app(version_, type::AppId, handle::AppIdAcad, handle::AppIdControl);
-    tableEntryName(app.data(), "ACAD");
+    tableEntryName(app, "ACAD");
     app.data().writeRC(0);
     app.refs().writeH(HC::HardPointer, 0);
     add(handle::AppIdAcad, app.finish());
@@ -142,10 +153,10 @@ void DwgBuilder::writeDimStyle()
 {
     ObjectWriter w(version_, type::DimStyle, handle::DimStandard, handle::DimStyleControl);
     BitWriter& d = w.data();
-    tableEntryName(d, versioned("Standard", r2000()));
+    tableEntryName(w, versioned("Standard", r2000()));
     if (r2000()) {
-        d.writeTV("");  // DIMPOST
-        d.writeTV("");  // DIMAPOST
+        w.text("");  // DIMPOST
+        w.text("");  // DIMAPOST
         writeDimValues(d);
         d.writeBS(std::uint16_t(-2));  // DIMLWD by block
         d.writeBS(std::uint16_t(-2));  // DIMLWE by block
@@ -166,7 +177,7 @@ void DwgBuilder::writeVport()
 {
     ObjectWriter w(version_, type::Vport, handle::VportActive, handle::VportControl);
     BitWriter& d = w.data();
-    tableEntryName(d, "*Active");
+    tableEntryName(w, "*Active");
     const double width = std::max(extents_.max.x - extents_.min.x, 1.0);
     const double height = std::max(extents_.max.y - extents_.min.y, 1.0);
     const double viewHeight = std::max(height, width * 0.75) * 1.05;
@@ -229,7 +240,7 @@ void DwgBuilder::writeBlocks()
         const std::string name = versioned(s.name, r2000());
         ObjectWriter w(version_, type::BlockHeader, s.header, handle::BlockControl);
         BitWriter& d = w.data();
-        tableEntryName(d, name);
+        tableEntryName(w, name);
         d.writeB(false);  // anonymous
         d.writeB(false);  // has attribute definitions
         d.writeB(false);  // external reference
@@ -240,11 +251,16 @@ void DwgBuilder::writeBlocks()
         if (paged())
             d.writeBL(std::uint32_t(owned));
         d.write3BD(0, 0, 0);
-        d.writeTV("");  // xref path
+        w.text("");  // xref path
         if (r2000()) {
             d.writeRC(0);  // no inserts
-            d.writeTV("");  // description
+            w.text("");  // description
             d.writeBL(0);  // no preview
+        }
+        if (r2010()) {
+            d.writeBS(0);     // insert units: none
+            d.writeB(true);   // explodable
+            d.writeRC(0);     // any scaling
         }
         w.refs().writeH(HC::HardPointer, 0);
         w.refs().writeH(HC::HardOwner, s.begin);
@@ -265,7 +281,7 @@ void DwgBuilder::writeBlocks()
         c.space = s.header == handle::ModelBlock ? 2 : 1;
         c.layer = handle::Layer0;
         ObjectWriter b(version_, type::Block, s.begin, c);
-        b.data().writeTV(name);
+        b.text(name);
         add(s.begin, b.finish());
         ObjectWriter e(version_, type::EndBlk, s.end, c);
         add(s.end, e.finish());
@@ -287,7 +303,7 @@ void DwgBuilder::writeDictionaries()
             d.writeRC(0);
         }
         for (const auto& e : entries)
-            d.writeTV(e.first);
+            w.text(e.first);
         for (const auto& e : entries)
             w.refs().writeH(HC::SoftOwner, e.second);
         if (objectType == type::DictionaryWithDefault)
@@ -327,8 +343,8 @@ void DwgBuilder::writeDictionaries()
 
     ObjectWriter m(version_, type::MlineStyle, handle::MlineStandard, handle::MlineStyleDict, true);
     BitWriter& d = m.data();
-    d.writeTV(versioned("Standard", r2000()));
-    d.writeTV("");
+    m.text(versioned("Standard", r2000()));
+    m.text("");
     d.writeBS(0);    // flags
     d.writeCMC(256);  // fill colour by layer
     d.writeBD(std::numbers::pi / 2);
@@ -349,14 +365,14 @@ void DwgBuilder::writeLayouts()
         ObjectWriter w(version_, type::Layout, h, handle::LayoutDict, true);
         BitWriter& d = w.data();
         // Plot settings.
-        d.writeTV("");  // page setup name
-        d.writeTV("none_device");
+        w.text("");  // page setup name
+        w.text("none_device");
         d.writeBS(plotFlags);
         for (int i = 0; i < 4; ++i)
             d.writeBD(0);  // margins
         d.writeBD(drawing_.widthMm > 0 ? drawing_.widthMm : 210);
         d.writeBD(drawing_.heightMm > 0 ? drawing_.heightMm : 297);
-        d.writeTV("");  // paper size name
+        w.text("");  // paper size name
         d.write2BD(0, 0);  // plot origin
         d.writeBS(1);      // millimetres
         d.writeBS(0);      // no rotation
@@ -364,10 +380,10 @@ void DwgBuilder::writeLayouts()
         d.write2BD(0, 0);  // window
         d.write2BD(0, 0);
         if (!paged())
-            d.writeTV("");  // plot view name (a handle from R2004 on)
+            w.text("");  // plot view name (a handle from R2004 on)
         d.writeBD(1);      // real world units
         d.writeBD(1);      // drawing units
-        d.writeTV("");      // style sheet
+        w.text("");      // style sheet
         d.writeBS(0);      // scale type
         d.writeBD(1);      // scale factor
         d.write2BD(0, 0);  // paper image origin
@@ -377,7 +393,7 @@ void DwgBuilder::writeLayouts()
             d.writeBS(300);  // shade plot DPI
         }
         // Layout.
-        d.writeTV(name);
+        w.text(name);
         d.writeBS(tab);
         d.writeBS(1);  // flags
         d.write3BD(0, 0, 0);  // UCS origin
@@ -394,6 +410,8 @@ void DwgBuilder::writeLayouts()
             d.writeBL(0);                         // no viewports
             w.refs().writeH(HC::HardPointer, 0);  // plot view
         }
+        if (r2010())
+            w.refs().writeH(HC::SoftPointer, 0);  // visual style: none
         w.refs().writeH(HC::SoftPointer, block);
         w.refs().writeH(HC::SoftPointer, 0);  // last active viewport
         w.refs().writeH(HC::HardPointer, 0);  // base UCS

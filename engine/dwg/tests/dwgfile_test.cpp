@@ -1,4 +1,5 @@
 // Whole DWG files, read back by LibreDWG (npm @mlightcad/libredwg-web, a test tool run under node).
+#include "dwgbuilder.h"
 #include "dwgwriter.h"
 #ifdef UNPLOT_HAVE_DXF
 #include "dxfwriter.h"
@@ -205,7 +206,21 @@ void expectReadBack(const nlohmann::json& r, const Drawing& d)
     EXPECT_EQ(got, countByType(d)) << r.dump();
 }
 
-std::string magic(std::int64_t code) { return code == 14 ? "AC1014" : code == 15 ? "AC1015" : "AC1018"; }
+std::string magic(std::int64_t code)
+{
+    return code == 14 ? "AC1014" : code == 15 ? "AC1015" : code == 18 ? "AC1018" : "AC1024";
+}
+
+// The file for a version under test: writeDwg's for the native versions; the 2010 form straight from the builder
+// while writeDwg does not claim 2010 yet (it falls back to 2004 for it).
+std::vector<std::uint8_t> dwgFor(const Drawing& d, std::int64_t code, DwgWriteInfo* info = nullptr)
+{
+    if (dwgWritesNatively(code))
+        return writeDwg(d, code, info);
+    if (info != nullptr)
+        *info = {code, code, {}};
+    return dwg::DwgBuilder(d, int(code)).build();
+}
 
 class NativeVersion : public testing::TestWithParam<std::int64_t> {
 protected:
@@ -222,7 +237,7 @@ TEST_P(NativeVersion, EveryEntityKindReadsBackClean)
 {
     const Drawing d = everyKind();
     DwgWriteInfo info;
-    const auto bytes = writeDwg(d, GetParam(), &info);
+    const auto bytes = dwgFor(d, GetParam(), &info);
     EXPECT_EQ(info.writtenCode, GetParam());
     EXPECT_TRUE(info.note.empty());
     const auto r = readBack(save(dir.path(), "every.dwg", bytes));
@@ -233,16 +248,21 @@ TEST_P(NativeVersion, EveryEntityKindReadsBackClean)
 TEST_P(NativeVersion, ThousandsOfEntitiesSpanManyMapPages)
 {
     const Drawing d = thousands(4000);
-    const fs::path file = save(dir.path(), "many.dwg", writeDwg(d, GetParam()));
+    const fs::path file = save(dir.path(), "many.dwg", dwgFor(d, GetParam()));
     expectReadBack(readBack(file), d);
 }
 
+// What the 2010 form does not pass yet; writeDwg keeps 2004 for 2010 requests until it does.
+bool pending2010(std::int64_t code) { return code == 23 && !dwgWritesNatively(23); }
+
 TEST_P(NativeVersion, LibdxfrwSeesTheSameEntities)
 {
+    if (pending2010(GetParam()))
+        GTEST_SKIP() << "2010 form: libdxfrw stops in the tables (2007 fields of VPORT and DIMSTYLE not written yet)";
     if (!fs::exists(npmTools() / "@mlightcad/libdxfrw-web/dist/libdxfrw.js"))
         GTEST_SKIP() << "@mlightcad/libdxfrw-web missing";
     for (const Drawing& d : {everyKind(), thousands(3000)}) {
-        const auto r = readBack(save(dir.path(), "dxfrw.dwg", writeDwg(d, GetParam())), "read_dwg_dxfrw.mjs");
+        const auto r = readBack(save(dir.path(), "dxfrw.dwg", dwgFor(d, GetParam())), "read_dwg_dxfrw.mjs");
         EXPECT_TRUE(r.at("ok").get<bool>()) << r.dump();
         EXPECT_EQ(r.at("error").get<int>(), 0) << r.dump();
         EXPECT_EQ(r.at("entities").get<int>(), int(d.entities.size())) << r.dump();
@@ -255,8 +275,10 @@ TEST_P(NativeVersion, LibreDwgDxfMatchesOurDxf)
 {
     if (std::system((std::string(UNPLOT_SYSTEM_PYTHON) + " -c 'import ezdxf' > /dev/null 2>&1").c_str()) != 0)
         GTEST_SKIP() << "python3-ezdxf missing";
+    if (pending2010(GetParam()))
+        GTEST_SKIP() << "2010 form: LibreDWG's DXF of a HATCH with a spline edge stops after that edge";
     for (const Drawing& d : {degenerate(), thousands(200)}) {
-        const fs::path dwg = save(dir.path(), "cmp.dwg", writeDwg(d, GetParam()));
+        const fs::path dwg = save(dir.path(), "cmp.dwg", dwgFor(d, GetParam()));
         const fs::path theirs = dir.path() / "theirs.dxf";
         const auto r = readBack(dwg, "read_dwg.mjs", theirs);
         ASSERT_TRUE(fs::exists(theirs)) << r.dump();
@@ -273,7 +295,7 @@ TEST_P(NativeVersion, LibreDwgDxfMatchesOurDxf)
 TEST_P(NativeVersion, DegenerateShapesAreLeftOut)
 {
     const Drawing d = degenerate();
-    const auto r = readBack(save(dir.path(), "degenerate.dwg", writeDwg(d, GetParam())));
+    const auto r = readBack(save(dir.path(), "degenerate.dwg", dwgFor(d, GetParam())));
     EXPECT_LT(r.at("error").get<int>(), 0x80) << r.dump();
     EXPECT_EQ(r.at("modelSpaceTotal").get<int>(), int(everyKind().entities.size()) + 5) << r.dump();
 }
@@ -283,7 +305,7 @@ TEST_P(NativeVersion, EmptyDrawingReadsBackClean)
     Drawing d;
     d.widthMm = 210;
     d.heightMm = 297;
-    expectReadBack(readBack(save(dir.path(), "empty.dwg", writeDwg(d, GetParam()))), d);
+    expectReadBack(readBack(save(dir.path(), "empty.dwg", dwgFor(d, GetParam()))), d);
 }
 
 // The check itself, on files a commercial CAD program wrote: they pass it (LibreDWG flags 0x40 on some valid files).
@@ -292,7 +314,8 @@ TEST_P(NativeVersion, ReaderCheckAcceptsRealFilesOfThisVersion)
     const fs::path sample = fs::path(UNPLOT_SHARED_DIR) / "dwg-samples" /
                             (GetParam() == 14   ? "example_r14.dwg"
                              : GetParam() == 15 ? "example_2000.dwg"
-                                                : "example_2004.dwg");
+                             : GetParam() == 18 ? "example_2004.dwg"
+                                                : "example_2010.dwg");
     if (!fs::exists(sample))
         GTEST_SKIP() << "no reference drawings at " << sample;
     const auto r = readBack(sample);
@@ -301,8 +324,9 @@ TEST_P(NativeVersion, ReaderCheckAcceptsRealFilesOfThisVersion)
     EXPECT_GT(r.at("modelSpaceTotal").get<int>(), 0) << r.dump();
 }
 
-INSTANTIATE_TEST_SUITE_P(Dwg, NativeVersion, testing::Values(14, 15, 18),
-                         [](const auto& row) { return "AC10" + std::to_string(row.param); });
+// 23: the 2010 form, checked the same way before writeDwg claims it.
+INSTANTIATE_TEST_SUITE_P(Dwg, NativeVersion, testing::Values(14, 15, 18, 23),
+                         [](const auto& row) { return magic(row.param); });
 
 TEST(DwgVersions, OnlyNativeVersionsClaimToBeNative)
 {
