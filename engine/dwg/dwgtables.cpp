@@ -157,7 +157,14 @@ void DwgBuilder::writeDimStyle()
     if (r2000()) {
         w.text("");  // DIMPOST
         w.text("");  // DIMAPOST
-        writeDimValues(d);
+        writeDimValues(d, r2010());
+        if (r2010()) {
+            d.writeB(false);  // DIMTXTDIRECTION
+            d.writeBD(100);   // DIMALTMZF
+            w.text("");       // DIMALTMZS
+            d.writeBD(100);   // DIMMZF
+            w.text("");       // DIMMZS
+        }
         d.writeBS(std::uint16_t(-2));  // DIMLWD by block
         d.writeBS(std::uint16_t(-2));  // DIMLWE by block
         d.writeB(false);
@@ -169,6 +176,10 @@ void DwgBuilder::writeDimStyle()
     if (r2000()) {
         for (int i = 0; i < 4; ++i)
             w.refs().writeH(HC::HardPointer, 0);  // DIMLDRBLK, DIMBLK, DIMBLK1, DIMBLK2: the default arrows
+        if (r2010()) {
+            for (int i = 0; i < 3; ++i)
+                w.refs().writeH(HC::HardPointer, 0);  // DIMLTYPE, DIMLTEX1, DIMLTEX2: by block
+        }
     }
     add(handle::DimStandard, w.finish());
 }
@@ -193,6 +204,13 @@ void DwgBuilder::writeVport()
     d.writeBits(0, 4);    // view mode
     if (r2000())
         d.writeRC(0);  // render mode
+    if (r2010()) {
+        d.writeB(true);           // default lighting on
+        d.writeRC(1);             // one distant light
+        d.writeBD(0);             // brightness
+        d.writeBD(0);             // contrast
+        d.writeCMC(0, 0x333333);  // ambient colour
+    }
     d.write2RD(0, 0);  // lower left
     d.write2RD(1, 1);  // upper right
     d.writeB(false);   // UCS follow
@@ -216,7 +234,16 @@ void DwgBuilder::writeVport()
         d.writeBD(0);
         d.writeBS(0);
     }
+    if (r2010()) {
+        d.writeBS(3);  // grid flags: adaptive, subdivision
+        d.writeBS(5);  // major grid lines every 5
+    }
     w.refs().writeH(HC::HardPointer, 0);
+    if (r2010()) {
+        w.refs().writeH(HC::SoftPointer, 0);  // background
+        w.refs().writeH(HC::HardPointer, 0);  // visual style
+        w.refs().writeH(HC::HardOwner, 0);    // sun
+    }
     if (r2000()) {
         w.refs().writeH(HC::HardPointer, 0);  // named UCS
         w.refs().writeH(HC::HardPointer, 0);  // base UCS

@@ -257,14 +257,25 @@ bool pending2010(std::int64_t code) { return code == 23 && !dwgWritesNatively(23
 
 TEST_P(NativeVersion, LibdxfrwSeesTheSameEntities)
 {
-    if (pending2010(GetParam()))
-        GTEST_SKIP() << "2010 form: libdxfrw stops in the tables (2007 fields of VPORT and DIMSTYLE not written yet)";
     if (!fs::exists(npmTools() / "@mlightcad/libdxfrw-web/dist/libdxfrw.js"))
         GTEST_SKIP() << "@mlightcad/libdxfrw-web missing";
+    // libdxfrw gives up in the objects section of real 2010 files (BAD_READ_OBJECTS, 12) after reading their
+    // header, classes, tables, blocks and entities; for 2010 that one error is expected, every other one counts.
+    constexpr int kBadReadObjects = 12;
+    if (GetParam() == 23) {
+        const fs::path sample = fs::path(UNPLOT_SHARED_DIR) / "dwg-samples" / "example_2010.dwg";
+        if (fs::exists(sample)) {
+            EXPECT_EQ(readBack(sample, "read_dwg_dxfrw.mjs").at("error").get<int>(), kBadReadObjects);
+        }
+    }
     for (const Drawing& d : {everyKind(), thousands(3000)}) {
         const auto r = readBack(save(dir.path(), "dxfrw.dwg", dwgFor(d, GetParam())), "read_dwg_dxfrw.mjs");
-        EXPECT_TRUE(r.at("ok").get<bool>()) << r.dump();
-        EXPECT_EQ(r.at("error").get<int>(), 0) << r.dump();
+        if (GetParam() == 23) {
+            EXPECT_TRUE(r.at("error").get<int>() == 0 || r.at("error").get<int>() == kBadReadObjects) << r.dump();
+        } else {
+            EXPECT_TRUE(r.at("ok").get<bool>()) << r.dump();
+            EXPECT_EQ(r.at("error").get<int>(), 0) << r.dump();
+        }
         EXPECT_EQ(r.at("entities").get<int>(), int(d.entities.size())) << r.dump();
     }
 }
