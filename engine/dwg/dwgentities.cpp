@@ -203,8 +203,15 @@ struct GeometryWriter {
                             d.writeBD(k);
                         for (Vec2 p : {at, s.c1, s.c2, s.end})
                             d.write2RD(p.x, p.y);
-                        if (w.r2010())
-                            d.writeBL(0);  // no fit points (and so no tangents)
+                        if (w.r2010()) {
+                            // 2010 adds fit data. Given none, LibreDWG reads no further edge of the loop, so the
+                            // edge also carries its two ends (on the curve) and the tangent directions there.
+                            d.writeBL(2);
+                            d.write2RD(at.x, at.y);
+                            d.write2RD(s.end.x, s.end.y);
+                            d.write2RD(s.c1.x - at.x, s.c1.y - at.y);
+                            d.write2RD(s.end.x - s.c2.x, s.end.y - s.c2.y);
+                        }
                     }
                     at = s.end;
                 }
