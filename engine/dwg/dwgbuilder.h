@@ -1,5 +1,5 @@
 #pragma once
-// Builds a whole R14, R2000 or R2004 file (version codes 14, 15 and 18) from a drawing.
+// Builds a whole R14, R2000, R2004 or R2010 file (version codes 14, 15, 18 and 23) from a drawing.
 
 #include "bitwriter.h"
 #include "drawing.h"

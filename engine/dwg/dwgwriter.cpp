@@ -21,7 +21,7 @@ constexpr Version kVersions[] = {
     {15, "2000", "AC1015", true},
     {18, "2004", "AC1018", true},
     {21, "2007", "AC1021", false},
-    {23, "2010", "AC1024", false},
+    {23, "2010", "AC1024", true},
 };
 
 const Version* find(std::int64_t code)
