@@ -11,7 +11,7 @@ command -v node >/dev/null && [ -d "$npm_tools/@mlightcad/libredwg-web" ] ||
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0 pages=0
-for version in 14 15 18; do
+for version in 14 15 18 23; do
     for pdf in "$corpus"/*.pdf; do
         name=$(basename "$pdf")
         "$engine" --info "$pdf" >/dev/null 2>&1 || continue  # refused at upload: not a conversion
