@@ -1,0 +1,26 @@
+#pragma once
+// Test reader for the 2007 (AC1021) container: Reed-Solomon coded words and the file header's prefix.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace unplot::engine::dwg::test {
+
+// The data bytes of `words` interleaved (255, dataBytes) code words at `offset`, word after word; nothing when a
+// word's parity does not match its data (or the file is too short).
+std::optional<std::vector<std::uint8_t>> readCodedWords(const std::vector<std::uint8_t>& file, std::size_t offset,
+                                                        std::size_t words, std::size_t dataBytes);
+
+// The first 0x20 bytes of the decoded file header.
+struct FileHeader2007Prefix {
+    std::uint64_t crc = 0;
+    std::uint64_t key = 0;
+    std::uint64_t dataCrc = 0;
+    std::int32_t compressedSize = 0;  // negative: stored uncompressed, this many bytes
+    std::int32_t length2 = 0;
+};
+FileHeader2007Prefix readFileHeader2007Prefix(const std::vector<std::uint8_t>& data);
+
+}  // namespace unplot::engine::dwg::test
