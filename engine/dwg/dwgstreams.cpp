@@ -53,6 +53,28 @@ std::vector<std::uint8_t> SplitStreams::object2010(std::uint16_t type) const
     return bytes;
 }
 
+std::vector<std::uint8_t> SplitStreams::object2007(std::uint16_t type) const
+{
+    BitWriter prefix;
+    prefix.writeBS(type);
+    const std::size_t bitSizeAt = prefix.bitCount();
+    prefix.writeRL(0);
+    BitWriter body = dataAndStrings(prefix);
+    body.patchRL(bitSizeAt, std::uint32_t(body.bitCount()));
+    body.append(handles_);
+
+    BitWriter size;
+    size.writeMS(std::uint32_t(body.bytes().size()));
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(size.bytes().size() + body.bytes().size() + 2);
+    bytes.insert(bytes.end(), size.bytes().begin(), size.bytes().end());
+    bytes.insert(bytes.end(), body.bytes().begin(), body.bytes().end());
+    const std::uint16_t crc = crc16(kCrcSeed, bytes.data(), bytes.size());
+    bytes.push_back(std::uint8_t(crc & 0xff));
+    bytes.push_back(std::uint8_t(crc >> 8));
+    return bytes;
+}
+
 std::vector<std::uint8_t> framedSection2010(const Sentinel& begin, const SplitStreams& streams, const Sentinel& end)
 {
     BitWriter bitSize;

@@ -35,6 +35,11 @@ public:
     // object, so it includes the padding.
     std::vector<std::uint8_t> object2010(std::uint16_t type) const;
 
+    // A whole 2007 object: MS size in bytes, the type as BS, an RL size in bits of everything before the handles
+    // (counted from the type on, up to and including the strings' presence bit), the data and strings, the handles,
+    // zero bits to the byte, and the CRC over all of it.
+    std::vector<std::uint8_t> object2007(std::uint16_t type) const;
+
 private:
     BitWriter data_;
     BitWriter strings_;

@@ -148,6 +148,41 @@ TEST(SplitStreams, ObjectWorkedOutByHand)
     EXPECT_EQ(o[7] | o[8] << 8, crc);
 }
 
+TEST(SplitStreams, Object2007WorkedOutByHand)
+{
+    SplitStreams s;
+    s.data().writeB(true);
+    s.handles().writeH(HandleCode::SoftPointer, 0x1F);
+    // BS 01 00010011, RL 44 (0x2C: the 10 + 32 bits of type and size, data 1, no strings 0), handles
+    // 0100 0001 0001 1111, 4 bits of padding: 64 bits, 8 bytes after the MS size. No handle stream size.
+    const std::vector<std::uint8_t> o = s.object2007(0x13);
+    const Bytes expect = {0x08, 0x00, 0x44, 0xCB, 0x00, 0x00, 0x00, 0x24, 0x11, 0xF0};
+    ASSERT_EQ(o.size(), expect.size() + 2);
+    EXPECT_EQ(Bytes(o.begin(), o.end() - 2), expect);
+    const std::uint16_t crc = crc16(kCrcSeed, expect.data(), expect.size());
+    EXPECT_EQ(o[10] | o[11] << 8, crc);
+}
+
+TEST(SplitStreams, Object2007SizeCoversTheStrings)
+{
+    SplitStreams s;
+    s.strings().writeRC(0xAB);
+    s.handles().writeRC(0xCD);
+    const std::vector<std::uint8_t> o = s.object2007(0x13);
+    const Bytes body(o.begin() + 2, o.end() - 2);
+    BitReader r{body, 0};
+    EXPECT_EQ(r.bits(2), 1u);
+    EXPECT_EQ(r.bits(8), 0x13u);
+    std::uint32_t bitSize = 0;
+    for (int i = 0; i < 4; ++i)
+        bitSize |= std::uint32_t(r.bits(8)) << (8 * i);
+    EXPECT_EQ(bitSize, 10u + 32 + 8 + 16 + 1);  // strings, their RS size, the presence bit
+    EXPECT_EQ(r.bits(8), 0xABu);
+    EXPECT_EQ(r.rs(), 8u);
+    EXPECT_EQ(r.bits(1), 1u);
+    EXPECT_EQ(r.bits(8), 0xCDu);
+}
+
 TEST(SplitStreams, Utf16KeepsCharactersBeyondTheBasicPlaneAsPairs)
 {
     EXPECT_EQ(toUtf16("A\xC3\xA9\xE2\x82\xAC"), u"A\u00E9\u20AC");
