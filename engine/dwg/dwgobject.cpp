@@ -5,9 +5,9 @@
 
 namespace unplot::engine::dwg {
 
-ObjectWriter::ObjectWriter(int version, std::uint16_t objectType, std::uint64_t handle, std::uint64_t owner,
-                           bool ownerIsReactor)
-    : version_(version), type_(objectType)
+// What every object and entity starts with: type, the place of its size in bits, handle, no extended data (and for
+// an entity, no graphic image).
+void ObjectWriter::writeStart(std::uint16_t objectType, std::uint64_t handle, bool entity)
 {
     data_.useTrueColorCmc(r2004());
     if (!r2010())  // 2010 files give the type in front of the data, as BOT
@@ -18,10 +18,19 @@ ObjectWriter::ObjectWriter(int version, std::uint16_t objectType, std::uint64_t 
     }
     data_.writeH(HandleCode::Plain, handle);
     data_.writeBS(0);  // no extended data
+    if (entity)
+        data_.writeB(false);  // no graphic image
     if (!r2000()) {
         bitSizeAt_ = data_.bitCount();
         data_.writeRL(0);
     }
+}
+
+ObjectWriter::ObjectWriter(int version, std::uint16_t objectType, std::uint64_t handle, std::uint64_t owner,
+                           bool ownerIsReactor)
+    : version_(version), type_(objectType)
+{
+    writeStart(objectType, handle, false);
     data_.writeBL(ownerIsReactor ? 1 : 0);
     if (r2004())
         data_.writeB(true);  // no extension dictionary: its handle is left out
@@ -35,20 +44,7 @@ ObjectWriter::ObjectWriter(int version, std::uint16_t objectType, std::uint64_t 
 ObjectWriter::ObjectWriter(int version, std::uint16_t objectType, std::uint64_t handle, const EntityCommon& common)
     : version_(version), type_(objectType)
 {
-    data_.useTrueColorCmc(r2004());
-    if (!r2010())
-        data_.writeBS(objectType);
-    if (r2000() && !r2010()) {
-        bitSizeAt_ = data_.bitCount();
-        data_.writeRL(0);
-    }
-    data_.writeH(HandleCode::Plain, handle);
-    data_.writeBS(0);      // no extended data
-    data_.writeB(false);   // no graphic image
-    if (!r2000()) {
-        bitSizeAt_ = data_.bitCount();
-        data_.writeRL(0);
-    }
+    writeStart(objectType, handle, true);
     data_.writeBB(common.space);
     data_.writeBL(0);  // no reactors
     if (r2004())

@@ -60,6 +60,7 @@ public:
     std::vector<std::uint8_t> finish();
 
 private:
+    void writeStart(std::uint16_t objectType, std::uint64_t handle, bool entity);
     int version_;
     std::uint16_t type_;
     SplitStreams streams_;
