@@ -3,6 +3,8 @@
 #include "reedsolomon.h"
 
 #include <algorithm>
+#include <stdexcept>
+#include <string>
 
 namespace unplot::engine::dwg::test {
 
@@ -47,6 +49,156 @@ FileHeader2007Prefix readFileHeader2007Prefix(const std::vector<std::uint8_t>& d
     p.compressedSize = std::int32_t(std::uint32_t(le(data, 24, 4)));
     p.length2 = std::int32_t(std::uint32_t(le(data, 28, 4)));
     return p;
+}
+
+}  // namespace unplot::engine::dwg::test
+
+namespace unplot::engine::dwg::test {
+namespace {
+
+// A literal run as stored: 32-byte blocks with their quarters reversed, then a tail laid out per its length.
+void copyLiterals(std::vector<std::uint8_t>& out, const std::uint8_t* src, std::size_t n)
+{
+    while (n >= 32) {
+        for (int q = 3; q >= 0; --q)
+            out.insert(out.end(), src + q * 8, src + q * 8 + 8);
+        src += 32;
+        n -= 32;
+    }
+    // Each tail as pieces (length, offset); 2 and 3 reverse, 16 swaps its halves.
+    static const std::vector<std::vector<std::pair<int, int>>> tails = {
+        {}, {{1, 0}}, {{2, 0}}, {{3, 0}}, {{4, 0}}, {{1, 4}, {4, 0}}, {{1, 5}, {4, 1}, {1, 0}},
+        {{2, 5}, {4, 1}, {1, 0}}, {{8, 0}}, {{1, 8}, {8, 0}}, {{1, 9}, {8, 1}, {1, 0}}, {{2, 9}, {8, 1}, {1, 0}},
+        {{4, 8}, {8, 0}}, {{1, 12}, {4, 8}, {8, 0}}, {{1, 13}, {4, 9}, {8, 1}, {1, 0}},
+        {{2, 13}, {4, 9}, {8, 1}, {1, 0}}, {{16, 0}}, {{8, 9}, {1, 8}, {8, 0}}, {{1, 17}, {16, 1}, {1, 0}},
+        {{3, 16}, {16, 0}}, {{4, 16}, {16, 0}}, {{1, 20}, {4, 16}, {16, 0}}, {{2, 20}, {4, 16}, {16, 0}},
+        {{3, 20}, {4, 16}, {16, 0}}, {{8, 16}, {16, 0}}, {{8, 17}, {1, 16}, {16, 0}},
+        {{1, 25}, {8, 17}, {1, 16}, {16, 0}}, {{2, 25}, {8, 17}, {1, 16}, {16, 0}}, {{4, 24}, {8, 16}, {16, 0}},
+        {{1, 28}, {4, 24}, {8, 16}, {16, 0}}, {{2, 28}, {4, 24}, {8, 16}, {16, 0}},
+        {{1, 30}, {4, 26}, {8, 18}, {16, 2}, {2, 0}}};
+    for (auto [len, at] : tails[n]) {
+        const std::uint8_t* p = src + at;
+        if (len == 2 || len == 3) {
+            for (int k = len - 1; k >= 0; --k)
+                out.push_back(p[k]);
+        } else if (len == 16) {
+            out.insert(out.end(), p + 8, p + 16);
+            out.insert(out.end(), p, p + 8);
+        } else {
+            out.insert(out.end(), p, p + len);
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> decompress2007(const std::uint8_t* in, std::size_t size, std::size_t expected)
+{
+    std::vector<std::uint8_t> out;
+    std::size_t i = 0;
+    auto next = [&]() -> std::uint32_t {
+        if (i >= size)
+            throw std::runtime_error("2007 stream: truncated");
+        return in[i++];
+    };
+    auto literalLength = [&](std::uint32_t op) {
+        std::size_t n = op + 8;
+        if (n == 0x17) {
+            std::size_t b = next();
+            n += b;
+            if (b == 0xff) {
+                do {
+                    b = next();
+                    b |= next() << 8;
+                    n += b;
+                } while (b == 0xffff);
+            }
+        }
+        return n;
+    };
+    // One back reference from opcode `op`; returns the opcode's successor (whose low bits count literals).
+    auto reference = [&](std::uint32_t op) {
+        std::size_t length = 0, offset = 0;
+        switch (op >> 4) {
+        case 0: {
+            length = (op & 0x0f) + 0x13;
+            offset = next();
+            op = next();
+            length += (op >> 3) & 0x10;
+            offset += ((op & 0x78) << 5) + 1;
+            break;
+        }
+        case 1: {
+            length = (op & 0x0f) + 3;
+            offset = next();
+            op = next();
+            offset += ((op & 0xf8) << 5) + 1;
+            break;
+        }
+        case 2: {
+            offset = next();
+            offset |= next() << 8;
+            length = op & 7;
+            if ((op & 8) == 0) {
+                op = next();
+                length += op & 0xf8;
+            } else {
+                ++offset;
+                length += next() << 3;
+                op = next();
+                length += ((op & 0xf8) << 8) + 0x100;
+            }
+            break;
+        }
+        default: {
+            length = op >> 4;
+            offset = op & 0x0f;
+            op = next();
+            offset += ((op & 0xf8) << 1) + 1;
+        }
+        }
+        if (offset == 0 || offset > out.size() || out.size() + length > expected)
+            throw std::runtime_error("2007 stream: reference out of range");
+        for (std::size_t k = 0; k < length; ++k)
+            out.push_back(out[out.size() - offset]);
+        return op;
+    };
+
+    std::uint32_t op = next();
+    std::size_t literals = 0;
+    if ((op & 0xf0) == 0x20) {
+        next();
+        next();
+        literals = next() & 7;
+        if (literals == 0)
+            throw std::runtime_error("2007 stream: empty first run");
+    }
+    while (i < size) {
+        if (literals == 0)
+            literals = literalLength(op);
+        if (i + literals > size || out.size() + literals > expected)
+            throw std::runtime_error("2007 stream: literal run out of range");
+        copyLiterals(out, in + i, literals);
+        i += literals;
+        if (i >= size)
+            break;
+        op = reference(next());
+        for (;;) {
+            literals = op & 7;
+            if (literals != 0 || i >= size)
+                break;
+            op = next();
+            if ((op >> 4) == 0)
+                break;
+            if ((op >> 4) == 0x0f)
+                op &= 0x0f;
+            op = reference(op);
+        }
+    }
+    if (out.size() != expected)
+        throw std::runtime_error("2007 stream: " + std::to_string(out.size()) + " bytes, expected " +
+                                 std::to_string(expected));
+    return out;
 }
 
 }  // namespace unplot::engine::dwg::test

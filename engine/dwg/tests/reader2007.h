@@ -23,4 +23,8 @@ struct FileHeader2007Prefix {
 };
 FileHeader2007Prefix readFileHeader2007Prefix(const std::vector<std::uint8_t>& data);
 
+// The 2007 LZ77 variant decoded as readers decode it: exactly `expected` bytes out of `size` bytes, or a
+// std::runtime_error.
+std::vector<std::uint8_t> decompress2007(const std::uint8_t* in, std::size_t size, std::size_t expected);
+
 }  // namespace unplot::engine::dwg::test
