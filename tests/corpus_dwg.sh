@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Every readable PDF of the shared corpus converts to DWG in each natively written version, and an independent
+# Every readable PDF of the shared corpus converts to DWG in every version, and an independent
 # reader (LibreDWG, a test tool from npm) opens every page with no error and the entity counts of our DXF of it.
 set -euo pipefail
 engine=$1 corpus=$2 python=$3 reader=$4 npm_tools=$5
@@ -11,7 +11,7 @@ command -v node >/dev/null && [ -d "$npm_tools/@mlightcad/libredwg-web" ] ||
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0 pages=0
-for version in 14 15 18 23; do
+for version in 14 15 18 21 23; do
     for pdf in "$corpus"/*.pdf; do
         name=$(basename "$pdf")
         "$engine" --info "$pdf" >/dev/null 2>&1 || continue  # refused at upload: not a conversion

@@ -27,8 +27,7 @@ std::string oneLine(std::string text)
 }
 
 // One page into the archive; returns the page's warnings.
-std::vector<std::string> convertPage(PdfReader& reader, int page, const EngineOptions& options, ResultArchive& archive,
-                                     std::string& dwgNote)
+std::vector<std::string> convertPage(PdfReader& reader, int page, const EngineOptions& options, ResultArchive& archive)
 {
     Drawing drawing = reader.readPage(page);
     const std::string name = "page-" + std::to_string(page) + (options.dwg ? ".dwg" : ".dxf");
@@ -37,14 +36,10 @@ std::vector<std::string> convertPage(PdfReader& reader, int page, const EngineOp
         return std::move(drawing.warnings);
     }
 #ifdef UNPLOT_HAVE_DWG
-    DwgWriteInfo info;
-    const std::vector<std::uint8_t> bytes = writeDwg(drawing, options.version, &info);
+    const std::vector<std::uint8_t> bytes = writeDwg(drawing, options.version);
     archive.add(name, std::string(bytes.begin(), bytes.end()));
-    if (!info.note.empty())
-        dwgNote = info.note;
     return std::move(drawing.warnings);
 #else
-    (void)dwgNote;
     throw std::runtime_error("DWG output is not available in this build; choose DXF");
 #endif
 }
@@ -96,11 +91,10 @@ int runConversion(const EngineOptions& options, std::ostream& err)
             numbers.push_back(p);
 
     ResultArchive archive;
-    std::string dwgNote;
     int warnings = 0;
     for (int page : numbers) {
         try {
-            for (const auto& warning : convertPage(*reader, page, options, archive, dwgNote)) {
+            for (const auto& warning : convertPage(*reader, page, options, archive)) {
                 err << "warning: page " << page << ": " << oneLine(warning) << '\n';
                 ++warnings;
             }
@@ -115,11 +109,6 @@ int runConversion(const EngineOptions& options, std::ostream& err)
     if (archive.empty()) {
         err << "error: no page could be converted\n";
         return exitcode::kNothingConverted;
-    }
-    if (!dwgNote.empty()) {
-        archive.add("README.txt", dwgNote + "\n");
-        err << "warning: " << oneLine(dwgNote) << '\n';
-        ++warnings;
     }
     try {
         archive.write(options.output);

@@ -1,10 +1,174 @@
 #include "container2007.h"
 
+#include "compress2007.h"
 #include "reedsolomon.h"
 
+#include <algorithm>
+#include <cstring>
+#include <map>
 #include <stdexcept>
+#include <string>
 
 namespace unplot::engine::dwg {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::size_t kMaxPageData = 0xf800;  // decompressed bytes per page of a compressed section
+constexpr std::size_t kFiller = 32;           // zeros that make an unrepeating last page compressible
+
+std::size_t roundUp(std::size_t v, std::size_t to) { return (v + to - 1) / to * to; }
+
+void putRLL(Bytes& out, std::uint64_t v)
+{
+    for (int i = 0; i < 8; ++i)
+        out.push_back(std::uint8_t(v >> (8 * i)));
+}
+void setRL(Bytes& out, std::size_t at, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        out[at + std::size_t(i)] = std::uint8_t(v >> (8 * i));
+}
+
+// The section names' hash codes, as every 2007 file carries them.
+std::uint64_t sectionHash(const std::string& name)
+{
+    static const std::map<std::string, std::uint64_t> hashes = {
+        {"AcDb:Header", 0x32b803d9},     {"AcDb:AuxHeader", 0x54f0050a},     {"AcDb:Classes", 0x3f54045f},
+        {"AcDb:Handles", 0x3f6e0450},    {"AcDb:Template", 0x4a1404ce},      {"AcDb:ObjFreeSpace", 0x77e2061f},
+        {"AcDb:AcDbObjects", 0x674c05a9}, {"AcDb:RevHistory", 0x60a205b3},   {"AcDb:SummaryInfo", 0x717a060f},
+        {"AcDb:Preview", 0x40aa0473},    {"AcDb:AppInfo", 0x3fa0043e},       {"AcDb:AppInfoHistory", 0x96de0737},
+    };
+    const auto it = hashes.find(name);
+    if (it == hashes.end())
+        throw std::invalid_argument("2007 file: no hash code for section " + name);
+    return it->second;
+}
+
+// `data` coded in `words` interleaved (255, k) words, padded with zeros to a multiple of 0x20 bytes.
+Bytes code(const Bytes& data, std::size_t k, std::size_t words)
+{
+    Bytes coded = ReedSolomon(k).encodeInterleaved(data, words);
+    coded.resize(roundUp(coded.size(), 0x20), 0);
+    return coded;
+}
+
+struct SystemPage {
+    Bytes bytes;  // as stored
+    std::size_t compressed = 0, uncompressed = 0, correction = 1;
+};
+
+// A page map or section map: compressed (stored as is when that does not help), padded to 8 bytes and repeated as
+// often as it fits the (255,239) words one copy needs; readers take the word count from size and repeat count.
+SystemPage systemPage(const Bytes& data)
+{
+    SystemPage p;
+    Bytes stream = compress2007(data.data(), data.size());
+    if (stream.size() >= data.size())
+        stream = data;
+    p.compressed = stream.size();
+    p.uncompressed = data.size();
+    const std::size_t padded = roundUp(stream.size(), 8);
+    const std::size_t k = ReedSolomon::kHeaderData;
+    p.correction = std::max<std::size_t>(1, roundUp(padded, k) / padded);
+    const std::size_t words = (padded * p.correction + k - 1) / k;
+    Bytes pre(words * k, 0);
+    for (std::size_t c = 0; c < p.correction; ++c)
+        std::copy(stream.begin(), stream.end(), pre.begin() + std::ptrdiff_t(c * padded));
+    p.bytes = code(pre, k, words);
+    return p;
+}
+
+struct DataPage {
+    Bytes bytes;  // as stored
+    std::size_t offset = 0, uncompressed = 0, compressed = 0;
+    std::uint64_t id = 0;
+};
+
+struct SectionPages {
+    const PagedSection* section;
+    std::size_t size = 0;  // decompressed, filler included
+    std::vector<DataPage> pages;
+};
+
+SectionPages pagesOf(const PagedSection& s)
+{
+    SectionPages out{&s, s.data.size(), {}};
+    if (!s.compressed) {  // raw: one page as the data stands, padded to the section's page size
+        DataPage p;
+        p.uncompressed = p.compressed = s.data.size();
+        p.bytes = s.data;
+        p.bytes.resize(roundUp(std::max<std::size_t>(s.data.size(), s.pageSize), 0x20), 0);
+        out.pages.push_back(std::move(p));
+        return out;
+    }
+    Bytes data = s.data;
+    if (data.empty())
+        data.resize(kFiller, 0);
+    for (std::size_t from = 0; from < data.size();) {
+        const std::size_t n = std::min(kMaxPageData, data.size() - from);
+        Bytes stream = compress2007(data.data() + from, n);
+        if (stream.size() >= n) {
+            if (from + n != data.size())
+                throw std::runtime_error("2007 file: a page of " + s.name + " does not compress");
+            data.resize(data.size() + kFiller, 0);  // readers ignore zeros after the data; retry with them
+            continue;
+        }
+        DataPage p;
+        p.offset = from;
+        p.uncompressed = n;
+        p.compressed = stream.size();
+        const std::size_t words = (roundUp(stream.size(), 8) + ReedSolomon::kPageData - 1) / ReedSolomon::kPageData;
+        stream.resize(words * ReedSolomon::kPageData, 0);
+        p.bytes = code(stream, ReedSolomon::kPageData, words);
+        out.pages.push_back(std::move(p));
+        from += n;
+    }
+    out.size = data.size();
+    return out;
+}
+
+Bytes sectionMap(const std::vector<SectionPages>& all)
+{
+    Bytes m;
+    for (const SectionPages& sp : all) {
+        const PagedSection& s = *sp.section;
+        putRLL(m, sp.size);
+        putRLL(m, s.compressed ? kMaxPageData : sp.pages.front().bytes.size());
+        putRLL(m, 0);  // not encrypted
+        putRLL(m, sectionHash(s.name));
+        putRLL(m, (s.name.size() + 1) * 2);
+        putRLL(m, 0);
+        putRLL(m, s.compressed ? 4 : 1);  // coded and compressed, or stored raw
+        putRLL(m, sp.pages.size());
+        for (char c : s.name) {
+            m.push_back(std::uint8_t(c));
+            m.push_back(0);
+        }
+        m.insert(m.end(), 2, 0);
+        for (const DataPage& p : sp.pages) {
+            putRLL(m, p.offset);
+            putRLL(m, p.bytes.size());
+            putRLL(m, p.id);
+            putRLL(m, p.uncompressed);
+            putRLL(m, p.compressed);
+            putRLL(m, 0);  // page checksum: not written
+            putRLL(m, 0);  // CRC: not written
+        }
+    }
+    // Real files end the map with an empty entry.
+    putRLL(m, 0);
+    putRLL(m, kMaxPageData);
+    putRLL(m, 0);
+    putRLL(m, 0);
+    putRLL(m, 0);
+    putRLL(m, 0);
+    putRLL(m, 4);
+    putRLL(m, 0);
+    return m;
+}
+
+}  // namespace
 
 std::vector<std::uint8_t> codeFileHeader2007(const std::vector<std::uint8_t>& body)
 {
@@ -22,6 +186,100 @@ std::vector<std::uint8_t> codeFileHeader2007(const std::vector<std::uint8_t>& bo
     std::vector<std::uint8_t> coded = rs.encodeInterleaved(data, kFileHeader2007Words);
     coded.resize(kFileHeader2007Size, 0);
     return coded;
+}
+
+std::vector<std::uint8_t> writeFile2007(const std::vector<PagedSection>& sections, const PagedFileInfo& info)
+{
+    // Page ids: 1 the page map, then the data pages, then the section map.
+    std::vector<SectionPages> all;
+    std::uint64_t nextId = 2;
+    for (const PagedSection& s : sections) {
+        all.push_back(pagesOf(s));
+        for (DataPage& p : all.back().pages)
+            p.id = nextId++;
+    }
+    const std::uint64_t sectionMapId = nextId;
+    const SystemPage smap = systemPage(sectionMap(all));
+
+    // The page map lists every page in file order, itself first: iterate until its own size settles.
+    std::size_t pageMapSize = 0x100;
+    SystemPage pmap;
+    for (;;) {
+        Bytes m;
+        putRLL(m, pageMapSize);
+        putRLL(m, 1);
+        for (const SectionPages& sp : all)
+            for (const DataPage& p : sp.pages) {
+                putRLL(m, p.bytes.size());
+                putRLL(m, p.id);
+            }
+        putRLL(m, smap.bytes.size());
+        putRLL(m, sectionMapId);
+        pmap = systemPage(m);
+        if (pmap.bytes.size() <= pageMapSize) {
+            pmap.bytes.resize(pageMapSize, 0);
+            break;
+        }
+        pageMapSize = pmap.bytes.size();
+    }
+
+    std::size_t total = kPages2007Offset + pmap.bytes.size() + smap.bytes.size() + kPages2007Offset;
+    for (const SectionPages& sp : all)
+        for (const DataPage& p : sp.pages)
+            total += p.bytes.size();
+    Bytes out;
+    out.reserve(total);
+    out.resize(kPages2007Offset, 0);
+    out.insert(out.end(), pmap.bytes.begin(), pmap.bytes.end());
+    std::map<std::size_t, std::uint32_t> addresses;  // plain-header field -> where a raw section's page starts
+    for (const SectionPages& sp : all)
+        for (std::size_t i = 0; i < sp.pages.size(); ++i) {
+            if (sp.section->addressField != 0 && i == 0)
+                addresses[sp.section->addressField] = std::uint32_t(out.size());
+            out.insert(out.end(), sp.pages[i].bytes.begin(), sp.pages[i].bytes.end());
+        }
+    out.insert(out.end(), smap.bytes.begin(), smap.bytes.end());
+    const std::size_t headerCopyAt = out.size();
+    const std::size_t fileSize = headerCopyAt + (kPages2007Offset - kFileHeader2007Offset);
+
+    Bytes h;
+    for (std::uint64_t v : std::initializer_list<std::uint64_t>{
+             0x70, fileSize, 0 /* page map CRC */, pmap.correction, 0 /* CRC seed */, 0, 0 /* no copy */,
+             0 /* page map offset */, 1 /* page map id */, headerCopyAt - kPages2007Offset, pmap.compressed,
+             pmap.uncompressed, sectionMapId /* pages */, sectionMapId /* highest page id */, 0x20, 0x40,
+             0 /* page map CRC */, kMaxPageData, 4, 1, all.size() + 1 /* sections, the empty entry included */,
+             0 /* section map CRC */, smap.compressed, 0 /* no copy */, sectionMapId, smap.uncompressed,
+             0 /* section map CRC */, smap.correction, 0 /* CRC seed */, 0x60100 /* stream version */, 0, 0, 0,
+             0 /* header CRC */})
+        putRLL(h, v);
+    const Bytes packed = compress2007(h.data(), h.size());
+    Bytes body;
+    for (int i = 0; i < 3; ++i)
+        putRLL(body, 0);  // CRCs and key: not written
+    const auto packedSize = std::uint32_t(packed.size());
+    for (int i = 0; i < 4; ++i)
+        body.push_back(std::uint8_t(packedSize >> (8 * i)));
+    body.insert(body.end(), 4, 0);
+    body.insert(body.end(), packed.begin(), packed.end());
+    const Bytes coded = codeFileHeader2007(body);
+    std::copy(coded.begin(), coded.end(), out.begin() + std::ptrdiff_t(kFileHeader2007Offset));
+    // The copy at the end: the coded header and the (zero) check data after it.
+    const Bytes copy(out.begin() + std::ptrdiff_t(kFileHeader2007Offset), out.begin() + std::ptrdiff_t(kPages2007Offset));
+    out.insert(out.end(), copy.begin(), copy.end());
+
+    std::memcpy(out.data(), info.magic.data(), 6);
+    out[0x0b] = info.maintenance;
+    out[0x0c] = 3;
+    out[0x11] = info.writerVersion;
+    out[0x12] = info.writerMaintenance;
+    out[0x13] = std::uint8_t(info.codePage & 0xff);
+    out[0x14] = std::uint8_t(info.codePage >> 8);
+    out[0x16] = info.writerVersion;
+    out[0x17] = info.writerMaintenance;
+    setRL(out, 0x28, 0x80);
+    for (const auto& [field, at] : addresses)
+        setRL(out, field, at);
+    return out;
 }
 
 }  // namespace unplot::engine::dwg

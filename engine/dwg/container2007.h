@@ -1,6 +1,8 @@
 #pragma once
 // Pieces of the 2007 (AC1021) file container.
 
+#include "dwgpaged.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -18,5 +20,13 @@ inline constexpr std::size_t kFileHeader2007Words = 3;
 // bytes, the rest zero, Reed-Solomon (255,239) coded over three interleaved words and padded with zeros to 0x3D8.
 // Throws std::length_error when the padded body exceeds 717 bytes.
 std::vector<std::uint8_t> codeFileHeader2007(const std::vector<std::uint8_t>& body);
+
+// Where the pages of a 2007 file begin; the page map's offsets count from here.
+inline constexpr std::size_t kPages2007Offset = 0x480;
+
+// The whole 2007 file: the plain 0x80-byte header, the coded file header, the page map at 0x480, the data pages
+// (compressed sections in (255,251)-coded pages, raw ones stored as they are), the section map, and a copy of the
+// coded file header at the end. Sections are named as in 2004 files ("AcDb:Header", ...); `type` is unused.
+std::vector<std::uint8_t> writeFile2007(const std::vector<PagedSection>& sections, const PagedFileInfo& info);
 
 }  // namespace unplot::engine::dwg

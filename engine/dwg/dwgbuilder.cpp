@@ -1,5 +1,6 @@
 #include "dwgbuilder.h"
 
+#include "container2007.h"
 #include "dwgclasses.h"
 #include "dwgcrc.h"
 #include "dwgpaged.h"
@@ -154,9 +155,9 @@ std::vector<std::uint8_t> DwgBuilder::buildPaged() const
     std::vector<PagedSection> sections(4);
     sections[0] = {"AcDb:Header", 1, {}};
     sections[1] = {"AcDb:Classes", 3, {}};
-    if (r2010()) {
-        sections[0].data = framedSection2010(kHeaderVarsBegin, headerStreams(), kHeaderVarsEnd);
-        sections[1].data = framedSection2010(kClassesBegin, classStreams(version_), kClassesEnd);
+    if (r2007()) {  // 2010 files add the high part of the section size
+        sections[0].data = framedSection2010(kHeaderVarsBegin, headerStreams(), kHeaderVarsEnd, r2010());
+        sections[1].data = framedSection2010(kClassesBegin, classStreams(version_), kClassesEnd, r2010());
     } else {
         putSection(sections[0].data, kHeaderVarsBegin, headerVariables(), kHeaderVarsEnd);
         putSection(sections[1].data, kClassesBegin, classStreams(version_).data(), kClassesEnd);
@@ -190,12 +191,16 @@ std::vector<std::uint8_t> DwgBuilder::buildPaged() const
     sections.push_back({"AcDb:Preview", 10, preview, false, 0x40, 0x0d});
 
     PagedFileInfo info;
-    info.magic = r2010() ? "AC1024" : "AC1018";
+    info.magic = r2010() ? "AC1024" : r2007() ? "AC1021" : "AC1018";
     if (r2010())
         info.maintenance = 6;  // above 3: the header and class sections carry the high word of their size
+    else if (r2007())
+        info.maintenance = 50;  // as 2007 files have it
     info.writerVersion = kWriterVersion[0];
     info.writerMaintenance = kWriterVersion[1];
     info.codePage = kCodePage1252;
+    if (r2007() && !r2010())
+        return writeFile2007(sections, info);
     return writePagedFile(sections, info);
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// Builds a whole R14, R2000, R2004 or R2010 file (version codes 14, 15, 18 and 23) from a drawing.
+// Builds a whole R14, 2000, 2004, 2007 or 2010 file (version codes 14, 15, 18, 21 and 23) from a drawing.
 
 #include "bitwriter.h"
 #include "drawing.h"
@@ -36,7 +36,8 @@ public:
 private:
     bool r2000() const { return version_ >= 15; }
     bool paged() const { return version_ >= 18; }  // R2004 and later
-    bool r2010() const { return version_ >= 23; }  // split object streams, UTF-16 strings
+    bool r2007() const { return version_ >= 21; }  // split object streams, UTF-16 strings
+    bool r2010() const { return version_ >= 23; }
     std::vector<std::uint8_t> buildPaged() const;
     std::vector<std::uint8_t> auxHeader() const;
     void add(std::uint64_t h, std::vector<std::uint8_t> bytes);

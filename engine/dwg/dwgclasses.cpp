@@ -7,7 +7,7 @@ namespace unplot::engine::dwg {
 SplitStreams classStreams(int version)
 {
     // R14 files declare them too (and some readers expect at least one class).
-    const bool paged = version >= 18, split = version >= 23;
+    const bool paged = version >= 18, split = version >= 21;
     SplitStreams s;
     BitWriter& d = s.data();
     auto text = [&](std::string_view ascii) {

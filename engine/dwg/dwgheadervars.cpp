@@ -79,9 +79,9 @@ BitWriter DwgBuilder::headerVariables() const { return headerStreams().data(); }
 
 SplitStreams DwgBuilder::headerStreams() const
 {
-    // Up to 2004 everything goes to the data stream, 8-bit strings and handles inline; from 2010 on the strings (as
+    // Up to 2004 everything goes to the data stream, 8-bit strings and handles inline; from 2007 on the strings (as
     // UTF-16) and the handles (all but HANDSEED) have streams of their own.
-    const bool r15 = r2000(), split = r2010();
+    const bool r15 = r2000(), split = r2007();
     SplitStreams streams;
     BitWriter& d = streams.data();
     BitWriter& refs = split ? streams.handles() : d;
@@ -201,7 +201,7 @@ SplitStreams DwgBuilder::headerStreams() const
         text("");  // DIMPOST
         text("");  // DIMAPOST
         writeDimValues(d, split);
-        if (split) {
+        if (r2010()) {
             d.writeB(false);  // DIMTXTDIRECTION
             d.writeBD(100);   // DIMALTMZF
             text("");         // DIMALTMZS

@@ -10,9 +10,9 @@ namespace unplot::engine::dwg {
 void ObjectWriter::writeStart(std::uint16_t objectType, std::uint64_t handle, bool entity)
 {
     data_.useTrueColorCmc(r2004());
-    if (!r2010())  // 2010 files give the type in front of the data, as BOT
+    if (!r2007())  // from 2007 on the type and sizes go in front of the streams (see finish())
         data_.writeBS(objectType);
-    if (r2000() && !r2010()) {
+    if (r2000() && !r2007()) {
         bitSizeAt_ = data_.bitCount();
         data_.writeRL(0);
     }
@@ -66,9 +66,11 @@ ObjectWriter::ObjectWriter(int version, std::uint16_t objectType, std::uint64_t 
         data_.writeBB(0);  // linetype by layer
         data_.writeBB(0);  // plot style by layer
     }
+    if (r2007()) {
+        data_.writeBB(0);  // material by layer
+        data_.writeRC(0);  // casts and receives shadows
+    }
     if (r2010()) {
-        data_.writeBB(0);     // material by layer
-        data_.writeRC(0);     // casts and receives shadows
         data_.writeB(false);  // no full, face or edge visual style
         data_.writeB(false);
         data_.writeB(false);
@@ -93,7 +95,7 @@ ObjectWriter::ObjectWriter(int version, std::uint16_t objectType, std::uint64_t 
 
 void ObjectWriter::text(std::string_view utf8)
 {
-    if (r2010())
+    if (r2007())
         streams_.writeText(toUtf16(utf8));
     else
         data_.writeTV(toDwgText(utf8));
@@ -103,6 +105,8 @@ std::vector<std::uint8_t> ObjectWriter::finish()
 {
     if (r2010())
         return streams_.object2010(type_);
+    if (r2007())
+        return streams_.object2007(type_);
     data_.patchRL(bitSizeAt_, std::uint32_t(data_.bitCount()));
     data_.append(refs_);
     const std::vector<std::uint8_t>& body = data_.bytes();

@@ -47,15 +47,17 @@ public:
 
     BitWriter& data() { return streams_.data(); }
     BitWriter& refs() { return streams_.handles(); }
-    BitWriter& strings() { return streams_.strings(); }  // from 2010 on; text() fills it
-    // A string field: up to 2004 in the data stream as 8-bit text (see toDwgText), from 2010 on as UTF-16 in the
+    BitWriter& strings() { return streams_.strings(); }  // from 2007 on; text() fills it
+    // A string field: up to 2004 in the data stream as 8-bit text (see toDwgText), from 2007 on as UTF-16 in the
     // string stream.
     void text(std::string_view utf8);
     bool r2000() const { return version_ >= 15; }
     bool r2004() const { return version_ >= 18; }
-    bool r2010() const { return version_ >= 23; }  // the object form of 2007 and later, as 2010 files have it
+    bool r2007() const { return version_ >= 21; }  // split streams, UTF-16 strings
+    bool r2010() const { return version_ >= 23; }
 
-    // Size (MS), bytes and checksum of the finished object (from 2010 on as SplitStreams::object2010 puts it).
+    // Size (MS), bytes and checksum of the finished object (from 2007 on as SplitStreams::object2007 and
+    // object2010 put it).
     // Call once: the streams are consumed.
     std::vector<std::uint8_t> finish();
 

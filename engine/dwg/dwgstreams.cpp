@@ -75,7 +75,8 @@ std::vector<std::uint8_t> SplitStreams::object2007(std::uint16_t type) const
     return bytes;
 }
 
-std::vector<std::uint8_t> framedSection2010(const Sentinel& begin, const SplitStreams& streams, const Sentinel& end)
+std::vector<std::uint8_t> framedSection2010(const Sentinel& begin, const SplitStreams& streams, const Sentinel& end,
+                                            bool highSize)
 {
     BitWriter bitSize;
     bitSize.writeRL(0);
@@ -88,7 +89,8 @@ std::vector<std::uint8_t> framedSection2010(const Sentinel& begin, const SplitSt
     const auto size = std::uint32_t(body.bytes().size());
     for (int i = 0; i < 4; ++i)
         out.push_back(std::uint8_t(size >> (8 * i)));
-    out.insert(out.end(), 4, 0);
+    if (highSize)
+        out.insert(out.end(), 4, 0);
     out.insert(out.end(), body.bytes().begin(), body.bytes().end());
     const std::uint16_t crc = crc16(kCrcSeed, out.data() + sizeAt, out.size() - sizeAt);
     out.push_back(std::uint8_t(crc & 0xff));

@@ -46,11 +46,12 @@ private:
     BitWriter handles_;
 };
 
-// The header variables or the classes of an R2010 and later file: the begin sentinel, RL size, RL high part of the
-// size (0), then the bit stream: RL its own size in bits up to the strings' presence bit (counting the RL itself),
+// The header variables or the classes of a 2007 and later file: the begin sentinel, RL size, (2010, `highSize`)
+// RL high part of the size (0), then the bit stream: RL its own size in bits up to the strings' presence bit (counting the RL itself),
 // the data and strings, the handles, zero bits to the byte; the CRC over the sizes and the bit stream, the end
 // sentinel. The size counts the bytes of the bit stream.
-std::vector<std::uint8_t> framedSection2010(const Sentinel& begin, const SplitStreams& streams, const Sentinel& end);
+std::vector<std::uint8_t> framedSection2010(const Sentinel& begin, const SplitStreams& streams, const Sentinel& end,
+                                            bool highSize = true);
 
 // UTF-8 as UTF-16 (surrogate pairs beyond U+FFFF), for TU fields; a malformed byte becomes U+FFFD.
 std::u16string toUtf16(std::string_view utf8);

@@ -26,7 +26,7 @@ void tableEntryName(ObjectWriter& w, const std::string& name)
 {
     w.text(name);
     BitWriter& d = w.data();
-    if (w.r2010()) {
+    if (w.r2007()) {
         d.writeB(true);
         d.writeB(false);
         return;
@@ -92,7 +92,7 @@ void DwgBuilder::writeTableEntries()
         w.refs().writeH(HC::HardPointer, 0);  // not from an external reference
         if (r2000())
             w.refs().writeH(HC::HardPointer, handle::PlotStyleNormal);
-        if (r2010())
+        if (r2007())
             w.refs().writeH(HC::HardPointer, 0);  // material: none
         w.refs().writeH(HC::HardPointer, handle::LtypeContinuous);
         add(h, w.finish());
@@ -131,7 +131,7 @@ void DwgBuilder::writeTableEntries()
         d.writeBD(0.0);  // pattern length
         d.writeRC('A');  // alignment
         d.writeRC(0);    // no dashes
-        if (!r2010()) {  // 2010 files have the text area only for dashes with text
+        if (!r2007()) {  // from 2007 on the text area is there only for dashes with text
             const std::uint8_t strings[256] = {};
             d.writeBytes(strings, sizeof strings);
         }
@@ -157,7 +157,7 @@ void DwgBuilder::writeDimStyle()
     if (r2000()) {
         w.text("");  // DIMPOST
         w.text("");  // DIMAPOST
-        writeDimValues(d, r2010());
+        writeDimValues(d, r2007());
         if (r2010()) {
             d.writeB(false);  // DIMTXTDIRECTION
             d.writeBD(100);   // DIMALTMZF
@@ -176,7 +176,7 @@ void DwgBuilder::writeDimStyle()
     if (r2000()) {
         for (int i = 0; i < 4; ++i)
             w.refs().writeH(HC::HardPointer, 0);  // DIMLDRBLK, DIMBLK, DIMBLK1, DIMBLK2: the default arrows
-        if (r2010()) {
+        if (r2007()) {
             for (int i = 0; i < 3; ++i)
                 w.refs().writeH(HC::HardPointer, 0);  // DIMLTYPE, DIMLTEX1, DIMLTEX2: by block
         }
@@ -204,7 +204,7 @@ void DwgBuilder::writeVport()
     d.writeBits(0, 4);    // view mode
     if (r2000())
         d.writeRC(0);  // render mode
-    if (r2010()) {
+    if (r2007()) {
         d.writeB(true);           // default lighting on
         d.writeRC(1);             // one distant light
         d.writeBD(0);             // brightness
@@ -234,12 +234,12 @@ void DwgBuilder::writeVport()
         d.writeBD(0);
         d.writeBS(0);
     }
-    if (r2010()) {
+    if (r2007()) {
         d.writeBS(3);  // grid flags: adaptive, subdivision
         d.writeBS(5);  // major grid lines every 5
     }
     w.refs().writeH(HC::HardPointer, 0);
-    if (r2010()) {
+    if (r2007()) {
         w.refs().writeH(HC::SoftPointer, 0);  // background
         w.refs().writeH(HC::HardPointer, 0);  // visual style
         w.refs().writeH(HC::HardOwner, 0);    // sun
@@ -284,7 +284,7 @@ void DwgBuilder::writeBlocks()
             w.text("");  // description
             d.writeBL(0);  // no preview
         }
-        if (r2010()) {
+        if (r2007()) {
             d.writeBS(0);     // insert units: none
             d.writeB(true);   // explodable
             d.writeRC(0);     // any scaling
@@ -437,7 +437,7 @@ void DwgBuilder::writeLayouts()
             d.writeBL(0);                         // no viewports
             w.refs().writeH(HC::HardPointer, 0);  // plot view
         }
-        if (r2010())
+        if (r2007())
             w.refs().writeH(HC::SoftPointer, 0);  // visual style: none
         w.refs().writeH(HC::SoftPointer, block);
         w.refs().writeH(HC::SoftPointer, 0);  // last active viewport

@@ -4,22 +4,12 @@
 #include "drawing.h"
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
 namespace unplot::engine {
 
-struct DwgWriteInfo {
-    std::int64_t requestedCode = 0;  // the version code asked for
-    std::int64_t writtenCode = 0;    // the version code actually written
-    std::string note;                // why they differ, for the archive's README.txt; empty when they agree
-};
-
-// Is this version code written natively (as itself)?
-bool dwgWritesNatively(std::int64_t versionCode);
-
-// Writes the drawing as DWG: the requested version when it is written natively, else the newest natively written
-// version that is older (info says which). Throws std::invalid_argument for an unknown code.
-std::vector<std::uint8_t> writeDwg(const Drawing& drawing, std::int64_t versionCode, DwgWriteInfo* info = nullptr);
+// Writes the drawing as DWG of the given version code: 14 (R14, AC1014), 15 (2000, AC1015), 18 (2004, AC1018),
+// 21 (2007, AC1021) or 23 (2010, AC1024). Throws std::invalid_argument for any other code.
+std::vector<std::uint8_t> writeDwg(const Drawing& drawing, std::int64_t versionCode);
 
 }  // namespace unplot::engine

@@ -11,7 +11,7 @@ struct Field {
     std::array<std::uint8_t, 512> exp{};
     std::array<int, 256> log{};
 
-    constexpr Field()
+    constexpr explicit Field(unsigned polynomial)
     {
         unsigned x = 1;
         for (int i = 0; i < 255; ++i) {
@@ -19,7 +19,7 @@ struct Field {
             log[x] = i;
             x <<= 1;
             if (x & 0x100u)
-                x ^= 0x169u;  // x^8+x^6+x^5+x^3+1
+                x ^= polynomial;
         }
         for (std::size_t i = 255; i < exp.size(); ++i)
             exp[i] = exp[i - 255];
@@ -33,14 +33,17 @@ struct Field {
     }
 };
 
-constexpr Field kField;
+constexpr Field kHeaderField(0x169);  // x^8+x^6+x^5+x^3+1: the file header and the page and section maps
+constexpr Field kPageField(0x11d);    // x^8+x^4+x^3+x^2+1: data pages
 
 }  // namespace
 
-ReedSolomon::ReedSolomon(std::size_t dataBytes) : k_(dataBytes)
+ReedSolomon::ReedSolomon(std::size_t dataBytes)
+    : k_(dataBytes), field_(dataBytes == kPageData ? &kPageField : &kHeaderField)
 {
     if (dataBytes == 0 || dataBytes >= kWordSize)
         throw std::invalid_argument("Reed-Solomon: data bytes must lie in 1..254");
+    const Field& kField = *static_cast<const Field*>(field_);
     // g(x) = (x - a^1)(x - a^2)...(x - a^n), built as coefficients of x^0 .. x^n.
     const std::size_t n = parityBytes();
     std::vector<std::uint8_t> g{1};
@@ -61,6 +64,7 @@ void ReedSolomon::parity(const std::uint8_t* data, std::uint8_t* parity) const
 {
     // The remainder of data(x) * x^n divided by g(x), fed from the highest coefficient down.
     const std::size_t n = parityBytes();
+    const Field& kField = *static_cast<const Field*>(field_);
     std::vector<std::uint8_t> rem(n, 0);
     for (std::size_t j = k_; j-- > 0;) {
         const std::uint8_t feedback = std::uint8_t(data[j] ^ rem[n - 1]);

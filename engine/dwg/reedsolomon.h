@@ -9,8 +9,9 @@
 namespace unplot::engine::dwg {
 
 // Code words are 255 bytes: `dataBytes` of data, then 255 - dataBytes parity bytes. The field is GF(256) over
-// x^8+x^6+x^5+x^3+1 and the generator's roots are a^1 .. a^(255-dataBytes). Data byte j is the coefficient of
-// x^(parity+j), parity byte j that of x^j.
+// x^8+x^4+x^3+x^2+1 for the (255,251) code of data pages, over x^8+x^6+x^5+x^3+1 for every other code; the
+// generator's roots are a^1 .. a^(255-dataBytes). Data byte j is the coefficient of x^(parity+j), parity byte j
+// that of x^j.
 class ReedSolomon {
 public:
     static constexpr std::size_t kWordSize = 255;
@@ -34,6 +35,7 @@ public:
 
 private:
     std::size_t k_;
+    const void* field_;  // the Field of reedsolomon.cpp
     std::vector<std::uint8_t> generator_;  // monic generator without its leading 1: coefficients of x^0 .. x^(n-1)
 };
 

@@ -11,8 +11,11 @@ using namespace unplot::engine::dwg;
 
 namespace {
 
-// Multiplication in GF(256) over x^8+x^6+x^5+x^3+1, bit by bit (independent of the encoder's tables).
-std::uint8_t gfMul(std::uint8_t a, std::uint8_t b)
+// The fields: data pages use x^8+x^4+x^3+x^2+1, everything else x^8+x^6+x^5+x^3+1.
+unsigned polynomialFor(std::size_t dataBytes) { return dataBytes == ReedSolomon::kPageData ? 0x11du : 0x169u; }
+
+// Multiplication in GF(256), bit by bit (independent of the encoder's tables).
+std::uint8_t gfMul(std::uint8_t a, std::uint8_t b, unsigned polynomial)
 {
     unsigned r = 0, x = a;
     for (; b; b = std::uint8_t(b >> 1)) {
@@ -20,7 +23,7 @@ std::uint8_t gfMul(std::uint8_t a, std::uint8_t b)
             r ^= x;
         x <<= 1;
         if (x & 0x100u)
-            x ^= 0x169u;
+            x ^= polynomial;
     }
     return std::uint8_t(r);
 }
@@ -30,10 +33,11 @@ std::uint8_t gfMul(std::uint8_t a, std::uint8_t b)
 std::uint8_t evaluate(const std::vector<std::uint8_t>& word, std::size_t dataBytes, std::uint8_t point)
 {
     const std::size_t parity = word.size() - dataBytes;
+    const unsigned polynomial = polynomialFor(dataBytes);
     std::uint8_t acc = 0;
     for (std::size_t e = word.size(); e-- > 0;) {  // Horner, highest power first
         const std::uint8_t coef = e >= parity ? word[e - parity] : word[dataBytes + e];
-        acc = std::uint8_t(gfMul(acc, point) ^ coef);
+        acc = std::uint8_t(gfMul(acc, point, polynomial) ^ coef);
     }
     return acc;
 }
@@ -67,7 +71,7 @@ TEST_P(ReedSolomonCode, EveryCodeWordVanishesAtTheGeneratorsRoots)
     rs.parity(word.data(), word.data() + rs.dataBytes());
     std::uint8_t root = 1;
     for (std::size_t i = 1; i <= rs.parityBytes(); ++i) {
-        root = gfMul(root, 2);
+        root = gfMul(root, 2, polynomialFor(GetParam()));
         EXPECT_EQ(evaluate(word, rs.dataBytes(), root), 0) << "root a^" << i;
     }
     // ... and a changed data byte no longer does.
@@ -95,10 +99,10 @@ TEST(ReedSolomon, InterleavesWordsAndPadsTheLastWithZeros)
     EXPECT_THROW(ReedSolomon(255), std::invalid_argument);
 }
 
-TEST(ReedSolomon, ReproducesTheCodedHeaderAndFirstPageOfARealFile)
+TEST(ReedSolomon, ReproducesTheCodedHeaderAndPagesOfARealFile)
 {
     const std::vector<std::uint8_t> file = readSample();
-    if (file.size() < 0x480 + 4 * ReedSolomon::kWordSize)
+    if (file.size() < 0x6c840 + 3 * ReedSolomon::kWordSize)
         GTEST_SKIP() << "no example_2007.dwg under " << UNPLOT_SHARED_DIR << "/dwg-samples";
 
     // The file header: three (255,239) words interleaved from 0x80.
@@ -107,11 +111,16 @@ TEST(ReedSolomon, ReproducesTheCodedHeaderAndFirstPageOfARealFile)
     const std::vector<std::uint8_t> headerCoded = header.encodeInterleaved(headerData, 3);
     EXPECT_TRUE(std::equal(headerCoded.begin(), headerCoded.end(), file.begin() + 0x80));
 
-    // The first page at 0x480: four (255,251) words interleaved.
+    // The page map at 0x480: four (255,239) words interleaved.
+    const std::vector<std::uint8_t> mapData = deinterleaveData(file, 0x480, 4, header.dataBytes());
+    const std::vector<std::uint8_t> mapCoded = header.encodeInterleaved(mapData, 4);
+    EXPECT_TRUE(std::equal(mapCoded.begin(), mapCoded.end(), file.begin() + 0x480));
+
+    // A data page (the header variables' page of this file, at 0x6c840): three (255,251) words interleaved.
     const ReedSolomon page(ReedSolomon::kPageData);
-    const std::vector<std::uint8_t> pageData = deinterleaveData(file, 0x480, 4, page.dataBytes());
-    const std::vector<std::uint8_t> pageCoded = page.encodeInterleaved(pageData, 4);
-    EXPECT_TRUE(std::equal(pageCoded.begin(), pageCoded.end(), file.begin() + 0x480));
+    const std::vector<std::uint8_t> pageData = deinterleaveData(file, 0x6c840, 3, page.dataBytes());
+    const std::vector<std::uint8_t> pageCoded = page.encodeInterleaved(pageData, 3);
+    EXPECT_TRUE(std::equal(pageCoded.begin(), pageCoded.end(), file.begin() + 0x6c840));
 }
 
 }  // namespace
