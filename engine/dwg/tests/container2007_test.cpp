@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 
 using namespace unplot::engine::dwg;
 
@@ -76,6 +77,99 @@ TEST(FileHeader2007, ReaderRejectsACorruptedWord)
     std::vector<std::uint8_t> coded = codeFileHeader2007(std::vector<std::uint8_t>(40, 7));
     coded[4] ^= 1;  // word 1, data byte 1
     EXPECT_FALSE(test::readCodedWords(coded, 0, kFileHeader2007Words, ReedSolomon::kHeaderData));
+}
+
+// A whole file through writeFile2007 and back through a reader that follows the format: the maps, the coded words,
+// the compressed pages, raw pages and the plain header's addresses.
+std::vector<std::uint8_t> pattern(std::size_t n)
+{
+    std::vector<std::uint8_t> b(n);
+    for (std::size_t i = 0; i < n; ++i)
+        b[i] = std::uint8_t((i % 7 == 0) ? i / 7 : i % 13);  // repeats, but not trivially
+    return b;
+}
+
+std::vector<std::uint8_t> noise(std::size_t n, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::vector<std::uint8_t> b(n);
+    for (auto& c : b)
+        c = std::uint8_t(rng());
+    return b;
+}
+
+void expectSection(const test::File2007& r, const PagedSection& s)
+{
+    ASSERT_TRUE(r.sections.count(s.name)) << s.name;
+    const std::vector<std::uint8_t>& got = r.sections.at(s.name);
+    ASSERT_GE(got.size(), s.data.size()) << s.name;
+    EXPECT_TRUE(std::equal(s.data.begin(), s.data.end(), got.begin())) << s.name;
+    EXPECT_TRUE(std::all_of(got.begin() + std::ptrdiff_t(s.data.size()), got.end(), [](auto c) { return c == 0; }))
+        << s.name << ": only zeros may follow the data";
+    EXPECT_EQ(r.encodings.at(s.name), s.compressed ? 4u : 1u) << s.name;
+}
+
+TEST(File2007, SectionsReadBackThroughTheMaps)
+{
+    const std::vector<PagedSection> sections = {
+        {"AcDb:Header", 1, pattern(300)},
+        {"AcDb:AcDbObjects", 7, pattern(3 * 0xf800 + 1234)},  // four pages
+        {"AcDb:Handles", 4, noise(200, 1)},                   // does not compress: zeros are added to its end
+        {"AcDb:Template", 5, {0, 0, 1, 0}},
+        {"AcDb:SummaryInfo", 9, noise(60, 2), false, 0x80, 0x20},
+        {"AcDb:Preview", 10, noise(37, 3), false, 0x40, 0x0d},
+    };
+    PagedFileInfo info;
+    info.magic = "AC1021";
+    info.maintenance = 50;
+    const std::vector<std::uint8_t> file = writeFile2007(sections, info);
+    ASSERT_EQ(std::string(file.begin(), file.begin() + 6), "AC1021");
+    EXPECT_EQ(file[0x0b], 50);
+
+    const test::File2007 r = test::readFile2007(file);
+    EXPECT_EQ(r.header[0], 0x70u);
+    EXPECT_EQ(r.header[29], 0x60100u);  // stream version
+    EXPECT_EQ(r.sections.size(), sections.size());
+    for (const PagedSection& s : sections)
+        expectSection(r, s);
+    // The plain header points at the raw pages.
+    for (const PagedSection& s : {sections[4], sections[5]}) {
+        std::size_t at = 0;
+        for (std::size_t i = 4; i-- > 0;)
+            at = (at << 8) | file[s.addressField + i];
+        ASSERT_LE(at + s.data.size(), file.size());
+        EXPECT_TRUE(std::equal(s.data.begin(), s.data.end(), file.begin() + std::ptrdiff_t(at))) << s.name;
+    }
+}
+
+// The reader itself, on a file a commercial CAD program wrote.
+TEST(File2007, ReaderReadsARealFile)
+{
+    const std::vector<std::uint8_t> file = readSample();
+    if (file.size() < kPages2007Offset)
+        GTEST_SKIP() << "no example_2007.dwg under " << UNPLOT_SHARED_DIR << "/dwg-samples";
+    const test::File2007 r = test::readFile2007(file);
+    for (const char* name : {"AcDb:Header", "AcDb:Classes", "AcDb:Handles", "AcDb:AcDbObjects", "AcDb:Template"})
+        EXPECT_TRUE(r.sections.count(name)) << name;
+    const std::vector<std::uint8_t>& header = r.sections.at("AcDb:Header");
+    ASSERT_GE(header.size(), 16u);
+    EXPECT_EQ(header[0], 0xcf);  // the header variables' begin sentinel
+    EXPECT_EQ(header[15], 0x5f);
+}
+
+TEST(File2007, ReaderNoticesACorruptedPage)
+{
+    std::vector<std::uint8_t> file = writeFile2007({{"AcDb:Header", 1, pattern(3000)}}, PagedFileInfo{});
+    const test::File2007 r = test::readFile2007(file);
+    ASSERT_EQ(r.pageAt.size(), 3u);  // the page map, the header's page, the section map
+    file[r.pageAt.at(2) + 10] ^= 0x10;
+    EXPECT_THROW(test::readFile2007(file), std::runtime_error);
+}
+
+TEST(File2007, AnUnrepeatingPageBeforeTheLastIsRefused)
+{
+    EXPECT_THROW(writeFile2007({{"AcDb:AcDbObjects", 7, noise(0x20000, 4)}}, PagedFileInfo{}), std::runtime_error);
+    EXPECT_NO_THROW(writeFile2007({{"AcDb:AcDbObjects", 7, noise(0xf000, 5)}}, PagedFileInfo{}));
 }
 
 }  // namespace

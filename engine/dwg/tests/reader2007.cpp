@@ -202,3 +202,110 @@ std::vector<std::uint8_t> decompress2007(const std::uint8_t* in, std::size_t siz
 }
 
 }  // namespace unplot::engine::dwg::test
+
+namespace unplot::engine::dwg::test {
+namespace {
+
+std::uint64_t rll(const std::vector<std::uint8_t>& d, std::size_t at)
+{
+    if (at + 8 > d.size())
+        throw std::runtime_error("2007 file: read past the end of a map");
+    std::uint64_t v = 0;
+    for (std::size_t i = 8; i-- > 0;)
+        v = (v << 8) | d[at + i];
+    return v;
+}
+
+std::size_t round8(std::size_t v) { return (v + 7) / 8 * 8; }
+
+// A page map or section map: (255,239) words holding the compressed data `correction` times over.
+std::vector<std::uint8_t> systemPage(const std::vector<std::uint8_t>& file, std::size_t offset, std::size_t compressed,
+                                     std::size_t size, std::size_t correction)
+{
+    const std::size_t padded = round8(compressed);
+    const std::size_t words = (padded * correction + 238) / 239;
+    const auto data = readCodedWords(file, offset, words, 239);
+    if (!data)
+        throw std::runtime_error("2007 file: a system page's parity does not check");
+    for (std::size_t c = 1; c < correction; ++c)
+        if (!std::equal(data->begin(), data->begin() + std::ptrdiff_t(compressed),
+                        data->begin() + std::ptrdiff_t(c * padded)))
+            throw std::runtime_error("2007 file: a system page's copies differ");
+    if (compressed < size)
+        return decompress2007(data->data(), compressed, size);
+    return {data->begin(), data->begin() + std::ptrdiff_t(size)};
+}
+
+}  // namespace
+
+File2007 readFile2007(const std::vector<std::uint8_t>& file)
+{
+    File2007 out;
+    const auto coded = readCodedWords(file, 0x80, 3, 239);
+    if (!coded)
+        throw std::runtime_error("2007 file: the file header's parity does not check");
+    const FileHeader2007Prefix prefix = readFileHeader2007Prefix(*coded);
+    if (prefix.compressedSize <= 0 || std::size_t(prefix.compressedSize) > coded->size() - 0x20)
+        throw std::runtime_error("2007 file: bad file header size");
+    const auto header = decompress2007(coded->data() + 0x20, std::size_t(prefix.compressedSize), 0x110);
+    for (std::size_t i = 0; i < 34; ++i)
+        out.header.push_back(rll(header, i * 8));
+    const std::vector<std::uint64_t>& h = out.header;
+    if (h[1] != file.size())
+        throw std::runtime_error("2007 file: the header gives another file size");
+
+    const auto pageMap = systemPage(file, 0x480 + h[7], h[10], h[11], h[3]);
+    std::uint64_t at = 0x480;
+    std::size_t entries = 0;
+    for (std::size_t i = 0; i + 16 <= pageMap.size(); i += 16, ++entries) {
+        const std::uint64_t size = rll(pageMap, i), id = rll(pageMap, i + 8);
+        if (!out.pageAt.emplace(id, at).second)
+            throw std::runtime_error("2007 file: page id " + std::to_string(id) + " twice");
+        at += size;
+    }
+    if (entries != h[12] || out.pageAt.rbegin()->first != h[13] || at > file.size())
+        throw std::runtime_error("2007 file: the page map does not match the header");
+    if (!std::equal(file.begin() + 0x80, file.begin() + 0x480, file.begin() + std::ptrdiff_t(0x480 + h[9])))
+        throw std::runtime_error("2007 file: the header's copy differs");
+
+    const auto sectionMap = systemPage(file, out.pageAt.at(h[24]), h[22], h[25], h[27]);
+    std::size_t sections = 0;
+    for (std::size_t i = 0; i < sectionMap.size(); ++sections) {
+        const std::uint64_t size = rll(sectionMap, i), nameBytes = rll(sectionMap, i + 32);
+        const std::uint64_t encoding = rll(sectionMap, i + 48), pages = rll(sectionMap, i + 56);
+        i += 64;
+        std::string name;
+        for (std::size_t k = 0; k + 2 < nameBytes; k += 2)
+            name.push_back(char(sectionMap.at(i + k)));
+        i += nameBytes;
+        std::vector<std::uint8_t> data(size, 0);
+        for (std::uint64_t p = 0; p < pages; ++p, i += 56) {
+            const std::uint64_t offset = rll(sectionMap, i), id = rll(sectionMap, i + 16);
+            const std::size_t plain = rll(sectionMap, i + 24), packed = rll(sectionMap, i + 32);
+            if (offset + plain > size)
+                throw std::runtime_error("2007 file: a page of " + name + " overruns its section");
+            const std::size_t from = out.pageAt.at(id);
+            std::vector<std::uint8_t> bytes;
+            if (packed == plain) {
+                if (from + plain > file.size())
+                    throw std::runtime_error("2007 file: a raw page of " + name + " overruns the file");
+                bytes.assign(file.begin() + std::ptrdiff_t(from), file.begin() + std::ptrdiff_t(from + plain));
+            } else {
+                const auto words = readCodedWords(file, from, (round8(packed) + 250) / 251, 251);
+                if (!words)
+                    throw std::runtime_error("2007 file: a page of " + name + " fails its parity");
+                bytes = decompress2007(words->data(), packed, plain);
+            }
+            std::copy(bytes.begin(), bytes.end(), data.begin() + std::ptrdiff_t(offset));
+        }
+        if (!name.empty()) {
+            out.sections[name] = std::move(data);
+            out.encodings[name] = encoding;
+        }
+    }
+    if (sections != h[20])
+        throw std::runtime_error("2007 file: the section map does not match the header");
+    return out;
+}
+
+}  // namespace unplot::engine::dwg::test

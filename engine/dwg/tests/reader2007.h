@@ -3,7 +3,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace unplot::engine::dwg::test {
@@ -26,5 +28,15 @@ FileHeader2007Prefix readFileHeader2007Prefix(const std::vector<std::uint8_t>& d
 // The 2007 LZ77 variant decoded as readers decode it: exactly `expected` bytes out of `size` bytes, or a
 // std::runtime_error.
 std::vector<std::uint8_t> decompress2007(const std::uint8_t* in, std::size_t size, std::size_t expected);
+
+// A whole 2007 file read as readers read it: the coded file header, the page map, the section map and every
+// section's pages, each code word's parity checked. Throws std::runtime_error on anything inconsistent.
+struct File2007 {
+    std::vector<std::uint64_t> header;                       // the 34 fields of the decoded file header
+    std::map<std::string, std::vector<std::uint8_t>> sections;  // by name, decompressed
+    std::map<std::string, std::uint64_t> encodings;          // by name: 4 coded and compressed, 1 stored raw
+    std::map<std::uint64_t, std::uint64_t> pageAt;           // page id -> file offset
+};
+File2007 readFile2007(const std::vector<std::uint8_t>& file);
 
 }  // namespace unplot::engine::dwg::test
