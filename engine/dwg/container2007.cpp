@@ -14,8 +14,8 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr std::size_t kMaxPageData = 0xf800;  // decompressed bytes per page of a compressed section
-constexpr std::size_t kFiller = 32;           // zeros that make an unrepeating last page compressible
+constexpr std::size_t kMaxPageData = kPageData2007;
+constexpr std::size_t kFiller = kPageGap2007;  // zeros that make an unrepeating last page compressible
 
 std::size_t roundUp(std::size_t v, std::size_t to) { return (v + to - 1) / to * to; }
 
@@ -109,9 +109,24 @@ SectionPages pagesOf(const PagedSection& s)
         const std::size_t n = std::min(kMaxPageData, data.size() - from);
         Bytes stream = compress2007(data.data() + from, n);
         if (stream.size() >= n) {
-            if (from + n != data.size())
-                throw std::runtime_error("2007 file: a page of " + s.name + " does not compress");
-            data.resize(data.size() + kFiller, 0);  // readers ignore zeros after the data; retry with them
+            if (from + n == data.size()) {
+                data.resize(data.size() + kFiller, 0);  // readers ignore zeros after the data; retry with them
+                continue;
+            }
+            // Stored: one code word per page, whose data bytes read the same whether a reader decodes the word
+            // or takes the page's bytes as they are. Readers count the words from the size rounded up to 8 bytes,
+            // so a page holds at most 248.
+            constexpr std::size_t kStored = ReedSolomon::kPageData / 8 * 8;
+            for (std::size_t at = from; at < from + n; at += kStored) {
+                DataPage p;
+                p.offset = at;
+                p.uncompressed = p.compressed = std::min(kStored, from + n - at);
+                p.bytes = code(Bytes(data.begin() + std::ptrdiff_t(at),
+                                     data.begin() + std::ptrdiff_t(at + p.uncompressed)),
+                               ReedSolomon::kPageData, 1);
+                out.pages.push_back(std::move(p));
+            }
+            from += n;
             continue;
         }
         DataPage p;

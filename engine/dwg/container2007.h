@@ -23,10 +23,17 @@ std::vector<std::uint8_t> codeFileHeader2007(const std::vector<std::uint8_t>& bo
 
 // Where the pages of a 2007 file begin; the page map's offsets count from here.
 inline constexpr std::size_t kPages2007Offset = 0x480;
+// The decompressed size of a full page of a compressed section, and the zeros that writers of object data leave at
+// the end of each page so that every page compresses (object data alone often does not: its bit-packed
+// coordinates hardly repeat byte for byte).
+inline constexpr std::size_t kPageData2007 = 0xf800;
+inline constexpr std::size_t kPageGap2007 = 32;
 
 // The whole 2007 file: the plain 0x80-byte header, the coded file header, the page map at 0x480, the data pages
 // (compressed sections in (255,251)-coded pages, raw ones stored as they are), the section map, and a copy of the
 // coded file header at the end. Sections are named as in 2004 files ("AcDb:Header", ...); `type` is unused.
+// A compressed section's last page that does not compress gets zeros appended; any other such page is stored
+// uncompressed in pages of one code word each (the one form that every reader reads alike).
 std::vector<std::uint8_t> writeFile2007(const std::vector<PagedSection>& sections, const PagedFileInfo& info);
 
 }  // namespace unplot::engine::dwg

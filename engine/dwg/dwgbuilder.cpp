@@ -170,7 +170,13 @@ std::vector<std::uint8_t> DwgBuilder::buildPaged() const
     putRL(objects, 0x0dca);
     std::vector<MapEntry> map;
     map.reserve(objects_.size());
+    const bool gaps = r2007() && !r2010();
     for (const auto& [h, bytes] : objects_) {
+        // 2007: an object that would reach into the last bytes of a page starts the next page instead, so that every
+        // page ends in zeros and compresses (readers find objects through the map, never by walking the section).
+        const std::size_t used = objects.size() % kPageData2007;
+        if (gaps && used > 0 && used + bytes.size() > kPageData2007 - kPageGap2007)
+            objects.resize(objects.size() + (kPageData2007 - used), 0);
         map.push_back({h, std::int64_t(objects.size())});
         put(objects, bytes.data(), bytes.size());
     }

@@ -1,5 +1,7 @@
 // The 2007 file header's coding, against a real 2007 file and our test reader.
 #include "container2007.h"
+#include "dwgcrc.h"
+#include "dwgwriter.h"
 #include "reader2007.h"
 #include "reedsolomon.h"
 
@@ -166,10 +168,55 @@ TEST(File2007, ReaderNoticesACorruptedPage)
     EXPECT_THROW(test::readFile2007(file), std::runtime_error);
 }
 
-TEST(File2007, AnUnrepeatingPageBeforeTheLastIsRefused)
+// Data that does not compress: the pages before the last are stored uncompressed, one code word per page (where
+// reading the word and reading the page's bytes as they are agree); the last gets zeros appended.
+TEST(File2007, UnrepeatingDataIsStoredInSingleWordPages)
 {
-    EXPECT_THROW(writeFile2007({{"AcDb:AcDbObjects", 7, noise(0x20000, 4)}}, PagedFileInfo{}), std::runtime_error);
-    EXPECT_NO_THROW(writeFile2007({{"AcDb:AcDbObjects", 7, noise(0xf000, 5)}}, PagedFileInfo{}));
+    const PagedSection s{"AcDb:AcDbObjects", 7, noise(2 * 0xf800 + 0x1000, 4)};
+    const std::vector<std::uint8_t> file = writeFile2007({s}, PagedFileInfo{});
+    const test::File2007 r = test::readFile2007(file);
+    expectSection(r, s);
+    const std::size_t storedPages = 2 * (0xf800 / 248);
+    EXPECT_EQ(r.pageAt.size(), storedPages + 3);  // and the last page, the page map, the section map
+    for (const auto& [id, at] : r.pageAt) {
+        if (id < 2 || id >= storedPages + 2)
+            continue;  // the page map; the last page and the section map
+        // A stored page holds its data as it is.
+        const std::size_t from = (id - 2) * 248;
+        const std::size_t n = 248;
+        EXPECT_TRUE(std::equal(file.begin() + std::ptrdiff_t(at), file.begin() + std::ptrdiff_t(at + n),
+                               s.data.begin() + std::ptrdiff_t(from)))
+            << id;
+    }
+}
+
+// A whole drawing: the sections readers look for, the header framed without 2010's high size word, and the
+// objects laid out so that every page ends in zeros.
+TEST(File2007, DrawingPagesEndInZeros)
+{
+    unplot::engine::Drawing d;
+    d.widthMm = 420;
+    d.heightMm = 297;
+    for (int i = 0; i < 4000; ++i)
+        d.entities.push_back({{"0", {}, 0.25}, unplot::engine::Line{{i * 0.37, 0}, {i * 0.41, double(10 + i % 7)}}});
+    const test::File2007 r = test::readFile2007(unplot::engine::writeDwg(d, 21));
+    for (const char* name : {"AcDb:Header", "AcDb:Classes", "AcDb:Handles", "AcDb:AcDbObjects", "AcDb:Template",
+                             "AcDb:AuxHeader", "AcDb:SummaryInfo", "AcDb:Preview"})
+        EXPECT_EQ(r.sections.count(name), 1u) << name;
+    const std::vector<std::uint8_t>& header = r.sections.at("AcDb:Header");
+    auto rl = [&](std::size_t at) { return std::size_t(header[at] | header[at + 1] << 8 | header[at + 2] << 16); };
+    EXPECT_TRUE(std::equal(kHeaderVarsBegin.begin(), kHeaderVarsBegin.end(), header.begin()));
+    const std::size_t size = rl(16);
+    ASSERT_LT(20 + size + 18, header.size() + 1);
+    EXPECT_EQ(crc16(kCrcSeed, header.data() + 16, size + 4), std::uint16_t(header[20 + size] | header[21 + size] << 8));
+    EXPECT_TRUE(std::equal(kHeaderVarsEnd.begin(), kHeaderVarsEnd.end(), header.begin() + std::ptrdiff_t(22 + size)));
+
+    const std::vector<std::uint8_t>& objects = r.sections.at("AcDb:AcDbObjects");
+    ASSERT_GT(objects.size(), 2 * kPageData2007);
+    for (std::size_t end = kPageData2007; end < objects.size(); end += kPageData2007)
+        EXPECT_TRUE(std::all_of(objects.begin() + std::ptrdiff_t(end - kPageGap2007),
+                                objects.begin() + std::ptrdiff_t(end), [](auto c) { return c == 0; }))
+            << "page ending at " << end;
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <sys/wait.h>
@@ -210,6 +211,34 @@ std::string magic(std::int64_t code)
     return code == 14 ? "AC1014" : code == 15 ? "AC1015" : code == 18 ? "AC1018" : code == 21 ? "AC1021" : "AC1024";
 }
 
+// Objects far larger than a page whose coordinates hardly repeat: a long wavering polyline and a fill of many
+// small loops (in 2007 files such data is stored in uncompressed pages).
+Drawing huge()
+{
+    Drawing d;
+    d.widthMm = 841;
+    d.heightMm = 594;
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> jitter(0, 1);
+    Polyline wave;
+    for (int i = 0; i < 6000; ++i)
+        wave.points.push_back({i * 0.14 + jitter(rng) * 0.01, 300 + 50 * std::sin(i * 0.013) + jitter(rng)});
+    d.entities.push_back(entity(wave, "0"));
+    Hatch dots;
+    for (int i = 0; i < 800; ++i) {
+        const double x = 10 + (i % 50) * 16 + jitter(rng), y = 10 + (i / 50) * 9 + jitter(rng);
+        Loop loop{{x, y}, {}};
+        for (Vec2 p : {Vec2{x + 3.3 + jitter(rng), y}, Vec2{x + 3.1, y + 2.7 + jitter(rng)}, Vec2{x, y + 2.9}}) {
+            PathSegment segment;
+            segment.end = p;
+            loop.segments.push_back(segment);
+        }
+        dots.loops.push_back(loop);
+    }
+    d.entities.push_back(entity(dots, "0"));
+    return d;
+}
+
 class NativeVersion : public testing::TestWithParam<std::int64_t> {
 protected:
     void SetUp() override
@@ -228,6 +257,12 @@ TEST_P(NativeVersion, EveryEntityKindReadsBackClean)
     const auto r = readBack(save(dir.path(), "every.dwg", bytes));
     expectReadBack(r, d);
     EXPECT_EQ(r.at("magic").get<std::string>(), magic(GetParam()));
+}
+
+TEST_P(NativeVersion, ObjectsLargerThanAPageReadBackClean)
+{
+    const Drawing d = huge();
+    expectReadBack(readBack(save(dir.path(), "huge.dwg", writeDwg(d, GetParam()))), d);
 }
 
 TEST_P(NativeVersion, ThousandsOfEntitiesSpanManyMapPages)
@@ -271,7 +306,7 @@ TEST_P(NativeVersion, LibreDwgDxfMatchesOurDxf)
 {
     if (std::system((std::string(UNPLOT_SYSTEM_PYTHON) + " -c 'import ezdxf' > /dev/null 2>&1").c_str()) != 0)
         GTEST_SKIP() << "python3-ezdxf missing";
-    for (const Drawing& d : {degenerate(), thousands(200)}) {
+    for (const Drawing& d : {degenerate(), thousands(200), huge()}) {
         const fs::path dwg = save(dir.path(), "cmp.dwg", writeDwg(d, GetParam()));
         const fs::path theirs = dir.path() / "theirs.dxf";
         const auto r = readBack(dwg, "read_dwg.mjs", theirs);

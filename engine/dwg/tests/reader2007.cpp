@@ -286,15 +286,18 @@ File2007 readFile2007(const std::vector<std::uint8_t>& file)
                 throw std::runtime_error("2007 file: a page of " + name + " overruns its section");
             const std::size_t from = out.pageAt.at(id);
             std::vector<std::uint8_t> bytes;
-            if (packed == plain) {
-                if (from + plain > file.size())
-                    throw std::runtime_error("2007 file: a raw page of " + name + " overruns the file");
+            if (encoding == 1) {  // stored raw
+                if (packed != plain || from + plain > file.size())
+                    throw std::runtime_error("2007 file: a raw page of " + name + " is inconsistent");
                 bytes.assign(file.begin() + std::ptrdiff_t(from), file.begin() + std::ptrdiff_t(from + plain));
-            } else {
+            } else {  // coded; compressed unless it says otherwise
                 const auto words = readCodedWords(file, from, (round8(packed) + 250) / 251, 251);
                 if (!words)
                     throw std::runtime_error("2007 file: a page of " + name + " fails its parity");
-                bytes = decompress2007(words->data(), packed, plain);
+                if (packed < plain)
+                    bytes = decompress2007(words->data(), packed, plain);
+                else
+                    bytes.assign(words->begin(), words->begin() + std::ptrdiff_t(plain));
             }
             std::copy(bytes.begin(), bytes.end(), data.begin() + std::ptrdiff_t(offset));
         }
