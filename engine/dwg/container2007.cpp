@@ -4,7 +4,6 @@
 #include "reedsolomon.h"
 
 #include <algorithm>
-#include <cstring>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -282,16 +281,7 @@ std::vector<std::uint8_t> writeFile2007(const std::vector<PagedSection>& section
     const Bytes copy(out.begin() + std::ptrdiff_t(kFileHeader2007Offset), out.begin() + std::ptrdiff_t(kPages2007Offset));
     out.insert(out.end(), copy.begin(), copy.end());
 
-    std::memcpy(out.data(), info.magic.data(), 6);
-    out[0x0b] = info.maintenance;
-    out[0x0c] = 3;
-    out[0x11] = info.writerVersion;
-    out[0x12] = info.writerMaintenance;
-    out[0x13] = std::uint8_t(info.codePage & 0xff);
-    out[0x14] = std::uint8_t(info.codePage >> 8);
-    out[0x16] = info.writerVersion;
-    out[0x17] = info.writerMaintenance;
-    setRL(out, 0x28, 0x80);
+    putPlainHeader(out, info);
     for (const auto& [field, at] : addresses)
         setRL(out, field, at);
     return out;

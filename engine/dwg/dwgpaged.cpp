@@ -59,6 +59,20 @@ void putSystemPage(std::vector<std::uint8_t>& out, std::uint32_t type, const std
 
 }  // namespace
 
+void putPlainHeader(std::vector<std::uint8_t>& out, const PagedFileInfo& info)
+{
+    std::memcpy(out.data(), info.magic.data(), 6);
+    out[0x0b] = info.maintenance;
+    out[0x0c] = 3;
+    out[0x11] = info.writerVersion;
+    out[0x12] = info.writerMaintenance;
+    out[0x13] = std::uint8_t(info.codePage & 0xff);
+    out[0x14] = std::uint8_t(info.codePage >> 8);
+    out[0x16] = info.writerVersion;
+    out[0x17] = info.writerMaintenance;
+    setRL(out, 0x28, 0x80);
+}
+
 std::uint32_t pageChecksum(std::uint32_t seed, const std::uint8_t* data, std::size_t size)
 {
     std::uint32_t sum1 = seed & 0xffff, sum2 = seed >> 16;
@@ -233,16 +247,7 @@ std::vector<std::uint8_t> writePagedFile(const std::vector<PagedSection>& sectio
     scrambleFileHeader(h.data(), h.size());
     out.insert(out.end(), h.begin(), h.end());
 
-    std::memcpy(out.data(), info.magic.data(), 6);
-    out[0x0b] = info.maintenance;
-    out[0x0c] = 3;
-    out[0x11] = info.writerVersion;
-    out[0x12] = info.writerMaintenance;
-    out[0x13] = std::uint8_t(info.codePage & 0xff);
-    out[0x14] = std::uint8_t(info.codePage >> 8);
-    out[0x16] = info.writerVersion;
-    out[0x17] = info.writerMaintenance;
-    setRL(out, 0x28, 0x80);
+    putPlainHeader(out, info);
     std::copy(h.begin(), h.end(), out.begin() + 0x80);
     return out;
 }

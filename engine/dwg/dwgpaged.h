@@ -30,6 +30,10 @@ std::uint32_t pageChecksum(std::uint32_t seed, const std::uint8_t* data, std::si
 // Data in the LZ77 encoding of these files, as literal runs only (valid for every reader that decodes it).
 std::vector<std::uint8_t> compressLiterals(const std::uint8_t* data, std::size_t size);
 
+// The plain fields at the start of a 2004 and later file (its first 0x80 bytes are there): version, maintenance
+// release, writer, code page.
+void putPlainHeader(std::vector<std::uint8_t>& out, const PagedFileInfo& info);
+
 // XORs `size` bytes with the pseudo-random sequence that hides the file header (seeded with 1).
 void scrambleFileHeader(std::uint8_t* data, std::size_t size);
 
