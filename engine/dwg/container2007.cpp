@@ -44,6 +44,9 @@ std::uint64_t sectionHash(const std::string& name)
     return it->second;
 }
 
+constexpr std::uint32_t kChecksumModulus = 0xfff1;
+constexpr std::size_t kChecksumChunk = 0x15b0;  // bytes summed before the sums are reduced (they cannot overflow)
+
 // `data` coded in `words` interleaved (255, k) words, padded with zeros to a multiple of 0x20 bytes.
 Bytes code(const Bytes& data, std::size_t k, std::size_t words)
 {
@@ -82,6 +85,7 @@ struct DataPage {
     Bytes bytes;  // as stored
     std::size_t offset = 0, uncompressed = 0, compressed = 0;
     std::uint64_t id = 0;
+    std::uint32_t checksum = 0;  // of the decompressed data
 };
 
 struct SectionPages {
@@ -96,6 +100,7 @@ SectionPages pagesOf(const PagedSection& s)
     if (!s.compressed) {  // raw: one page as the data stands, padded to the section's page size
         DataPage p;
         p.uncompressed = p.compressed = s.data.size();
+        p.checksum = pageChecksum2007(s.data.data(), s.data.size());
         p.bytes = s.data;
         p.bytes.resize(roundUp(std::max<std::size_t>(s.data.size(), s.pageSize), 0x20), 0);
         out.pages.push_back(std::move(p));
@@ -120,6 +125,7 @@ SectionPages pagesOf(const PagedSection& s)
                 DataPage p;
                 p.offset = at;
                 p.uncompressed = p.compressed = std::min(kStored, from + n - at);
+                p.checksum = pageChecksum2007(data.data() + at, p.uncompressed);
                 p.bytes = code(Bytes(data.begin() + std::ptrdiff_t(at),
                                      data.begin() + std::ptrdiff_t(at + p.uncompressed)),
                                ReedSolomon::kPageData, 1);
@@ -132,6 +138,7 @@ SectionPages pagesOf(const PagedSection& s)
         p.offset = from;
         p.uncompressed = n;
         p.compressed = stream.size();
+        p.checksum = pageChecksum2007(data.data() + from, n);
         const std::size_t words = (roundUp(stream.size(), 8) + ReedSolomon::kPageData - 1) / ReedSolomon::kPageData;
         stream.resize(words * ReedSolomon::kPageData, 0);
         p.bytes = code(stream, ReedSolomon::kPageData, words);
@@ -166,7 +173,7 @@ Bytes sectionMap(const std::vector<SectionPages>& all)
             putRLL(m, p.id);
             putRLL(m, p.uncompressed);
             putRLL(m, p.compressed);
-            putRLL(m, 0);  // page checksum: not written
+            putRLL(m, p.checksum);
             putRLL(m, 0);  // CRC: not written
         }
     }
@@ -183,6 +190,37 @@ Bytes sectionMap(const std::vector<SectionPages>& all)
 }
 
 }  // namespace
+
+std::uint32_t pageChecksum2007(const std::uint8_t* data, std::size_t size)
+{
+    const std::uint64_t seed = std::uint64_t(size) * 0x343fd + 0x269ec3;
+    std::uint32_t sum1 = std::uint32_t(seed & 0xffff), sum2 = std::uint32_t((seed >> 16) & 0xffff);
+    std::size_t pending = 0;
+    auto add = [&](std::uint8_t b) {
+        sum1 += b;
+        sum2 += sum1;
+        if (++pending == kChecksumChunk) {
+            sum1 %= kChecksumModulus;
+            sum2 %= kChecksumModulus;
+            pending = 0;
+        }
+    };
+    const std::size_t blocks = size / 8 * 8;
+    for (std::size_t at = 0; at < blocks; at += 8)
+        for (std::size_t i : {6, 7, 4, 5, 2, 3, 0, 1})
+            add(data[at + i]);
+    std::size_t at = blocks;
+    if (size - at >= 4) {
+        for (std::size_t i : {2, 3, 0, 1})
+            add(data[at + i]);
+        at += 4;
+    }
+    for (; at < size; ++at)
+        add(data[at]);
+    sum1 %= kChecksumModulus;
+    sum2 %= kChecksumModulus;
+    return (sum2 << 16) | sum1;
+}
 
 std::vector<std::uint8_t> codeFileHeader2007(const std::vector<std::uint8_t>& body)
 {

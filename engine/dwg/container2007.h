@@ -29,6 +29,11 @@ inline constexpr std::size_t kPages2007Offset = 0x480;
 inline constexpr std::size_t kPageData2007 = 0xf800;
 inline constexpr std::size_t kPageGap2007 = 32;
 
+// The 32-bit checksum of a page's (decompressed) data: the two sums of the 2004 checksum, modulo 65521, seeded
+// from the data's size (size * 0x343FD + 0x269EC3, low 16 bits and the 16 above them), over the bytes taken in
+// 8-byte blocks in the order 6 7 4 5 2 3 0 1 (a shorter tail of 4 or more: 2 3 0 1, then the rest in order).
+std::uint32_t pageChecksum2007(const std::uint8_t* data, std::size_t size);
+
 // The whole 2007 file: the plain 0x80-byte header, the coded file header, the page map at 0x480, the data pages
 // (compressed sections in (255,251)-coded pages, raw ones stored as they are), the section map, and a copy of the
 // coded file header at the end. Sections are named as in 2004 files ("AcDb:Header", ...); `type` is unused.

@@ -129,6 +129,8 @@ TEST(File2007, SectionsReadBackThroughTheMaps)
     EXPECT_EQ(file[0x0b], 50);
 
     const test::File2007 r = test::readFile2007(file);
+    for (const test::File2007::Page& p : r.pages)
+        EXPECT_EQ(pageChecksum2007(p.data.data(), p.data.size()), p.checksum) << p.section;
     EXPECT_EQ(r.header[0], 0x70u);
     EXPECT_EQ(r.header[29], 0x60100u);  // stream version
     EXPECT_EQ(r.sections.size(), sections.size());
@@ -157,6 +159,10 @@ TEST(File2007, ReaderReadsARealFile)
     ASSERT_GE(header.size(), 16u);
     EXPECT_EQ(header[0], 0xcf);  // the header variables' begin sentinel
     EXPECT_EQ(header[15], 0x5f);
+    // Every page's checksum, raw and compressed, of every size class (the file has 18 pages, 6 bytes to 295 KB).
+    ASSERT_EQ(r.pages.size(), 18u);
+    for (const test::File2007::Page& p : r.pages)
+        EXPECT_EQ(pageChecksum2007(p.data.data(), p.data.size()), p.checksum) << p.section << " " << p.data.size();
 }
 
 TEST(File2007, ReaderNoticesACorruptedPage)

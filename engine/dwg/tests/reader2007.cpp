@@ -281,6 +281,7 @@ File2007 readFile2007(const std::vector<std::uint8_t>& file)
         std::vector<std::uint8_t> data(size, 0);
         for (std::uint64_t p = 0; p < pages; ++p, i += 56) {
             const std::uint64_t offset = rll(sectionMap, i), id = rll(sectionMap, i + 16);
+            const std::uint64_t checksum = rll(sectionMap, i + 40);
             const std::size_t plain = rll(sectionMap, i + 24), packed = rll(sectionMap, i + 32);
             if (offset + plain > size)
                 throw std::runtime_error("2007 file: a page of " + name + " overruns its section");
@@ -300,6 +301,7 @@ File2007 readFile2007(const std::vector<std::uint8_t>& file)
                     bytes.assign(words->begin(), words->begin() + std::ptrdiff_t(plain));
             }
             std::copy(bytes.begin(), bytes.end(), data.begin() + std::ptrdiff_t(offset));
+            out.pages.push_back({name, checksum, std::move(bytes)});
         }
         if (!name.empty()) {
             out.sections[name] = std::move(data);

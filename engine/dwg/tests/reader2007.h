@@ -36,6 +36,12 @@ struct File2007 {
     std::map<std::string, std::vector<std::uint8_t>> sections;  // by name, decompressed
     std::map<std::string, std::uint64_t> encodings;          // by name: 4 coded and compressed, 1 stored raw
     std::map<std::uint64_t, std::uint64_t> pageAt;           // page id -> file offset
+    struct Page {
+        std::string section;
+        std::uint64_t checksum = 0;      // as the section map gives it
+        std::vector<std::uint8_t> data;  // decompressed
+    };
+    std::vector<Page> pages;  // in section map order
 };
 File2007 readFile2007(const std::vector<std::uint8_t>& file);
 
