@@ -316,7 +316,8 @@ std::vector<std::uint8_t> writeFile2007(const std::vector<PagedSection>& section
     const Bytes coded = codeFileHeader2007(body);
     std::copy(coded.begin(), coded.end(), out.begin() + std::ptrdiff_t(kFileHeader2007Offset));
     // The copy at the end: the coded header and the (zero) check data after it.
-    const Bytes copy(out.begin() + std::ptrdiff_t(kFileHeader2007Offset), out.begin() + std::ptrdiff_t(kPages2007Offset));
+    const Bytes copy(out.begin() + std::ptrdiff_t(kFileHeader2007Offset),
+                     out.begin() + std::ptrdiff_t(kPages2007Offset));
     out.insert(out.end(), copy.begin(), copy.end());
 
     putPlainHeader(out, info);

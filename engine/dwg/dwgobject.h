@@ -1,5 +1,5 @@
 #pragma once
-// One object of the object stream: its common fields, its data and handle streams (and from 2010 on its string
+// One object of the object stream: its common fields, its data and handle streams (and from 2007 on its string
 // stream), its checksum.
 
 #include "bitwriter.h"

@@ -1,5 +1,5 @@
 #pragma once
-// The split streams of R2010 and later files: the data, the strings and the handles of an object (or of the header
+// The split streams of 2007 and later files: the data, the strings and the handles of an object (or of the header
 // variables, or of the classes) are written apart and put together the way readers of those versions find them.
 
 #include "bitwriter.h"
@@ -47,9 +47,9 @@ private:
 };
 
 // The header variables or the classes of a 2007 and later file: the begin sentinel, RL size, (2010, `highSize`)
-// RL high part of the size (0), then the bit stream: RL its own size in bits up to the strings' presence bit (counting the RL itself),
-// the data and strings, the handles, zero bits to the byte; the CRC over the sizes and the bit stream, the end
-// sentinel. The size counts the bytes of the bit stream.
+// RL high part of the size (0), then the bit stream: RL its own size in bits up to the strings' presence bit
+// (counting the RL itself), the data and strings, the handles, zero bits to the byte; the CRC over the sizes and the
+// bit stream, the end sentinel. The size counts the bytes of the bit stream.
 std::vector<std::uint8_t> framedSection2010(const Sentinel& begin, const SplitStreams& streams, const Sentinel& end,
                                             bool highSize = true);
 

@@ -20,8 +20,8 @@ std::string versioned(std::string name, bool r2000)
     return name;
 }
 
-// Name, 64-flag, xref index and xref-dependence of a table entry. 2010 files have two bits there, "10" in real
-// files for entries in use: the 64-flag set and no xref dependence (or, read as one BS, xref index 0).
+// Name, 64-flag, xref index and xref-dependence of a table entry. 2007 and later files have two bits there, "10"
+// in real files for entries in use: the 64-flag set and no xref dependence (or, read as one BS, xref index 0).
 void tableEntryName(ObjectWriter& w, const std::string& name)
 {
     w.text(name);

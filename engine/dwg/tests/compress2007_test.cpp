@@ -92,7 +92,8 @@ TEST(Compress2007, DecoderReadsARealFileHeader)
     const Bytes file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     if (file.size() < 0x480)
         GTEST_SKIP() << "no " << path;
-    const auto coded = test::readCodedWords(file, kFileHeader2007Offset, kFileHeader2007Words, ReedSolomon::kHeaderData);
+    const auto coded =
+        test::readCodedWords(file, kFileHeader2007Offset, kFileHeader2007Words, ReedSolomon::kHeaderData);
     ASSERT_TRUE(coded);
     const test::FileHeader2007Prefix prefix = test::readFileHeader2007Prefix(*coded);
     const Bytes header = test::decompress2007(coded->data() + 0x20, std::size_t(prefix.compressedSize), 0x110);
