@@ -210,10 +210,7 @@ std::uint64_t rll(const std::vector<std::uint8_t>& d, std::size_t at)
 {
     if (at + 8 > d.size())
         throw std::runtime_error("2007 file: read past the end of a map");
-    std::uint64_t v = 0;
-    for (std::size_t i = 8; i-- > 0;)
-        v = (v << 8) | d[at + i];
-    return v;
+    return le(d, at, 8);
 }
 
 std::size_t round8(std::size_t v) { return (v + 7) / 8 * 8; }
