@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <unordered_set>
 
 namespace unplot::protocol {
 
@@ -68,6 +69,8 @@ std::optional<PageList> parsePageList(std::string_view text, int pageCount, Page
         return fail("The page list is empty.");
 
     PageList list;
+    std::unordered_set<int> seen;
+    std::size_t named = 0; // pages named so far, repeats included: bounds the work whatever the text
     std::size_t start = 0;
     while (start <= text.size()) {
         std::size_t comma = text.find(',', start);
@@ -88,10 +91,14 @@ std::optional<PageList> parsePageList(std::string_view text, int pageCount, Page
         if (pageCount > 0 && *last > pageCount)
             return fail("The page list names page " + std::to_string(*last) + ", but the document has " +
                         std::to_string(pageCount) + (pageCount == 1 ? " page." : " pages."));
-        if (static_cast<long>(*last) - *first > 100000)
+        const std::size_t span = std::size_t(*last - *first) + 1;
+        if (span > kMaxListedPages)
             return fail("The page range " + std::to_string(*first) + "-" + std::to_string(*last) + " is too long.");
+        named += span;
+        if (named > kMaxListedPages)
+            return fail("The page list names more than " + std::to_string(kMaxListedPages) + " pages.");
         for (int p = *first; p <= *last; ++p)
-            if (std::find(list.pages.begin(), list.pages.end(), p) == list.pages.end())
+            if (seen.insert(p).second)
                 list.pages.push_back(p);
         if (comma == std::string_view::npos)
             break;

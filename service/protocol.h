@@ -2,6 +2,7 @@
 // The wire protocol between the unplot client and a conversion service (our unplotd, or any other that speaks it).
 // Plain C++ so that both the Qt client and the server share one definition.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -69,7 +70,9 @@ std::optional<VersionCode> parseVersion(std::string_view text);
 
 // A page list as the user types it: "1,3,5-7" with blanks around items allowed; pages count from 1.
 // Returns the pages in the order given, duplicates removed; std::nullopt when the text is malformed.
-// Ranges are checked against pageCount when it is given (> 0): a page beyond it makes the list invalid.
+// Ranges are checked against pageCount when it is given (> 0): a page beyond it makes the list invalid. A list
+// naming more than kMaxListedPages pages, repeats included, is invalid too.
+inline constexpr std::size_t kMaxListedPages = 100000;
 struct PageListError {
     std::string message;
 };

@@ -37,6 +37,16 @@ TEST(PageList, RefusesPagesBeyondTheDocument)
     EXPECT_TRUE(parsePageList("1-3", 3));
 }
 
+TEST(PageList, BoundsWhatAListMayName)
+{
+    std::string repeated;
+    for (int i = 0; i < 50; ++i)
+        repeated += "1-90000,";
+    EXPECT_FALSE(parsePageList(repeated + "1", 0));
+    EXPECT_FALSE(parsePageList("1-100001", 0));
+    EXPECT_EQ(parsePageList("1-100000", 0)->pages.size(), kMaxListedPages);
+}
+
 TEST(Versions, CodesAndNames)
 {
     EXPECT_EQ(parseVersion("14")->acadVer, "AC1014");
