@@ -13,15 +13,20 @@ namespace unplot::server {
 // message; a much larger one is cut off by the HTTP layer (413) without being kept in memory.
 static constexpr std::size_t kFormOverhead = 1 << 20;
 
+void configureHttp(httplib::Server& http, ConversionService& service, const ServerConfig& config)
+{
+    http.set_payload_max_length(config.maxUploadBytes + kFormOverhead);
+    // Headers and body go out in separate writes: without TCP_NODELAY each small reply on a kept-alive
+    // connection waits for the client's delayed ACK (about 40 ms a poll here).
+    http.set_tcp_nodelay(true);
+    http.set_keep_alive_max_count(100);
+    registerRoutes(http, service);
+}
+
 UnplotServer::UnplotServer(const ServerConfig& config)
     : config_(config), service_(std::make_unique<ConversionService>(config)), http_(std::make_unique<httplib::Server>())
 {
-    http_->set_payload_max_length(config_.maxUploadBytes + kFormOverhead);
-    // Headers and body go out in separate writes: without TCP_NODELAY each small reply on a kept-alive
-    // connection waits for the client's delayed ACK (about 40 ms a poll here).
-    http_->set_tcp_nodelay(true);
-    http_->set_keep_alive_max_count(100);
-    registerRoutes(*http_, *service_);
+    configureHttp(*http_, *service_, config_);
 }
 
 UnplotServer::~UnplotServer()

@@ -17,6 +17,9 @@ namespace unplot::server {
 
 class ConversionService;
 
+// Sets `http` up as unplotd serves: request size limit, connection options and the endpoints of `service`.
+void configureHttp(httplib::Server& http, ConversionService& service, const ServerConfig& config);
+
 class UnplotServer {
 public:
     // Opens the data folder and the job store (recovering interrupted jobs). Throws when they cannot be used.
