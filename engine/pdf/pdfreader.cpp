@@ -6,6 +6,8 @@
 #include <mupdf/pdf.h>
 
 #include <cerrno>
+#include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string_view>
@@ -30,6 +32,12 @@ void onMessage(void* user, const char* message)
         m->first = message;
 }
 
+// PDF readers accept the header anywhere in the first kilobyte.
+bool hasPdfHeader(std::string_view head)
+{
+    return head.substr(0, 1024).find("%PDF-") != std::string_view::npos;
+}
+
 bool looksLikePdf(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -38,26 +46,77 @@ bool looksLikePdf(const std::string& path)
                            "The file cannot be opened: " + std::string(std::strerror(errno)) + ".");
     char head[1024] = {};
     in.read(head, sizeof head);
-    const std::string_view text(head, std::size_t(in.gcount()));
-    return text.find("%PDF-") != std::string_view::npos;
+    return hasPdfHeader(std::string_view(head, std::size_t(in.gcount())));
+}
+
+// MuPDF's allocations under a ceiling. Each block carries its size in front of it, so that the total is known.
+struct MemoryCap {
+    std::size_t limit = 0;
+    std::size_t held = 0;
+};
+
+constexpr std::size_t kBlockHeader = alignof(std::max_align_t);
+
+void* capRealloc(void* user, void* old, std::size_t size)
+{
+    auto* cap = static_cast<MemoryCap*>(user);
+    unsigned char* block = old ? static_cast<unsigned char*>(old) - kBlockHeader : nullptr;
+    std::size_t oldSize = 0;
+    if (block)
+        std::memcpy(&oldSize, block, sizeof oldSize);
+    if (size > oldSize && size - oldSize > cap->limit - cap->held)
+        return nullptr;
+    auto* grown = static_cast<unsigned char*>(std::realloc(block, size + kBlockHeader));
+    if (!grown)
+        return nullptr;
+    std::memcpy(grown, &size, sizeof size);
+    cap->held = cap->held - oldSize + size;
+    return grown + kBlockHeader;
+}
+
+void* capMalloc(void* user, std::size_t size)
+{
+    return capRealloc(user, nullptr, size);
+}
+
+void capFree(void* user, void* pointer)
+{
+    if (!pointer)
+        return;
+    unsigned char* block = static_cast<unsigned char*>(pointer) - kBlockHeader;
+    std::size_t size = 0;
+    std::memcpy(&size, block, sizeof size);
+    static_cast<MemoryCap*>(user)->held -= size;
+    std::free(block);
 }
 
 enum class OpenResult { Ok, Damaged, Encrypted };
 
-// MuPDF's side of opening, with only plain data in the frame.
-OpenResult openDocument(fz_context* ctx, const char* path, pdf_document** doc, int* pages)
+// MuPDF's side of opening a file (`bytes` null) or bytes in memory, with only plain data in the frame.
+OpenResult openDocument(fz_context* ctx, const char* path, const std::string* bytes, pdf_document** doc, int* pages)
 {
     OpenResult result = OpenResult::Ok;
     pdf_document* d = nullptr;
+    fz_stream* stream = nullptr;
     fz_var(d);
+    fz_var(stream);
     fz_var(result);
     fz_try(ctx)
     {
-        d = pdf_open_document(ctx, path);
+        if (bytes) {
+            stream = fz_open_memory(ctx, reinterpret_cast<const unsigned char*>(bytes->data()), bytes->size());
+            d = pdf_open_document_with_stream(ctx, stream);
+        } else {
+            d = pdf_open_document(ctx, path);
+        }
         if (pdf_needs_password(ctx, d))
             result = OpenResult::Encrypted;
         else
             *pages = fz_count_pages(ctx, &d->super);
+    }
+    fz_always(ctx)
+    {
+        fz_drop_stream(ctx, stream);
     }
     fz_catch(ctx)
     {
@@ -148,6 +207,8 @@ const char* PdfOpenError::code() const
 }
 
 struct PdfReader::Impl {
+    MemoryCap cap;
+    std::string bytes; // the document, when it is read from memory
     fz_context* ctx = nullptr;
     pdf_document* doc = nullptr;
     int pages = 0;
@@ -161,30 +222,47 @@ struct PdfReader::Impl {
             fz_drop_context(ctx);
         }
     }
+
+    // Opens the file at `path`, or `bytes` when path is null.
+    void open(const char* path, std::size_t memoryLimit)
+    {
+        cap.limit = memoryLimit;
+        fz_alloc_context capped{&cap, capMalloc, capRealloc, capFree};
+        ctx = fz_new_context(memoryLimit ? &capped : nullptr, nullptr, FZ_STORE_DEFAULT);
+        if (!ctx)
+            throw std::runtime_error("MuPDF could not start (out of memory).");
+        fz_set_warning_callback(ctx, onMessage, &messages);
+        fz_set_error_callback(ctx, onMessage, &messages);
+
+        switch (openDocument(ctx, path, path ? nullptr : &bytes, &doc, &pages)) {
+        case OpenResult::Encrypted:
+            throw PdfOpenError(PdfOpenError::Reason::Encrypted,
+                               "The PDF is protected by a password. Remove the password protection and try again.");
+        case OpenResult::Damaged:
+            throw PdfOpenError(PdfOpenError::Reason::Damaged, "The PDF is damaged and cannot be read.");
+        case OpenResult::Ok:
+            break;
+        }
+        if (pages <= 0)
+            throw PdfOpenError(PdfOpenError::Reason::Damaged,
+                               "The PDF has no pages that can be read; it may be damaged.");
+        layers = readLayers(ctx, doc);
+    }
 };
 
 PdfReader::PdfReader(const std::string& path) : impl_(std::make_unique<Impl>())
 {
     if (!looksLikePdf(path))
         throw PdfOpenError(PdfOpenError::Reason::NotPdf, "The file is not a PDF document.");
-    impl_->ctx = fz_new_context(nullptr, nullptr, FZ_STORE_DEFAULT);
-    if (!impl_->ctx)
-        throw std::runtime_error("MuPDF could not start (out of memory).");
-    fz_set_warning_callback(impl_->ctx, onMessage, &impl_->messages);
-    fz_set_error_callback(impl_->ctx, onMessage, &impl_->messages);
+    impl_->open(path.c_str(), 0);
+}
 
-    switch (openDocument(impl_->ctx, path.c_str(), &impl_->doc, &impl_->pages)) {
-    case OpenResult::Encrypted:
-        throw PdfOpenError(PdfOpenError::Reason::Encrypted,
-                           "The PDF is protected by a password. Remove the password protection and try again.");
-    case OpenResult::Damaged:
-        throw PdfOpenError(PdfOpenError::Reason::Damaged, "The PDF is damaged and cannot be read.");
-    case OpenResult::Ok:
-        break;
-    }
-    if (impl_->pages <= 0)
-        throw PdfOpenError(PdfOpenError::Reason::Damaged, "The PDF has no pages that can be read; it may be damaged.");
-    impl_->layers = readLayers(impl_->ctx, impl_->doc);
+PdfReader::PdfReader(std::string_view bytes, std::size_t memoryLimit) : impl_(std::make_unique<Impl>())
+{
+    if (!hasPdfHeader(bytes))
+        throw PdfOpenError(PdfOpenError::Reason::NotPdf, "The file is not a PDF document.");
+    impl_->bytes.assign(bytes);
+    impl_->open(nullptr, memoryLimit);
 }
 
 PdfReader::~PdfReader() = default;

@@ -3,9 +3,11 @@
 
 #include "drawing.h"
 
+#include <cstddef>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace unplot::engine {
@@ -28,6 +30,10 @@ public:
     // Opens the document. Throws PdfOpenError when the file is not a PDF, is damaged beyond repair or needs a
     // password (a PDF that opens with an empty user password is not "encrypted" for us).
     explicit PdfReader(const std::string& path);
+    // The same for a document held in memory (the bytes are copied). A `memoryLimit` other than 0 caps the bytes
+    // MuPDF holds at any time: an allocation past it fails inside MuPDF, which then frees what it caches and, if
+    // that is not enough, reports the page or the document as unreadable.
+    PdfReader(std::string_view bytes, std::size_t memoryLimit);
     ~PdfReader();
     PdfReader(const PdfReader&) = delete;
     PdfReader& operator=(const PdfReader&) = delete;

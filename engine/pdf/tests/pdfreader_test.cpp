@@ -70,6 +70,13 @@ TEST(PdfOpen, NeedsAPasswordOnlyWhenTheUserPasswordIsSet)
     EXPECT_EQ(reader.readPage(1).entities.size(), 1u);
 }
 
+TEST(PdfOpen, ReadsFromMemoryWithinAMemoryLimit)
+{
+    const std::string pdf = makePdf({{kLine}, {kLine}});
+    EXPECT_EQ(PdfReader(pdf, std::size_t{64} << 20).readPage(2).entities.size(), 1u);
+    EXPECT_THROW(PdfReader(pdf, 4096), std::runtime_error); // MuPDF cannot even start
+}
+
 TEST(PdfOpen, ReadsPagesByNumber)
 {
     TempDir dir;
