@@ -75,6 +75,7 @@ struct Text {
     double rotationDeg = 0;
     double widthFactor = 1;
     std::string style = "Standard";
+    double lengthMm = 0;  // how far the PDF's glyphs advance along the baseline; 0 when not known
 };
 
 // A boundary loop of a fill: starts at `start`, each segment continues from the previous end; implicitly closed.
@@ -100,6 +101,9 @@ struct Entity {
     Style style;
     Geometry geometry;
 };
+
+// The layer the PDF reader puts text on that the PDF does not draw (render mode 3). Switched off.
+inline constexpr const char* kInvisibleTextLayer = "Invisible text";
 
 struct Layer {
     std::string name;  // as the PDF's optional-content group is called (made unique and valid by the writers)

@@ -31,7 +31,6 @@ public:
     // Text that the PDF does not draw (render mode 3: a scan's OCR layer, a schematic's search text) is kept, on
     // a layer of its own that is switched off, so that it neither doubles what is drawn nor gets lost.
     void invisibleText(const fz_text* text, fz_matrix ctm);
-    static constexpr const char* kInvisibleTextLayer = "Invisible text";
     void beginLayer(const char* name);
     void endLayer();
 

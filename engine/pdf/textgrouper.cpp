@@ -80,6 +80,7 @@ void TextGrouper::flush()
     open_ = false;
     while (!text_.utf8.empty() && text_.utf8.back() == ' ')
         text_.utf8.pop_back();
+    text_.lengthMm = std::hypot(next_.x - text_.insertion.x, next_.y - text_.insertion.y);
     if (!text_.utf8.empty())
         out_.push_back({run_.style, std::move(text_)});
 }
