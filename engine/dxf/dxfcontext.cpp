@@ -5,9 +5,11 @@
 namespace unplot::engine::dxf {
 namespace {
 
-// A TrueType font every CAD installation has, close to the PDF font's family.
+// A TrueType font every CAD installation has, close to the PDF font's family; a CAD stroke font (".shx") as named.
 std::string fontFileFor(const std::string& fontName)
 {
+    if (fontName.ends_with(".shx"))
+        return fontName;
     std::string lower;
     for (char ch : fontName)
         lower += (ch >= 'A' && ch <= 'Z') ? char(ch - 'A' + 'a') : ch;
