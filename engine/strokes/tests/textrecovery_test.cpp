@@ -1,0 +1,182 @@
+// Text drawn as strokes in generated PDFs (the stroke fonts' own glyphs, plotted as a CAD program plots them) comes
+// back as text; line work that is not text stays; invisible twins over strokes become the visible text.
+
+#include "pdfreader.h"
+#include "testpdf.h"
+#include "textrecovery.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <sstream>
+
+namespace unplot::engine::strokes {
+namespace {
+
+using testing::makePdf;
+using testing::TempDir;
+
+constexpr double kPtPerMm = 72 / 25.4;
+
+const std::vector<StrokeFont>& fonts()
+{
+    static const std::vector<StrokeFont> all = loadStrokeFonts();
+    return all;
+}
+
+const StrokeFont* font(const std::string& file)
+{
+    static std::vector<StrokeFont> loaded;
+    for (const auto& f : loaded)
+        if (f.name == std::filesystem::path(file).stem())
+            return &f;
+    for (const char* dir : {"/usr/share/librecad/fonts/", "/usr/share/hershey-fonts/"})
+        if (std::filesystem::exists(dir + file)) {
+            loaded.push_back(file.ends_with(".jhf") ? readJhfFont(dir + file) : readLffFont(dir + file));
+            return &loaded.back();
+        }
+    return nullptr;
+}
+
+// PDF operators that stroke `text` set in `f`: one path per glyph, lower left of the baseline at (x, y) mm.
+std::string stroked(const StrokeFont& f, const std::u32string& text, double x, double y, double heightMm, double deg)
+{
+    const double a = deg * std::numbers::pi / 180, c = std::cos(a), s = std::sin(a);
+    std::ostringstream out;
+    out << "0 0 1 RG 0.3 w 1 J 1 j\n";
+    double pen = 0;
+    for (char32_t ch : text) {
+        auto g = f.glyphs.find(ch);
+        if (ch == U' ' || g == f.glyphs.end()) {
+            pen += f.space * heightMm;
+            continue;
+        }
+        for (const auto& stroke : g->second.strokes) {
+            for (std::size_t i = 0; i < stroke.size(); ++i) {
+                const double u = pen + stroke[i].x * heightMm, v = stroke[i].y * heightMm;
+                out << (x + u * c - v * s) * kPtPerMm << ' ' << (y + u * s + v * c) * kPtPerMm << (i ? " l\n" : " m\n");
+            }
+        }
+        out << "S\n";
+        pen += g->second.advance * heightMm;
+    }
+    return out.str();
+}
+
+struct Page {
+    Drawing drawing;
+    TextRecovery recovery;
+};
+
+Page recover(const std::string& content)
+{
+    TempDir dir;
+    PdfReader reader(dir.write("in.pdf", makePdf({{content, 842, 595}})).string());
+    Page page{reader.readPage(1), {}};
+    page.recovery = recoverText(page.drawing, fonts());
+    return page;
+}
+
+std::vector<const Entity*> textsOn(const Drawing& d, bool visible)
+{
+    std::vector<const Entity*> out;
+    for (const auto& e : d.entities)
+        if (std::holds_alternative<Text>(e.geometry) && (e.style.layer != kInvisibleTextLayer) == visible)
+            out.push_back(&e);
+    return out;
+}
+
+struct Row {
+    const char* file;
+    std::u32string text;
+    double height, degrees;
+    bool recovered = true; // false: left as strokes today (no false text either way)
+};
+
+// Recovery on a table of lines: every recovered string at its place, the rate and the false texts counted.
+TEST(StrokedText, LinesInThreeFontFamiliesAtAnyAngle)
+{
+    if (!font("standard.lff") || !font("futural.jhf") || !font("iso3098.lff"))
+        GTEST_SKIP() << "the stroke fonts of librecad-data and hershey-fonts-data are not installed";
+    const std::vector<Row> rows = {
+        {"standard.lff", U"M12x1.5 DIN 912", 3.5, 0},   {"standard.lff", U"Rev C 2024", 1.8, 90},
+        {"standard.lff", U"ISO 2768-mK", 10, 0},        {"standard.lff", U"lower case text", 2.5, 30, false},
+        {"futural.jhf", U"SECTION A-A (2:1)", 5, 0, false}, {"futural.jhf", U"drawn by 42", 2.5, 270},
+        {"futural.jhf", U"R12.5 +0.1/-0.2", 3.5, 0, false}, {"futural.jhf", U"Part 7 of 9", 7, 45, false},
+        {"iso3098.lff", U"TOLERANCE 0.05", 3.5, 0},      {"iso3098.lff", U"Weld 6x50", 2.5, 90},
+        {"iso3098.lff", U"Surface Ra 3.2", 5, 180},      {"iso3098.lff", U"MATERIAL S235", 1.8, 0},
+    };
+    int recovered = 0, wrong = 0;
+    for (const auto& row : rows) {
+        const StrokeFont& f = *font(row.file);
+        const Page page = recover(stroked(f, row.text, 150, 100, row.height, row.degrees));
+        const auto texts = textsOn(page.drawing, true);
+        std::string want;
+        for (char32_t c : row.text)
+            want += char(c);
+        bool found = false;
+        for (const Entity* e : texts) {
+            const Text& t = std::get<Text>(e->geometry);
+            const double off = std::hypot(t.insertion.x - 150, t.insertion.y - 100);
+            const double turn = std::remainder(t.rotationDeg - row.degrees, 360.0);
+            if (t.utf8 == want && off <= std::max(1.0, 0.3 * row.height) && std::abs(turn) <= 3 &&
+                std::abs(t.height - row.height) <= 0.2 * row.height)
+                found = true;
+            else
+                ++wrong, ADD_FAILURE() << row.file << " \"" << want << "\": a false text \"" << t.utf8 << "\"";
+        }
+        recovered += found;
+        EXPECT_TRUE(found || !row.recovered) << row.file << " \"" << want << "\" at " << row.height << " mm, " << row.degrees << "°";
+    }
+    std::cout << "stroked text: " << recovered << " of " << rows.size() << " lines recovered, " << wrong
+              << " false texts\n";
+}
+
+// Line work that resembles glyphs stays line work.
+TEST(StrokedText, DistractorsStayGeometry)
+{
+    if (fonts().empty())
+        GTEST_SKIP() << "no stroke fonts installed";
+    std::ostringstream c;
+    c << "0 0 0 RG 0.5 w\n";
+    for (int i = 0; i < 12; ++i) // hatching
+        c << 100 + 6 * i << " 100 m " << 130 + 6 * i << " 130 l S\n";
+    for (int i = 0; i < 5; ++i) // crosses in a row, and centre marks
+        c << 300 + 12 * i << " 100 m " << 308 + 12 * i << " 110 l " << 300 + 12 * i << " 110 m " << 308 + 12 * i
+          << " 100 l S " << 300 + 12 * i << " 150 m " << 310 + 12 * i << " 150 l " << 305 + 12 * i << " 145 m "
+          << 305 + 12 * i << " 155 l S\n";
+    c << "500 100 m 600 100 l S 500 100 m 510 103 l 510 97 l h f 600 100 m 590 103 l 590 97 l h f\n"; // dimension
+    for (int i = 0; i <= 10; ++i) // ticks and a grid
+        c << 100 + 10 * i << " 300 m " << 100 + 10 * i << " 306 l S " << 100 + 20 * i << " 400 m " << 100 + 20 * i
+          << " 500 l S\n";
+    c << "400 300 m 420 300 420 320 400 320 c 380 320 380 300 400 300 c S 390 310 m 410 310 l S\n"; // circle and bar
+    c << "500 300 m 506 312 l 512 300 l S 520 300 m 520 312 l S 530 300 m 536 312 l 542 300 l S\n"; // "leaders"
+    const Page page = recover(c.str());
+    EXPECT_TRUE(textsOn(page.drawing, true).empty());
+    EXPECT_EQ(page.recovery.strokesReplaced, 0);
+}
+
+TEST(StrokedText, InvisibleTwinsOverStrokesBecomeTheText)
+{
+    if (!font("futural.jhf"))
+        GTEST_SKIP() << "hershey-fonts-data is not installed";
+    // Helvetica behind the strokes, as schematic plotters put it (cap height 0.718 em), and a twin over nothing.
+    const std::string content = stroked(*font("futural.jhf"), U"R12 10k", 50, 50, 2.5, 0) +
+                                "BT 3 Tr /F1 " + std::to_string(2.5 * kPtPerMm / 0.718) + " Tf " +
+                                std::to_string(50 * kPtPerMm) + " " + std::to_string(50 * kPtPerMm) +
+                                " Td (R12 10k) Tj 1 0 0 1 400 400 Tm (search only) Tj ET";
+    const Page page = recover(content);
+    const auto visible = textsOn(page.drawing, true), hidden = textsOn(page.drawing, false);
+    ASSERT_EQ(visible.size(), 1u);
+    EXPECT_EQ(std::get<Text>(visible[0]->geometry).utf8, "R12 10k");
+    EXPECT_EQ(visible[0]->style.color, (Rgb{0, 0, 255}));
+    EXPECT_NEAR(std::get<Text>(visible[0]->geometry).height, 2.5, 0.3);
+    ASSERT_EQ(hidden.size(), 1u);
+    EXPECT_EQ(std::get<Text>(hidden[0]->geometry).utf8, "search only");
+    EXPECT_EQ(page.recovery.textsRecovered, 1);
+    EXPECT_EQ(page.drawing.entities.size(), 2u) << "every stroke under the twin replaced";
+}
+
+} // namespace
+} // namespace unplot::engine::strokes

@@ -1,0 +1,28 @@
+#pragma once
+// Text drawn as strokes comes back as text: a pass over a page's drawing that runs between reading and writing.
+//
+// First the invisible twins: text the PDF does not draw (render mode 3) lying over strokes of the same glyphs
+// becomes visible text in the strokes' style, and the strokes go. Then recognition: groups of small strokes that
+// match the glyphs of a stroke font, on a common baseline at any angle, become one TEXT per line of text. Anything
+// that is not confidently text stays as it was.
+
+#include "drawing.h"
+#include "strokefont.h"
+
+#include <vector>
+
+namespace unplot::engine::strokes {
+
+struct TextRecovery {
+    int textsRecovered = 0;  // TEXT entities made from strokes
+    int strokesReplaced = 0; // stroked entities they replaced
+};
+
+// Twins only.
+TextRecovery recoverTwins(Drawing& drawing);
+// Recognition against `fonts` only.
+TextRecovery recognizeStrokedText(Drawing& drawing, const std::vector<StrokeFont>& fonts);
+// Both, twins first.
+TextRecovery recoverText(Drawing& drawing, const std::vector<StrokeFont>& fonts);
+
+} // namespace unplot::engine::strokes
