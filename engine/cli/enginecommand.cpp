@@ -5,6 +5,7 @@
 #include "pdfreader.h"
 #include "protocol.h"
 #include "resultarchive.h"
+#include "textrecovery.h"
 
 #ifdef UNPLOT_HAVE_DWG
 #include "dwgwriter.h"
@@ -26,10 +27,23 @@ std::string oneLine(std::string text)
     return text;
 }
 
+// The passes between reading and writing a page; what they did goes to `out`.
+void runPasses(Drawing& drawing, const EngineOptions& options, std::ostream& out)
+{
+    if (options.keepStrokes)
+        return;
+    static const std::vector<strokes::StrokeFont> fonts = strokes::loadStrokeFonts();
+    const strokes::TextRecovery text = strokes::recoverText(drawing, fonts);
+    out << "page " << drawing.pageNumber << ": " << text.textsRecovered << " texts recovered, " << text.strokesReplaced
+        << " strokes replaced\n";
+}
+
 // One page into the archive; returns the page's warnings.
-std::vector<std::string> convertPage(PdfReader& reader, int page, const EngineOptions& options, ResultArchive& archive)
+std::vector<std::string> convertPage(PdfReader& reader, int page, const EngineOptions& options, ResultArchive& archive,
+                                     std::ostream& out)
 {
     Drawing drawing = reader.readPage(page);
+    runPasses(drawing, options, out);
     const std::string name = "page-" + std::to_string(page) + (options.dwg ? ".dwg" : ".dxf");
     if (!options.dwg) {
         archive.add(name, dxfToString(drawing, options.version));
@@ -64,7 +78,7 @@ int runInfo(const std::string& pdfPath, std::ostream& out)
     }
 }
 
-int runConversion(const EngineOptions& options, std::ostream& err)
+int runConversion(const EngineOptions& options, std::ostream& out, std::ostream& err)
 {
 #ifndef UNPLOT_HAVE_DWG
     if (options.dwg) {
@@ -94,7 +108,7 @@ int runConversion(const EngineOptions& options, std::ostream& err)
     int warnings = 0;
     for (int page : numbers) {
         try {
-            for (const auto& warning : convertPage(*reader, page, options, archive)) {
+            for (const auto& warning : convertPage(*reader, page, options, archive, out)) {
                 err << "warning: page " << page << ": " << oneLine(warning) << '\n';
                 ++warnings;
             }
@@ -136,7 +150,7 @@ int runEngineCommand(const std::vector<std::string>& args, std::ostream& out, st
         case EngineOptions::Mode::Info:
             return runInfo(options.input, out);
         case EngineOptions::Mode::Convert:
-            return runConversion(options, err);
+            return runConversion(options, out, err);
         }
     } catch (const std::exception& e) {
         err << "error: " << oneLine(e.what()) << '\n';

@@ -10,8 +10,9 @@ namespace unplot::engine {
 // Prints {"pages":N} to `out` and returns 0, or {"error":CODE,"message":TEXT} and returns 3.
 int runInfo(const std::string& pdfPath, std::ostream& out);
 
-// Converts the chosen pages into the archive. Warnings and errors go to `err`, one line each. Returns an exit code.
-int runConversion(const EngineOptions& options, std::ostream& err);
+// Converts the chosen pages into the archive. Warnings and errors go to `err`, one line each; what each page's
+// passes did goes to `out` ("page N: 3 texts recovered, 57 strokes replaced"). Returns an exit code.
+int runConversion(const EngineOptions& options, std::ostream& out, std::ostream& err);
 
 // The whole command: parses `args` (without the program name) and runs it.
 int runEngineCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

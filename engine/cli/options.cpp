@@ -7,6 +7,7 @@ namespace unplot::engine {
 std::string usageText()
 {
     return "Usage: unplot-engine INPUT.pdf OUTPUT.zip [--dxf|--dwg] [--version CODE] [--pages LIST]\n"
+           "                    [--keep-strokes]\n"
            "       unplot-engine --info INPUT.pdf\n"
            "\n"
            "Converts the pages of a vector PDF drawing into CAD drawings, one per page (page-N.dxf or page-N.dwg,\n"
@@ -16,6 +17,7 @@ std::string usageText()
            "  --dwg            write DWG drawings\n"
            "  --version CODE   drawing version: 14 (R14, the default), 15 (2000), 18 (2004), 21 (2007), 23 (2010)\n"
            "  --pages LIST     pages to convert, such as 1,3,5-7; -1 (the default) for all pages\n"
+           "  --keep-strokes   leave text drawn as strokes as it is drawn (by default it comes back as text)\n"
            "  --info           print {\"pages\":N} for a usable PDF, else {\"error\":CODE,\"message\":TEXT}\n"
            "                   with CODE not-pdf, damaged or encrypted\n"
            "  --help           show this text\n"
@@ -66,6 +68,8 @@ EngineOptions parseOptions(const std::vector<std::string>& args)
             if (!version)
                 throw UsageError("unknown drawing version \"" + text + "\" (use 14, 15, 18, 21 or 23)");
             options.version = version->code;
+        } else if (arg == "--keep-strokes") {
+            options.keepStrokes = true;
         } else if (arg == "--pages") {
             options.pages = takeValue();
         } else if (arg.size() > 1 && arg[0] == '-') {

@@ -15,6 +15,7 @@ struct EngineOptions {
     bool dwg = false;
     std::int64_t version = 14;
     std::string pages = "-1"; // as the protocol writes page lists: "-1" for all
+    bool keepStrokes = false; // no text recovery from strokes
 };
 
 class UsageError : public std::runtime_error {
