@@ -19,6 +19,7 @@ original text is not found exactly once), no-tests (the regex matches no test).
 """
 import argparse
 import collections
+import os
 import re
 import signal
 import subprocess
@@ -57,9 +58,23 @@ def occurrences(mutant):
 
 
 def run(command, log):
+    """Runs a build or the tests in a process group of its own. When interrupted, the whole group is stopped and
+    waited for, so that no compiler goes on reading a mutated file or writes an object after it is restored."""
     log.write(f"$ {' '.join(command)}\n")
     log.flush()
-    return subprocess.run(command, cwd=ROOT, stdout=log, stderr=subprocess.STDOUT).returncode
+    process = subprocess.Popen(command, cwd=ROOT, stdout=log, stderr=subprocess.STDOUT, start_new_session=True)
+    try:
+        return process.wait()
+    except BaseException:
+        os.killpg(process.pid, signal.SIGTERM)
+        process.wait()
+        for _ in range(300):  # ninja waits for its compilers; give the rest of the group up to 30 s to end
+            try:
+                os.killpg(process.pid, 0)
+            except ProcessLookupError:
+                break
+            time.sleep(0.1)
+        raise
 
 
 def build(build_dir, log):
