@@ -44,6 +44,7 @@ std::string usageText()
            "  --max-queue N         waiting jobs at most; further uploads are refused (default 100)\n"
            "  --engine PATH         the conversion engine (default: unplot-engine beside unplotd)\n"
            "  --no-dwg              refuse DWG output (DXF only)\n"
+           "  --keep-strokes        leave text drawn as strokes as strokes (no text recovery)\n"
            "  --help                show this text\n";
 }
 
@@ -111,6 +112,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& args)
             return CommandLine{std::nullopt, usageText(), 0};
         if (name == "--no-dwg" && !inlineValue) {
             config.enableDwg = false;
+            continue;
+        }
+        if (name == "--keep-strokes" && !inlineValue) {
+            config.keepStrokes = true;
             continue;
         }
         auto it = withValue.find(name);

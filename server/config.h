@@ -25,6 +25,8 @@ struct ServerConfig {
     std::chrono::seconds sweepInterval{600};      // how often expired jobs are looked for
     // DWG output; an operator may refuse it (--no-dwg), for instance to keep jobs small.
     bool enableDwg = true;
+    // Text drawn as strokes stays strokes (--keep-strokes): the engine's text recovery is switched off.
+    bool keepStrokes = false;
 };
 
 // Defaults that depend on the machine: data folder from XDG_DATA_HOME or HOME, one worker per core, the engine

@@ -87,7 +87,8 @@ ConversionService::ConversionService(const ServerConfig& config)
       lock_(config.dataDir),
       paths_(preparedPaths(config)),
       store_(paths_.database()),
-      engine_(config.engine, conversionLimits(config), probeLimits(config)),
+      engine_(config.engine, conversionLimits(config), probeLimits(config),
+              config.keepStrokes ? std::vector<std::string>{"--keep-strokes"} : std::vector<std::string>{}),
       queue_(store_, engine_, paths_)
 {
     Recovery recovery = store_.recover(std::time(nullptr));

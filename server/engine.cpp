@@ -42,8 +42,10 @@ std::string lastLines(const std::string& text, std::size_t maxChars = 400)
 
 }  // namespace
 
-Engine::Engine(std::filesystem::path program, ChildLimits conversionLimits, ChildLimits probeLimits)
-    : program_(std::move(program)), conversionLimits_(conversionLimits), probeLimits_(probeLimits)
+Engine::Engine(std::filesystem::path program, ChildLimits conversionLimits, ChildLimits probeLimits,
+               std::vector<std::string> options)
+    : program_(std::move(program)), conversionLimits_(conversionLimits), probeLimits_(probeLimits),
+      options_(std::move(options))
 {
 }
 
@@ -91,6 +93,7 @@ ConversionOutcome Engine::convert(const Job& job, const std::filesystem::path& p
 {
     std::vector<std::string> argv = {program_.string(), pdf.string(), zip.string(), job.dwg ? "--dwg" : "--dxf",
                                      "--version", std::to_string(job.version), "--pages", job.pages};
+    argv.insert(argv.end(), options_.begin(), options_.end());
     ChildResult child = runChild(argv, conversionLimits_, cancel);
     ConversionOutcome outcome;
     if (child.end == ChildResult::End::Cancelled)

@@ -32,7 +32,9 @@ struct ConversionOutcome {
 
 class Engine {
 public:
-    Engine(std::filesystem::path program, ChildLimits conversionLimits, ChildLimits probeLimits);
+    // `options`: further arguments of every conversion (such as --keep-strokes).
+    Engine(std::filesystem::path program, ChildLimits conversionLimits, ChildLimits probeLimits,
+           std::vector<std::string> options = {});
 
     // Opens the document and counts its pages (the --info probe, under the probe limits).
     DocumentInfo probe(const std::filesystem::path& pdf) const;
@@ -48,6 +50,7 @@ private:
     std::filesystem::path program_;
     ChildLimits conversionLimits_;
     ChildLimits probeLimits_;
+    std::vector<std::string> options_;
 };
 
 }  // namespace unplot::server

@@ -36,7 +36,7 @@ TEST(CommandLineTest, EveryOption)
 {
     CommandLine line = parse({"--listen", "0.0.0.0:0", "--data", "/srv/unplot", "--workers", "3", "--max-upload-mb=10",
                               "--job-seconds", "5", "--job-memory-mb", "512", "--keep-hours", "2", "--engine",
-                              "/opt/e", "--max-queue", "7", "--no-dwg"});
+                              "/opt/e", "--max-queue", "7", "--no-dwg", "--keep-strokes"});
     ASSERT_TRUE(line.config) << line.output;
     const ServerConfig& c = *line.config;
     EXPECT_EQ(c.host, "0.0.0.0");
@@ -50,6 +50,7 @@ TEST(CommandLineTest, EveryOption)
     EXPECT_EQ(c.engine, "/opt/e");
     EXPECT_EQ(c.maxQueue, 7u);
     EXPECT_FALSE(c.enableDwg);
+    EXPECT_TRUE(c.keepStrokes);
 
     CommandLine v6 = parse({"--listen", "[::1]:8041"});
     ASSERT_TRUE(v6.config);
