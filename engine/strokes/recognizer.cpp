@@ -391,7 +391,8 @@ private:
                 r.font = &font;
                 r.h = h;
                 // Distances count in the height of the glyphs seen, whatever the cap height supposed.
-                readLine(frame, glyphs, baseline, h, std::min(1.0, top / h), font, r.matches, r.ends);
+                if (!readLine(frame, glyphs, baseline, h, std::min(1.0, top / h), font, r.matches, r.ends))
+                    continue;
                 r.cost = 0;
                 for (const auto& m : r.matches)
                     r.cost += m.cost, r.matched += m.tmpl != nullptr;
@@ -419,8 +420,9 @@ private:
         return s;
     }
 
-    // Matches the glyphs in order, each alone or two side by side as one (a " drawn as two strokes).
-    void readLine(const Frame& frame, const std::vector<Candidate>& glyphs, double baseline, double h, double strictness,
+    // Matches the glyphs in order, each alone or two side by side as one (a " drawn as two strokes); false when some
+    // glyph matches nothing.
+    bool readLine(const Frame& frame, const std::vector<Candidate>& glyphs, double baseline, double h, double strictness,
                   const FontTemplates& font, std::vector<Match>& matches, std::vector<std::size_t>& ends)
     {
         const std::size_t n = glyphs.size();
@@ -429,8 +431,11 @@ private:
         std::vector<std::size_t> from(n + 1, 0);
         cost[0] = 0;
         for (std::size_t i = 0; i < n; ++i) {
-            if (cost[i] >= 1e300)
+            if (cost[i] >= 1e300) {
+                if (i > 0 && cost[i - 1] >= 1e300)
+                    return false; // no glyph reaches past here: the line cannot be read whole
                 continue;
+            }
             Candidate one = glyphs[i];
             for (std::size_t j = i + 1; j <= std::min(n, i + 2); ++j) {
                 if (j == i + 2) {
@@ -439,11 +444,15 @@ private:
                     one.add(glyphs[i + 1]);
                 }
                 const Match m = bestMatch(frame, one, baseline, h, strictness, font);
+                if (!m.tmpl)
+                    continue;
                 const double c = cost[i] + m.cost + (j == i + 2 ? 0.01 : 0);
                 if (c < cost[j])
                     cost[j] = c, via[j] = m, from[j] = i;
             }
         }
+        if (cost[n] >= 1e300)
+            return false;
         matches.clear();
         ends.clear();
         for (std::size_t j = n; j > 0; j = from[j]) {
@@ -452,6 +461,7 @@ private:
         }
         std::reverse(matches.begin(), matches.end());
         std::reverse(ends.begin(), ends.end());
+        return true;
     }
 
     Match bestMatch(const Frame& frame, const Candidate& g, double baseline, double h, double strictness,

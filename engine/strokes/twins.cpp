@@ -53,27 +53,53 @@ TextRecovery recoverTwins(Drawing& drawing)
         return result;
     const PieceGrid grid(pieces, 5.0);
     std::vector<std::pair<std::size_t, Entity>> none;
+    // Each twin's own box, as far as its glyphs reach; strokes wider than the twin's glyphs run on past it, as far
+    // as they continue without a gap, but never into another twin's box.
+    struct Place {
+        Frame f;
+        double s0, end, s1, t0, t1;
+        Box search(double to) const
+        {
+            Box b;
+            for (double s : {s0, to})
+                for (double t : {t0, t1})
+                    b.add({f.origin.x + s * f.u.x + t * f.v.x, f.origin.y + s * f.u.y + t * f.v.y});
+            return b;
+        }
+        bool holds(const Piece& p, double to) const
+        {
+            return std::all_of(p.points.begin(), p.points.end(), [&](Vec2 q) {
+                const double s = f.s(q), t = f.t(q);
+                return s >= s0 && s <= to && t >= t0 && t <= t1;
+            });
+        }
+    };
+    std::vector<Place> places;
+    std::vector<int> owners(pieces.size(), 0); // how many twins' own boxes hold each piece
     for (std::size_t index : twins) {
-        Entity& twin = drawing.entities[index];
-        Text& text = std::get<Text>(twin.geometry);
+        const Text& text = std::get<Text>(drawing.entities[index].geometry);
         const double h = text.height, a = text.rotationDeg * std::numbers::pi / 180;
         const Frame f{text.insertion, {std::cos(a), std::sin(a)}, {-std::sin(a), std::cos(a)}};
-        // Strokes wider than the twin's glyphs run on past its end: as far as they continue without a gap.
-        const double s0 = -kBefore * h, s1 = 1.5 * text.lengthMm + kAfter * h, t0 = -kBelow * h, t1 = (1 + kAbove) * h;
-        Box search;
-        for (double s : {s0, s1})
-            for (double t : {t0, t1})
-                search.add({f.origin.x + s * f.u.x + t * f.v.x, f.origin.y + s * f.u.y + t * f.v.y});
+        places.push_back({f, -kBefore * h, text.lengthMm + kAfter * h, 1.5 * text.lengthMm + kAfter * h,
+                          -kBelow * h, (1 + kAbove) * h});
+        for (std::size_t i : grid.find(places.back().search(places.back().end)))
+            owners[i] += places.back().holds(pieces[i], places.back().end);
+    }
+    for (std::size_t n = 0; n < twins.size(); ++n) {
+        const std::size_t index = twins[n];
+        const Place& place = places[n];
+        const Frame& f = place.f;
+        Entity& twin = drawing.entities[index];
+        Text& text = std::get<Text>(twin.geometry);
+        const double h = text.height;
         // The strokes wholly inside the twin's box, by style; the style with the most of them wins.
         std::map<std::tuple<std::string, std::uint8_t, std::uint8_t, std::uint8_t>, std::vector<std::size_t>> byStyle;
-        for (std::size_t i : grid.find(search)) {
+        for (std::size_t i : grid.find(place.search(place.s1))) {
             const Piece& p = pieces[i];
             if (p.used)
                 continue;
-            const bool inside = std::all_of(p.points.begin(), p.points.end(), [&](Vec2 q) {
-                const double s = f.s(q), t = f.t(q);
-                return s >= s0 && s <= s1 && t >= t0 && t <= t1;
-            });
+            const bool own = place.holds(p, place.end);
+            const bool inside = own ? true : owners[i] == 0 && place.holds(p, place.s1);
             const Style& st = drawing.entities[p.entity].style;
             if (inside)
                 byStyle[{st.layer, st.color.r, st.color.g, st.color.b}].push_back(i);
