@@ -1,5 +1,4 @@
-// The protocol as the app sees it: reply shapes and codes of the upload, queue, download and health endpoints,
-// and every way a request can be wrong.
+// The protocol as the app sees it: reply shapes and codes of every endpoint, and every way a request can be wrong.
 
 #include <protocol.h>
 
@@ -10,31 +9,27 @@ namespace unplot::server::test {
 namespace {
 
 using nlohmann::json;
-namespace status = protocol::status;
 
-bool isObjectOfStrings(const json& value)
-{
-    if (!value.is_object())
-        return false;
-    for (const auto& item : value.items())
-        if (!item.value().is_string())
-            return false;
-    return true;
-}
-
-// A refused upload: a 4xx status and {"result":CODE,"message":TEXT}, all strings.
+// {"result":CODE,"message":TEXT} with a readable TEXT holding `text`, all strings, as JSON.
 void expectRefusal(const httplib::Result& res, int httpStatus, const std::string& code, const std::string& text = {})
 {
     ASSERT_TRUE(res) << httplib::to_string(res.error());
     EXPECT_EQ(res->status, httpStatus) << res->body;
     EXPECT_EQ(res->get_header_value("Content-Type"), "application/json");
     json reply = json::parse(res->body, nullptr, false);
-    ASSERT_TRUE(isObjectOfStrings(reply)) << res->body;
-    EXPECT_EQ(reply.size(), 2u) << res->body;
-    EXPECT_EQ(reply.value("result", ""), code) << res->body;
-    std::string message = reply.value("message", "");
+    ASSERT_TRUE(reply.is_object() && reply.size() == 2 && reply["result"].is_string() && reply["message"].is_string())
+        << res->body;
+    EXPECT_EQ(reply["result"], code) << res->body;
+    std::string message = reply["message"];
     EXPECT_GT(message.size(), 10u) << res->body;
     EXPECT_NE(message.find(text), std::string::npos) << res->body;
+}
+
+std::string upper(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
 }
 
 class ProtocolTest : public ServerTest {
@@ -46,15 +41,6 @@ protected:
     }
 };
 
-TEST_F(ProtocolTest, HealthIsPlainOk)
-{
-    auto res = client().Get("/healthz");
-    ASSERT_TRUE(res);
-    EXPECT_EQ(res->status, 200);
-    EXPECT_EQ(res->body, "ok");
-    EXPECT_EQ(res->get_header_value("Content-Type"), "text/plain");
-}
-
 TEST_F(ProtocolTest, AcceptedUploadConvertsAndDownloads)
 {
     Form form;
@@ -62,34 +48,28 @@ TEST_F(ProtocolTest, AcceptedUploadConvertsAndDownloads)
     form.version = "21";
     auto res = upload(form);
     ASSERT_TRUE(res);
-    EXPECT_EQ(res->status, 200);
     json reply = json::parse(res->body);
-    ASSERT_TRUE(isObjectOfStrings(reply)) << res->body;
-    EXPECT_EQ(reply.size(), 2u);
+    ASSERT_EQ(reply.size(), 2u) << res->body;
     EXPECT_EQ(reply["result"], "10");
     std::string id = reply["fileId"];
     EXPECT_TRUE(protocol::isValidJobId(id)) << id;
-
-    json done = waitForEnd(id);
-    EXPECT_EQ(done, (json{{"num", 0}, {"status", status::kDone}, {"result", "/download/" + id + ".zip"}}));
+    EXPECT_EQ(waitForEnd(id), (json{{"num", 0}, {"status", 100}, {"result", "/download/" + id + ".zip"}}));
 
     auto archive = client().Get("/download/" + id + ".zip");
     ASSERT_TRUE(archive);
-    EXPECT_EQ(archive->status, 200);
     EXPECT_EQ(archive->get_header_value("Content-Type"), "application/zip");
     EXPECT_EQ(archive->get_header_value("Content-Length"), std::to_string(archive->body.size()));
     // The engine got the input, the options and the pages as given (runs joined).
-    std::string expected = "PK\003\004 result of " + (dir() / "data/jobs" / (id + ".pdf")).string() + " " +
-                           (dir() / "data/results" / (id + ".part.zip")).string() + " --dxf --version 21 --pages 3,1-2";
-    EXPECT_EQ(archive->body, expected);
-}
+    EXPECT_EQ(archive->body, "PK\003\004 result of " + (dir() / "data/jobs" / (id + ".pdf")).string() + " " +
+                                 (dir() / "data/results" / (id + ".part.zip")).string() +
+                                 " --dxf --version 21 --pages 3,1-2");
 
-TEST_F(ProtocolTest, IdsAreFreshAndUnpredictable)
-{
-    std::string first = submit(), second = submit();
-    EXPECT_NE(first, second);
-    EXPECT_TRUE(protocol::isValidJobId(first));
-    EXPECT_TRUE(protocol::isValidJobId(second));
+    form = {};
+    form.type = "1";
+    std::string dwg = submit(form);
+    EXPECT_NE(dwg, id);
+    waitForEnd(dwg);
+    EXPECT_NE(client().Get("/download/" + dwg + ".zip")->body.find("--dwg --version 14 --pages 1-3"), std::string::npos);
 }
 
 struct RefusalRow {
@@ -108,6 +88,7 @@ TEST_P(UploadRefusalTest, RefusedWithAReadableMessage)
     GetParam().change(form);
     expectRefusal(upload(form), GetParam().httpStatus, GetParam().code, GetParam().text);
     EXPECT_EQ(client().Get("/healthz")->status, 200);
+    EXPECT_TRUE(fs::is_empty(dir() / "data/jobs"));
 }
 
 const RefusalRow kRefusals[] = {
@@ -133,134 +114,83 @@ const RefusalRow kRefusals[] = {
     {"NotPdf", [](Form& f) { f.pdf = "\x89PNG\r\n\x1a\n not a pdf"; }, 415, "41", "not a PDF"},
     {"EmptyFile", [](Form& f) { f.pdf = ""; }, 415, "41", "not a PDF"},
     {"JustOverTheLimit", [](Form& f) { f.pdf = pdfBytes((1 << 20) + 1); }, 413, "48", "1 MB"},
+    {"FarOverTheLimit", [](Form& f) { f.pdf = pdfBytes(3 << 20); }, 413, "48", ""},
 };
 INSTANTIATE_TEST_SUITE_P(Form, UploadRefusalTest, ::testing::ValuesIn(kRefusals),
                          [](const auto& row) { return std::string(row.param.name); });
 
-TEST_F(ProtocolTest, UploadThatIsNotMultipart)
+// Everything that is not an accepted upload or a known job answers JSON with its own code.
+TEST_F(ProtocolTest, OtherRequestsAnswerJson)
 {
-    expectRefusal(client().Post(std::string(protocol::kUploadPath), "convertData=x&drp_Type=0",
-                                "application/x-www-form-urlencoded"),
-                  400, "40", "multipart");
-}
+    auto health = client().Get("/healthz");
+    EXPECT_EQ(health->body, "ok");
+    EXPECT_EQ(health->get_header_value("Content-Type"), "text/plain");
 
-TEST_F(ProtocolTest, BrokenMultipartAnswersJson)
-{
-    auto res = client().Post(std::string(protocol::kUploadPath), "--nothing-like-the-boundary\r\ngarbage",
-                             "multipart/form-data; boundary=XYZ");
-    ASSERT_TRUE(res);
-    EXPECT_EQ(res->status, 400);
-    EXPECT_TRUE(isObjectOfStrings(json::parse(res->body, nullptr, false))) << res->body;
-}
-
-TEST_F(ProtocolTest, UploadFarOverTheLimitIsCutOff)
-{
-    Form form;
-    form.pdf = pdfBytes(3 << 20);
-    auto res = upload(form);
-    ASSERT_TRUE(res) << httplib::to_string(res.error());
-    EXPECT_EQ(res->status, 413);
-    EXPECT_TRUE(isObjectOfStrings(json::parse(res->body, nullptr, false))) << res->body;
-    EXPECT_EQ(client().Get("/healthz")->status, 200);
-    EXPECT_FALSE(submit().empty());
-}
-
-TEST_F(ProtocolTest, UnknownOperationsAndPaths)
-{
-    expectRefusal(client().Get("/include/ajax.aspx?op=Delete"), 400, "40", "Delete");
-    expectRefusal(client().Get("/include/ajax.aspx"), 400, "40", "Unknown operation");
-    expectRefusal(client().Post("/include/ajax.aspx?op=mac_upload_all", "", "text/plain"), 400, "40", "");
-    for (const char* path : {"/", "/index.html", "/include/", "/healthz/x"}) {
-        auto res = client().Get(path);
-        ASSERT_TRUE(res);
-        EXPECT_EQ(res->status, 404) << path;
-        EXPECT_TRUE(isObjectOfStrings(json::parse(res->body, nullptr, false))) << path << ": " << res->body;
-    }
-    auto wrongMethod = client().Get("/include/ajax.aspx?op=mac_upload");
-    ASSERT_TRUE(wrongMethod);
-    EXPECT_EQ(wrongMethod->status, 405);
-}
-
-TEST_F(ProtocolTest, UnknownExpiredOrMalformedIdsAnswerMinusTwo)
-{
-    std::string known = submit();
-    waitForEnd(known);
-    std::string upper = known;
-    for (char& c : upper)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    const std::string ids[] = {
-        "0123456789abcdef0123456789abcdef",  // well-formed, never issued
-        "",
-        upper,
-        known.substr(0, 31),
-        known + "0",
-        known + "%00",
-        "../" + known.substr(3),
-        "%2e%2e%2f" + known.substr(9),
-    };
-    for (const std::string& id : ids) {
-        auto res = poll(id);
-        ASSERT_TRUE(res);
-        EXPECT_EQ(res->status, 404) << id;
-        EXPECT_EQ(json::parse(res->body, nullptr, false), (json{{"num", -2}})) << id << ": " << res->body;
-    }
-    auto noId = client().Get("/include/ajax.aspx?op=GetConvertQueue");
-    ASSERT_TRUE(noId);
-    EXPECT_EQ(json::parse(noId->body, nullptr, false), (json{{"num", -2}}));
-}
-
-TEST_F(ProtocolTest, DownloadAnswersOnlyForExactIds)
-{
     std::string id = submit();
     waitForEnd(id);
-    ASSERT_EQ(client().Get("/download/" + id + ".zip")->status, 200);
-    std::string upper = id;
-    for (char& c : upper)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    const std::string paths[] = {
-        "/download/" + upper + ".zip",
-        "/download/" + id.substr(1) + ".zip",
-        "/download/" + id + "0.zip",
-        "/download/" + id,
-        "/download/" + id + ".ZIP",
-        "/download/" + id + ".zip/",
-        "/download/" + id + ".pdf",
-        "/download/" + id + ".part.zip",
-        "/download/../jobs/" + id + ".pdf",
-        "/download/..%2fjobs.sqlite",
-        "/download/%2e%2e/jobs.sqlite",
-        "/download/%2e%2e%2fresults%2f" + id + ".zip",
-        "/download/x/../" + id + ".zip",
-        "/download/" + id + ".zip%00",
-        "/download/",
-        "/download",
+    const std::string queue(protocol::kQueuePathPrefix);
+    struct Row {
+        std::string target;
+        int status;
+        std::string code;  // "result"; empty: the unknown-job reply {"num":-2}
     };
-    for (const std::string& path : paths) {
-        auto res = client().Get(path);
-        ASSERT_TRUE(res) << path;
-        EXPECT_EQ(res->status, 404) << path;
-        EXPECT_EQ(res->get_header_value("Content-Type"), "application/json") << path;
+    const Row rows[] = {
+        {"/", 404, "404"}, {"/index.html", 404, "404"}, {"/include/", 404, "404"}, {"/healthz/x", 404, "404"},
+        {"/include/ajax.aspx?op=Delete", 400, "40"}, {"/include/ajax.aspx", 400, "40"},
+        {"/include/ajax.aspx?op=mac_upload", 405, "405"},
+        {queue + "0123456789abcdef0123456789abcdef", 404, ""}, {queue, 404, ""}, {queue + upper(id), 404, ""},
+        {queue + id.substr(0, 31), 404, ""}, {queue + id + "0", 404, ""}, {queue + id + "%00", 404, ""},
+        {queue + "../" + id.substr(3), 404, ""}, {queue + "%2e%2e%2f" + id.substr(9), 404, ""},
+        {"/include/ajax.aspx?op=GetConvertQueue", 404, ""},
+    };
+    for (const Row& row : rows) {
+        auto res = client().Get(row.target);
+        ASSERT_TRUE(res) << row.target;
+        EXPECT_EQ(res->status, row.status) << row.target;
+        json reply = json::parse(res->body, nullptr, false);
+        if (row.code.empty())
+            EXPECT_EQ(reply, (json{{"num", -2}})) << row.target << ": " << res->body;
+        else
+            EXPECT_EQ(reply.value("result", ""), row.code) << row.target << ": " << res->body;
     }
+    for (const std::string& file : std::vector<std::string>{upper(id) + ".zip", id.substr(1) + ".zip", id + "0.zip", id, id + ".ZIP",
+                                    id + ".zip/", id + ".pdf", id + ".part.zip", "../jobs/" + id + ".pdf",
+                                    "..%2fjobs.sqlite", "%2e%2e/jobs.sqlite", "%2e%2e%2fresults%2f" + id + ".zip",
+                                    "x/../" + id + ".zip", id + ".zip%00", std::string()}) {
+        auto res = client().Get("/download/" + file);
+        EXPECT_EQ(res->status, 404) << file;
+        EXPECT_EQ(res->get_header_value("Content-Type"), "application/json") << file;
+    }
+    EXPECT_EQ(client().Get("/download/" + id + ".zip")->status, 200);
+
+    expectRefusal(client().Post("/include/ajax.aspx?op=mac_upload_all", "", "text/plain"), 400, "40", "");
+    expectRefusal(client().Post(std::string(protocol::kUploadPath), "convertData=x", "application/x-www-form-urlencoded"),
+                  400, "40", "multipart");
+    auto broken = client().Post(std::string(protocol::kUploadPath), "--not-the-boundary\r\ngarbage",
+                                "multipart/form-data; boundary=XYZ");
+    EXPECT_EQ(broken->status, 400);
+    EXPECT_EQ(json::parse(broken->body, nullptr, false).value("result", ""), "400") << broken->body;
 }
 
 TEST_F(ProtocolTest, ResultsAndUploadsExpire)
 {
     std::string id = submit();
     waitForEnd(id);
-    ASSERT_TRUE(std::filesystem::exists(dir() / "data/results" / (id + ".zip")));
+    ASSERT_TRUE(fs::exists(dir() / "data/results" / (id + ".zip")));
     server().service().sweep(std::time(nullptr) + 23 * 3600);  // not yet
-    EXPECT_EQ(pollJson(id)["status"], status::kDone);
+    EXPECT_EQ(status(id), 100);
     server().service().sweep(std::time(nullptr) + 25 * 3600);
     EXPECT_EQ(pollJson(id), (json{{"num", -2}}));
     EXPECT_EQ(client().Get("/download/" + id + ".zip")->status, 404);
-    EXPECT_FALSE(std::filesystem::exists(dir() / "data/results" / (id + ".zip")));
-    EXPECT_FALSE(std::filesystem::exists(dir() / "data/jobs" / (id + ".pdf")));
+    EXPECT_FALSE(fs::exists(dir() / "data/results" / (id + ".zip")));
+    EXPECT_FALSE(fs::exists(dir() / "data/jobs" / (id + ".pdf")));
 }
 
-// The page-count probe decides what the upload hears about the document itself.
+// What the upload hears about the document and the service, from the page-count probe and the settings.
 struct ProbeRow {
     const char* name;
-    const char* info;
+    const char* info;  // the engine's answer to --info; nullptr: no engine at all
+    bool dwgOff;       // --no-dwg, and the form asks for DWG
     int httpStatus;
     const char* code;
     const char* text;
@@ -268,51 +198,31 @@ struct ProbeRow {
 
 class ProbeTest : public ServerTest, public ::testing::WithParamInterface<ProbeRow> {};
 
-TEST_P(ProbeTest, DocumentProblemsAreRefusedAtUpload)
+TEST_P(ProbeTest, RefusedAtUpload)
 {
-    start(config(writeEngine("engine", GetParam().info, "exit 0")));
-    expectRefusal(upload(Form{}), GetParam().httpStatus, GetParam().code, GetParam().text);
-    EXPECT_FALSE(std::filesystem::exists(dir() / "calls.log"));  // no conversion ran
-    // Nothing of the refused upload stays behind.
-    EXPECT_TRUE(std::filesystem::is_empty(dir() / "data/jobs"));
+    const ProbeRow& row = GetParam();
+    ServerConfig settings = config(row.info ? engine("engine", "exit 0", row.info) : dir() / "no-such-engine");
+    settings.enableDwg = !row.dwgOff;
+    start(settings);
+    Form form;
+    form.type = row.dwgOff ? "1" : "0";
+    expectRefusal(upload(form), row.httpStatus, row.code, row.text);
+    EXPECT_FALSE(fs::exists(dir() / "calls.log"));  // no conversion ran
+    EXPECT_TRUE(fs::is_empty(dir() / "data/jobs"));  // nothing of the refused upload stays behind
 }
 
 const ProbeRow kProbes[] = {
-    {"Encrypted", R"(echo '{"error":"encrypted","message":"needs a password"}'; exit 3)", 422, "43", "password"},
-    {"Damaged", R"(echo '{"error":"damaged","message":"no xref"}'; exit 3)", 422, "42", "damaged"},
-    {"NotPdf", R"(echo '{"error":"not-pdf","message":"no header"}'; exit 3)", 415, "41", "not a PDF"},
-    {"ProbeCrashes", "kill -SEGV $$", 422, "42", "damaged"},
-    {"NoPages", R"(echo '{"pages":0}'; exit 0)", 422, "42", "damaged"},
-    {"GarbledAnswer", R"(echo 'pages: 3'; exit 0)", 422, "42", "damaged"},
+    {"Encrypted", R"(echo '{"error":"encrypted","message":"needs a password"}'; exit 3)", false, 422, "43", "password"},
+    {"Damaged", R"(echo '{"error":"damaged","message":"no xref"}'; exit 3)", false, 422, "42", "damaged"},
+    {"NotPdf", R"(echo '{"error":"not-pdf","message":"no header"}'; exit 3)", false, 415, "41", "not a PDF"},
+    {"ProbeCrashes", "kill -SEGV $$", false, 422, "42", "damaged"},
+    {"NoPages", R"(echo '{"pages":0}'; exit 0)", false, 422, "42", "damaged"},
+    {"GarbledAnswer", R"(echo 'pages: 3'; exit 0)", false, 422, "42", "damaged"},
+    {"MissingEngine", nullptr, false, 500, "50", "engine"},
+    {"DwgSwitchedOff", R"(echo '{"pages":3}')", true, 400, "47", "DWG output is switched off on this service; choose DXF."},
 };
 INSTANTIATE_TEST_SUITE_P(Engine, ProbeTest, ::testing::ValuesIn(kProbes),
                          [](const auto& row) { return std::string(row.param.name); });
-
-TEST_F(ServerTest, MissingEngineIsAServiceFailure)
-{
-    start(config(dir() / "no-such-engine"));
-    expectRefusal(upload(Form{}), 500, "50", "engine");
-}
-
-TEST_F(ServerTest, DwgAcceptedUnlessSwitchedOff)
-{
-    start(config(goodEngine()));
-    Form form;
-    form.type = "1";
-    std::string id = submit(form);
-    EXPECT_EQ(waitForEnd(id)["status"], status::kDone);
-    EXPECT_NE(client().Get("/download/" + id + ".zip")->body.find("--dwg --version 14 --pages 1-3"), std::string::npos);
-}
-
-TEST_F(ServerTest, DwgRefusedWhenSwitchedOff)
-{
-    ServerConfig dxfOnly = config(goodEngine());
-    dxfOnly.enableDwg = false;
-    start(dxfOnly);
-    Form form;
-    form.type = "1";
-    expectRefusal(upload(form), 400, "47", "DWG output is switched off on this service; choose DXF.");
-}
 
 }  // namespace
 }  // namespace unplot::server::test

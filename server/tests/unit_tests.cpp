@@ -10,156 +10,109 @@ namespace {
 
 using namespace std::chrono_literals;
 
-CommandLine parse(std::vector<std::string> args)
+// Every setting of a configuration in one line, to compare with what the command line should give.
+std::string settings(const CommandLine& line)
 {
-    return parseCommandLine(args);
-}
-
-TEST(CommandLineTest, Defaults)
-{
-    CommandLine line = parse({});
-    ASSERT_TRUE(line.config);
+    if (!line.config)
+        return line.output;
     const ServerConfig& c = *line.config;
-    EXPECT_EQ(c.host, "127.0.0.1");
-    EXPECT_EQ(c.port, 8040);
-    EXPECT_EQ(c.maxUploadBytes, 256u << 20);
-    EXPECT_EQ(c.jobTime, 120s);
-    EXPECT_EQ(c.jobMemoryBytes, std::size_t{2048} << 20);
-    EXPECT_EQ(c.keep, std::chrono::hours(24));
-    EXPECT_GE(c.workers, 1u);
-    EXPECT_TRUE(c.enableDwg);
-    EXPECT_EQ(c.engine.filename(), "unplot-engine");
-    EXPECT_EQ(c.dataDir.filename(), "unplot");
+    return c.host + ":" + std::to_string(c.port) + " " + c.dataDir.string() + " workers " +
+           std::to_string(c.workers) + " upload " + std::to_string(c.maxUploadBytes >> 20) + " time " +
+           std::to_string(c.jobTime.count()) + " memory " + std::to_string(c.jobMemoryBytes >> 20) + " keep " +
+           std::to_string(c.keep.count()) + " queue " + std::to_string(c.maxQueue) + " " + c.engine.string() +
+           (c.enableDwg ? " dwg" : " dxf only") + (c.keepStrokes ? " strokes" : "");
 }
 
-TEST(CommandLineTest, EveryOption)
+TEST(CommandLineTest, DefaultsAndEveryOption)
 {
-    CommandLine line = parse({"--listen", "0.0.0.0:0", "--data", "/srv/unplot", "--workers", "3", "--max-upload-mb=10",
-                              "--job-seconds", "5", "--job-memory-mb", "512", "--keep-hours", "2", "--engine",
-                              "/opt/e", "--max-queue", "7", "--no-dwg", "--keep-strokes"});
-    ASSERT_TRUE(line.config) << line.output;
-    const ServerConfig& c = *line.config;
-    EXPECT_EQ(c.host, "0.0.0.0");
-    EXPECT_EQ(c.port, 0);
-    EXPECT_EQ(c.dataDir, "/srv/unplot");
-    EXPECT_EQ(c.workers, 3u);
-    EXPECT_EQ(c.maxUploadBytes, 10u << 20);
-    EXPECT_EQ(c.jobTime, 5s);
-    EXPECT_EQ(c.jobMemoryBytes, 512u << 20);
-    EXPECT_EQ(c.keep, std::chrono::hours(2));
-    EXPECT_EQ(c.engine, "/opt/e");
-    EXPECT_EQ(c.maxQueue, 7u);
-    EXPECT_FALSE(c.enableDwg);
-    EXPECT_TRUE(c.keepStrokes);
-
-    CommandLine v6 = parse({"--listen", "[::1]:8041"});
-    ASSERT_TRUE(v6.config);
-    EXPECT_EQ(v6.config->host, "::1");
-    EXPECT_EQ(v6.config->port, 8041);
+    ServerConfig defaults = *parseCommandLine({}).config;
+    EXPECT_GE(defaults.workers, 1u);
+    defaults.workers = 1;
+    EXPECT_EQ(settings({defaults, "", 0}), "127.0.0.1:8040 " + defaults.dataDir.string() + " workers 1 upload 256 time 120 "
+                                          "memory 2048 keep 24 queue 100 " + defaults.engine.string() + " dwg");
+    EXPECT_EQ(defaults.engine.filename(), "unplot-engine");
+    EXPECT_EQ(defaults.dataDir.filename(), "unplot");
+    EXPECT_EQ(settings(parseCommandLine({"--listen", "0.0.0.0:0", "--data", "/srv/u", "--workers", "3", "--max-upload-mb=10",
+                                         "--job-seconds", "5", "--job-memory-mb", "512", "--keep-hours", "2", "--engine",
+                                         "/opt/e", "--max-queue", "7", "--no-dwg", "--keep-strokes"})),
+              "0.0.0.0:0 /srv/u workers 3 upload 10 time 5 memory 512 keep 2 queue 7 /opt/e dxf only strokes");
+    EXPECT_EQ(settings(parseCommandLine({"--listen", "[::1]:8041"})).substr(0, 8), "::1:8041");
 }
 
-TEST(CommandLineTest, HelpNamesEveryDefault)
+TEST(CommandLineTest, HelpAndMistakes)
 {
-    CommandLine line = parse({"--help"});
-    EXPECT_FALSE(line.config);
-    EXPECT_EQ(line.exitCode, 0);
+    CommandLine help = parseCommandLine({"--help"});
+    EXPECT_FALSE(help.config);
+    EXPECT_EQ(help.exitCode, 0);
     for (const char* text : {"--listen ADDR:PORT", "127.0.0.1:8040", "--data DIR", "XDG_DATA_HOME", "--workers N",
                              "one per core", "--max-upload-mb N", "256", "--job-seconds N", "120", "--job-memory-mb N",
                              "2048", "--keep-hours N", "24", "--engine PATH", "--no-dwg"})
-        EXPECT_NE(line.output.find(text), std::string::npos) << text;
-}
+        EXPECT_NE(help.output.find(text), std::string::npos) << text;
 
-TEST(CommandLineTest, MistakesAreRefused)
-{
-    const std::vector<std::vector<std::string>> rows = {
-        {"--workers", "0"},        {"--workers", "two"},       {"--listen", "localhost"}, {"--listen", ":80"},
-        {"--listen", "h:70000"},   {"--max-upload-mb", "-1"},  {"--job-seconds"},         {"--frobnicate"},
-        {"--keep-hours", "1.5"},   {"--no-dwg=yes"},       {"--data", ""},
-    };
-    for (const auto& args : rows) {
-        CommandLine line = parse(args);
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"--workers", "0"}, {"--workers", "two"}, {"--listen", "localhost"}, {"--listen", ":80"},
+             {"--listen", "h:70000"}, {"--max-upload-mb", "-1"}, {"--job-seconds"}, {"--frobnicate"},
+             {"--keep-hours", "1.5"}, {"--no-dwg=yes"}, {"--data", ""}}) {
+        CommandLine line = parseCommandLine(args);
         EXPECT_FALSE(line.config) << args[0];
         EXPECT_EQ(line.exitCode, 2) << args[0];
-        EXPECT_NE(line.output.find("unplotd: "), std::string::npos) << line.output;
+        EXPECT_EQ(line.output.rfind("unplotd: ", 0), 0u) << line.output;
     }
 }
 
-ChildResult sh(const std::string& script, ChildLimits limits = {})
-{
-    return runChild({"/bin/sh", "-c", script}, limits);
-}
-
-TEST(ChildProcessTest, CollectsOutputAndExitCode)
-{
-    ChildResult r = sh("echo out; echo err >&2; exit 7");
-    EXPECT_EQ(r.end, ChildResult::End::Exited);
-    EXPECT_EQ(r.exitCode, 7);
-    EXPECT_EQ(r.out, "out\n");
-    EXPECT_EQ(r.err, "err\n");
-}
-
-TEST(ChildProcessTest, ReportsTheSignal)
-{
-    ChildResult r = sh("kill -SEGV $$");
-    EXPECT_EQ(r.end, ChildResult::End::Signaled);
-    EXPECT_EQ(r.signal, SIGSEGV);
-}
-
-TEST(ChildProcessTest, StandardInputIsEmpty)
-{
-    EXPECT_EQ(sh("wc -c").out, "0\n");
-}
-
-TEST(ChildProcessTest, OutputIsCappedButDrained)
-{
+struct ChildRow {
+    const char* name;
+    std::vector<std::string> argv;
     ChildLimits limits;
-    limits.outputCap = 1000;
-    ChildResult r = sh("head -c 1000000 /dev/zero | tr '\\0' x; echo done >&2", limits);
-    EXPECT_EQ(r.end, ChildResult::End::Exited);
-    EXPECT_EQ(r.out.size(), 1000u);
-    EXPECT_EQ(r.err, "done\n");
+    ChildResult::End end;
+    int code;  // exit code or signal
+    std::string out;
+    const char* errHas;
+};
+
+ChildLimits limits(std::chrono::milliseconds time, std::size_t memory = 0, std::size_t cap = 64 * 1024)
+{
+    return ChildLimits{time, memory, cap};
 }
 
-TEST(ChildProcessTest, TimeLimitKillsTheWholeGroup)
+std::vector<std::string> sh(const std::string& script)
 {
-    ChildLimits limits;
-    limits.time = 300ms;
-    // A grandchild that keeps the output pipe open must not keep us waiting.
+    return {"/bin/bash", "-c", script};
+}
+
+class ChildProcessTest : public ::testing::TestWithParam<ChildRow> {};
+
+TEST_P(ChildProcessTest, Ends)
+{
+    const ChildRow& row = GetParam();
     auto started = std::chrono::steady_clock::now();
-    ChildResult r = sh("sleep 60 & trap '' TERM; sleep 60", limits);
-    EXPECT_EQ(r.end, ChildResult::End::TimedOut);
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
+    ChildResult r = runChild(row.argv, row.limits);
+    EXPECT_EQ(r.end, row.end) << r.describe();
+    EXPECT_EQ(row.end == ChildResult::End::Signaled ? r.signal : r.exitCode, row.code) << r.describe();
+    EXPECT_EQ(r.out, row.out);
+    EXPECT_NE(r.err.find(row.errHas), std::string::npos) << r.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 30s);  // a hung grandchild does not keep us waiting
 }
 
-TEST(ChildProcessTest, ChildEndingLeavesNoGrandchildrenHoldingThePipe)
-{
-    auto started = std::chrono::steady_clock::now();
-    ChildResult r = sh("sleep 60 & exit 0");
-    EXPECT_EQ(r.end, ChildResult::End::Exited);
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
-}
+const ChildRow kChildren[] = {
+    {"OutputAndExitCode", sh("echo out; echo err >&2; exit 7"), {}, ChildResult::End::Exited, 7, "out\n", "err\n"},
+    {"Signal", sh("kill -SEGV $$"), {}, ChildResult::End::Signaled, SIGSEGV, "", ""},
+    {"InputIsEmpty", sh("wc -c"), {}, ChildResult::End::Exited, 0, "0\n", ""},
+    {"OutputCappedButDrained", sh("head -c 1000000 /dev/zero | tr '\\0' x; echo done >&2"), limits(120s, 0, 1000),
+     ChildResult::End::Exited, 0, std::string(1000, 'x'), "done\n"},
+    {"TimeLimitKillsTheGroup", sh("sleep 60 & trap '' TERM; sleep 60"), limits(300ms), ChildResult::End::TimedOut, -1, "", ""},
+    {"GrandchildHoldingThePipe", sh("sleep 60 & exit 0"), {}, ChildResult::End::Exited, 0, "", ""},
+    {"MemoryLimit", sh("s=0123456789abcdef; while :; do s=\"$s$s\"; done"), limits(60s, 64 << 20),
+     ChildResult::End::Exited, 2, "", "cannot allocate"},
+    {"MissingProgram", {"/nonexistent/unplot-engine"}, {}, ChildResult::End::Exited, 127, "", ""},
+};
+INSTANTIATE_TEST_SUITE_P(Run, ChildProcessTest, ::testing::ValuesIn(kChildren),
+                         [](const auto& row) { return std::string(row.param.name); });
 
-TEST(ChildProcessTest, MemoryLimitApplies)
-{
-    ChildLimits limits;
-    limits.memoryBytes = std::size_t{64} << 20;
-    ChildResult r = runChild({"/bin/bash", "-c", "s=0123456789abcdef; while :; do s=\"$s$s\"; done"}, limits);
-    EXPECT_NE(r.end, ChildResult::End::TimedOut);
-    EXPECT_NE(r.err.find("cannot allocate"), std::string::npos) << r.err;
-}
-
-TEST(ChildProcessTest, MissingProgramExits127)
-{
-    ChildResult r = runChild({"/nonexistent/unplot-engine", "--info", "x"}, {});
-    EXPECT_EQ(r.end, ChildResult::End::Exited);
-    EXPECT_EQ(r.exitCode, 127);
-}
-
-TEST(ChildProcessTest, CancelKillsTheChild)
+TEST(ChildProcessCancelTest, CancelKillsTheChild)
 {
     std::atomic<bool> cancel{true};
-    ChildResult r = runChild({"/bin/sleep", "60"}, {}, &cancel);
-    EXPECT_EQ(r.end, ChildResult::End::Cancelled);
+    EXPECT_EQ(runChild({"/bin/sleep", "60"}, {}, &cancel).end, ChildResult::End::Cancelled);
 }
 
 }  // namespace
