@@ -10,6 +10,19 @@
 
 namespace unplot::server {
 
+struct ConnectionLimits {
+    unsigned threads = 32;          // connections served at once; further ones wait for a thread
+    std::size_t maxWaiting = 1024;  // accepted connections waiting for a thread; beyond, new ones are closed
+    // Time spent waiting on a client is counted from its last progress (a request's headers read, or 64 KiB of
+    // its body or of the reply moved). A client that has kept us waiting slowAfter is slow; at most maxSlow
+    // connections may be slow at once (a further one is closed), and none may keep us waiting stallLimit.
+    unsigned maxSlow = 8;
+    std::chrono::milliseconds slowAfter{2000};
+    std::chrono::milliseconds stallLimit{15000};
+    std::chrono::milliseconds idle{5000};  // a kept-alive connection without a new request is closed
+    std::size_t requestsPerConnection = 100;
+};
+
 struct ServerConfig {
     std::string host = "127.0.0.1";
     int port = 8040;                              // 0: any free port
@@ -27,6 +40,7 @@ struct ServerConfig {
     bool enableDwg = true;
     // Text drawn as strokes stays strokes (--keep-strokes): the engine's text recovery is switched off.
     bool keepStrokes = false;
+    ConnectionLimits connections;
 };
 
 // Defaults that depend on the machine: data folder from XDG_DATA_HOME or HOME, one worker per core, the engine

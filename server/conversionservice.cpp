@@ -40,12 +40,6 @@ DataPaths preparedPaths(const ServerConfig& config)
     return paths;
 }
 
-// PDF readers accept the header anywhere in the first kilobyte.
-bool looksLikePdf(std::string_view data)
-{
-    return data.substr(0, 1024).find("%PDF-") != std::string_view::npos;
-}
-
 std::optional<std::int64_t> strictVersion(const std::string& text)
 {
     std::int64_t code = 0;
@@ -74,6 +68,9 @@ std::string enginePages(const protocol::PageList& list, int pageCount)
     }
     return text;
 }
+
+// Room for the form around the PDF in a request's announced length.
+constexpr std::size_t kFormOverhead = 1 << 20;
 
 std::string megabytes(std::size_t bytes)
 {
@@ -124,18 +121,47 @@ Reply ConversionService::refuse(Refusal reason, const std::string& message, cons
     return refused(reason, message);
 }
 
-Reply ConversionService::upload(const UploadForm& form)
+std::unique_ptr<UploadReceiver> ConversionService::receiveUpload()
+{
+    std::string id = newJobId();
+    fs::path file = paths_.partialUpload(id);
+    return std::make_unique<UploadReceiver>(std::move(id), std::move(file), config_.maxUploadBytes);
+}
+
+std::optional<Reply> ConversionService::refuseOversized(std::uint64_t contentLength)
+{
+    if (contentLength <= config_.maxUploadBytes + kFormOverhead)
+        return std::nullopt;
+    return refuse(Refusal::TooLarge, tooLargeMessage(), std::to_string(contentLength) + " bytes announced");
+}
+
+std::string ConversionService::tooLargeMessage() const
+{
+    return "The PDF is too large: this service accepts files up to " + megabytes(config_.maxUploadBytes) + ".";
+}
+
+Reply ConversionService::upload(UploadReceiver& upload)
 {
     static const std::string kFields = "convertData (the PDF), drp_Type, txt_Page and drp_Version";
-    if (!form.multipart)
+    const UploadForm& form = upload.finish();
+    using Problem = UploadForm::Problem;
+    switch (form.problem) {
+    case Problem::None: break;
+    case Problem::NotMultipart:
         return refuse(Refusal::BadRequest, "The upload must be a multipart form with the fields " + kFields + ".");
-    const std::pair<const std::optional<std::string>*, std::string_view> fields[] = {
-        {&form.pdf, protocol::kFieldFile},
-        {&form.type, protocol::kFieldType},
-        {&form.pages, protocol::kFieldPages},
-        {&form.version, protocol::kFieldVersion}};
-    for (const auto& [value, name] : fields)
-        if (!*value)
+    case Problem::TooLarge: return refuse(Refusal::TooLarge, tooLargeMessage());
+    case Problem::NotPdf: return refuse(Refusal::NotPdf, "The file is not a PDF document.");
+    case Problem::FieldTooLong: return refuse(Refusal::BadRequest, "A form field of the upload is far too long.");
+    case Problem::CannotStore:
+        return refuse(Refusal::ServiceFailure, "The service could not store the upload; please try again later.",
+                      "cannot write " + upload.file().string());
+    }
+    const std::pair<bool, std::string_view> fields[] = {{form.hasPdf, protocol::kFieldFile},
+                                                        {form.type.has_value(), protocol::kFieldType},
+                                                        {form.pages.has_value(), protocol::kFieldPages},
+                                                        {form.version.has_value(), protocol::kFieldVersion}};
+    for (const auto& [present, name] : fields)
+        if (!present)
             return refuse(Refusal::BadRequest,
                           "The upload is missing the form field " + std::string(name) + "; it needs " + kFields + ".");
 
@@ -153,41 +179,10 @@ Reply ConversionService::upload(const UploadForm& form)
     protocol::PageListError pageError;
     if (!protocol::parsePageList(*form.pages, 0, &pageError))
         return refuse(Refusal::BadPages, pageError.message);
-
-    const std::string& pdf = *form.pdf;
-    if (pdf.size() > config_.maxUploadBytes)
-        return refuse(Refusal::TooLarge,
-                      "The PDF is too large: this service accepts files up to " + megabytes(config_.maxUploadBytes) + ".");
-    if (!looksLikePdf(pdf))
-        return refuse(Refusal::NotPdf, "The file is not a PDF document.");
     if (store_.waitingCount() >= config_.maxQueue)
         return refuse(Refusal::QueueFull, "The conversion queue is full; please try again in a few minutes.");
 
-    const std::string id = newJobId();
-    const fs::path partial = paths_.partialUpload(id);
-    {
-        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-        out.write(pdf.data(), static_cast<std::streamsize>(pdf.size()));
-        out.close();
-        if (!out) {
-            std::error_code ec;
-            fs::remove(partial, ec);
-            return refuse(Refusal::ServiceFailure, "The service could not store the upload; please try again later.",
-                          "cannot write " + partial.string());
-        }
-    }
-    struct RemoveUnlessKept {
-        fs::path path;
-        bool keep = false;
-        ~RemoveUnlessKept()
-        {
-            std::error_code ec;
-            if (!keep)
-                fs::remove(path, ec);
-        }
-    } cleanup{partial};
-
-    DocumentInfo info = engine_.probe(partial);
+    DocumentInfo info = engine_.probe(upload.file());
     switch (info.outcome) {
     case DocumentInfo::Outcome::Ok: break;
     case DocumentInfo::Outcome::NotPdf:
@@ -203,19 +198,24 @@ Reply ConversionService::upload(const UploadForm& form)
     auto pages = protocol::parsePageList(*form.pages, info.pages, &pageError);
     if (!pages)
         return refuse(Refusal::BadPages, pageError.message);
+    if (pages->all && static_cast<std::size_t>(info.pages) > protocol::kMaxListedPages)
+        return refuse(Refusal::BadPages, "The document has " + std::to_string(info.pages) + " pages; this service " +
+                                             "converts at most " + std::to_string(protocol::kMaxListedPages) +
+                                             " pages in one job: choose the pages to convert.");
 
+    const std::string& id = upload.id;
     Job job{id, status::kWaiting, dwg, *version, enginePages(*pages, info.pages), 0};
     std::error_code ec;
-    fs::rename(partial, paths_.upload(id), ec);
+    fs::rename(upload.file(), paths_.upload(id), ec);
     if (ec)
         return refuse(Refusal::ServiceFailure, "The service could not store the upload; please try again later.",
                       ec.message());
-    cleanup.path = paths_.upload(id);
-    if (!store_.add(job, config_.maxQueue, std::time(nullptr)))
+    if (!store_.add(job, config_.maxQueue, std::time(nullptr))) {
+        fs::remove(paths_.upload(id), ec);
         return refuse(Refusal::QueueFull, "The conversion queue is full; please try again in a few minutes.");
-    cleanup.keep = true;
+    }
     logLine("job " + id + " waiting (" + (dwg ? "dwg" : "dxf") + " " + std::to_string(*version) + ", pages " +
-            job.pages + " of " + std::to_string(info.pages) + ", " + std::to_string(pdf.size()) + " bytes)");
+            job.pages + " of " + std::to_string(info.pages) + ", " + std::to_string(form.pdfSize) + " bytes)");
     queue_.notify();
     return uploadAccepted(id);
 }

@@ -16,14 +16,9 @@
 #include "jobqueue.h"
 #include "jobstore.h"
 #include "replies.h"
+#include "uploadreceiver.h"
 
 namespace unplot::server {
-
-// The upload form's fields; empty when the field is missing.
-struct UploadForm {
-    bool multipart = true;
-    std::optional<std::string> pdf, type, pages, version;
-};
 
 class ConversionService {
 public:
@@ -35,9 +30,13 @@ public:
     void startWorkers();
     void stopWorkers();
 
-    // Checks everything that can be checked at once (form, type, version, page list against the document's page
-    // count, size, that the engine can open the PDF, room in the queue) and queues the job.
-    Reply upload(const UploadForm& form);
+    // An upload begins: its PDF is streamed into the uploads folder as it arrives.
+    std::unique_ptr<UploadReceiver> receiveUpload();
+    // Checks everything that can be checked at once (what the receiver found, the form, type, version, page list
+    // against the document's page count, that the engine can open the PDF, room in the queue) and queues the job.
+    Reply upload(UploadReceiver& upload);
+    // A request that says it is larger than an upload may be is refused before it is read.
+    std::optional<Reply> refuseOversized(std::uint64_t contentLength);
     // {"num","status","result"} for a known id; {"num":-2} for anything else.
     Reply queueState(std::string_view id);
     // The archive for a download path's last part ("<id>.zip"), when that names an existing result.
@@ -49,6 +48,7 @@ public:
 
 private:
     Reply refuse(Refusal reason, const std::string& message, const std::string& logNote = {});
+    std::string tooLargeMessage() const;
 
     ServerConfig config_;
     DataFolderLock lock_;

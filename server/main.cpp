@@ -34,9 +34,10 @@ int main(int argc, char** argv)
             std::cerr << "unplotd: warning: the engine " << config.engine
                       << " is not an executable file; uploads will be refused until it is (see --engine)\n";
         UnplotServer server(config);
-        int port = server.bind();
+        std::string error;
+        int port = server.bind(&error);
         if (port < 0) {
-            std::cerr << "unplotd: cannot listen on " << config.host << ":" << config.port << "\n";
+            std::cerr << "unplotd: " << error << "\n";
             return 1;
         }
         std::string host = config.host.find(':') != std::string::npos ? "[" + config.host + "]" : config.host;

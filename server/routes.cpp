@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include <httplib.h>
 #include <protocol.h>
 
@@ -20,23 +22,20 @@ void send(httplib::Response& res, const Reply& reply)
     res.set_content(reply.body, reply.contentType.c_str());
 }
 
-std::optional<std::string> field(const httplib::Request& req, std::string_view name)
+// Streams the PDF to a file as it arrives; the rest of the form is small.
+void handleUpload(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& read,
+                  ConversionService& service)
 {
-    std::string key(name);
-    if (!req.has_file(key))
-        return std::nullopt;
-    return req.get_file_value(key).content;
-}
-
-void handleUpload(const httplib::Request& req, httplib::Response& res, ConversionService& service)
-{
-    UploadForm form;
-    form.multipart = req.is_multipart_form_data();
-    form.pdf = field(req, protocol::kFieldFile);
-    form.type = field(req, protocol::kFieldType);
-    form.pages = field(req, protocol::kFieldPages);
-    form.version = field(req, protocol::kFieldVersion);
-    send(res, service.upload(form));
+    auto upload = service.receiveUpload();
+    if (!req.is_multipart_form_data())
+        upload->refuse(UploadForm::Problem::NotMultipart);
+    else if (!read([&](const httplib::MultipartFormData& part) { return upload->beginPart(part.name); },
+                   [&](const char* data, std::size_t size) { return upload->append(data, size); }) &&
+             upload->finish().problem == UploadForm::Problem::None) {
+        send(res, httpError(400, "The upload is not a readable multipart form."));
+        return;
+    }
+    send(res, service.upload(*upload));
 }
 
 // Streams the archive from an open descriptor: no whole-file read, and a sweep that deletes the file meanwhile
@@ -77,10 +76,18 @@ void handleDownload(const httplib::Request& req, httplib::Response& res, Convers
 void registerRoutes(httplib::Server& http, ConversionService& service)
 {
     const std::string ajax(protocol::kAjaxPath);
-    http.Post(ajax, [&service](const httplib::Request& req, httplib::Response& res) {
+    // A request announcing more than any upload may be is refused before its body is read.
+    http.set_pre_routing_handler([&service](const httplib::Request& req, httplib::Response& res) {
+        auto refusal = service.refuseOversized(std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10));
+        if (!refusal)
+            return httplib::Server::HandlerResponse::Unhandled;
+        send(res, *refusal);
+        return httplib::Server::HandlerResponse::Handled;
+    });
+    http.Post(ajax, [&service](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& read) {
         std::string op = req.get_param_value("op");
         if (op == protocol::kUploadOp)
-            handleUpload(req, res, service);
+            handleUpload(req, res, read, service);
         else if (op == protocol::kQueueOp)
             send(res, httpError(405, "Ask for the queue with GET."));
         else
@@ -105,9 +112,7 @@ void registerRoutes(httplib::Server& http, ConversionService& service)
     http.set_error_handler([](const httplib::Request&, httplib::Response& res) {
         if (!res.body.empty())
             return;
-        if (res.status == 413)
-            send(res, refused(Refusal::TooLarge, "The upload is too large for this service."));
-        else if (res.status == 404)
+        if (res.status == 404)
             send(res, httpError(404, "Not found."));
         else
             send(res, httpError(res.status, "The request was not understood (HTTP " + std::to_string(res.status) + ")."));

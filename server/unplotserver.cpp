@@ -4,27 +4,22 @@
 #include <httplib.h>
 
 #include "conversionservice.h"
+#include "httpserver.h"
 #include "log.h"
 #include "routes.h"
 
 namespace unplot::server {
 
-// Room for the form around the PDF: an upload a little over the limit is refused by the service with a clear
-// message; a much larger one is cut off by the HTTP layer (413) without being kept in memory.
-static constexpr std::size_t kFormOverhead = 1 << 20;
-
 void configureHttp(httplib::Server& http, ConversionService& service, const ServerConfig& config)
 {
-    http.set_payload_max_length(config.maxUploadBytes + kFormOverhead);
-    // Headers and body go out in separate writes: without TCP_NODELAY each small reply on a kept-alive
-    // connection waits for the client's delayed ACK (about 40 ms a poll here).
-    http.set_tcp_nodelay(true);
-    http.set_keep_alive_max_count(100);
+    // Request bodies are read by the upload route, which checks their size itself; this bounds any other.
+    http.set_payload_max_length(config.maxUploadBytes + (1 << 20));
+    http.set_keep_alive_max_count(config.connections.requestsPerConnection);
     registerRoutes(http, service);
 }
 
 UnplotServer::UnplotServer(const ServerConfig& config)
-    : config_(config), service_(std::make_unique<ConversionService>(config)), http_(std::make_unique<httplib::Server>())
+    : config_(config), service_(std::make_unique<ConversionService>(config)), http_(std::make_unique<HttpServer>(config.connections))
 {
     configureHttp(*http_, *service_, config_);
 }
@@ -34,13 +29,10 @@ UnplotServer::~UnplotServer()
     stop();
 }
 
-int UnplotServer::bind()
+int UnplotServer::bind(std::string* error)
 {
-    int port = config_.port;
-    if (config_.port == 0)
-        port = http_->bind_to_any_port(config_.host);
-    else if (!http_->bind_to_port(config_.host, config_.port))
-        port = -1;
+    std::string ignored;
+    int port = http_->bindTo(config_.host, config_.port, error ? error : &ignored);
     if (port < 0)
         return -1;
     service_->startWorkers();
@@ -54,7 +46,7 @@ int UnplotServer::bind()
 
 bool UnplotServer::listen()
 {
-    return http_->listen_after_bind();
+    return http_->serve();
 }
 
 void UnplotServer::stop()

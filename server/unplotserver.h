@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "config.h"
@@ -16,6 +17,7 @@ class Server;
 namespace unplot::server {
 
 class ConversionService;
+class HttpServer;
 
 // Sets `http` up as unplotd serves: request size limit, connection options and the endpoints of `service`.
 void configureHttp(httplib::Server& http, ConversionService& service, const ServerConfig& config);
@@ -29,21 +31,22 @@ public:
     UnplotServer& operator=(const UnplotServer&) = delete;
 
     // Binds the listening socket (port 0: any free port) and starts the workers and the sweep.
-    // Returns the bound port, or -1 when the address cannot be bound.
-    int bind();
+    // Returns the bound port, or -1 with `error` set when the address cannot be bound ("... is already in use").
+    int bind(std::string* error = nullptr);
     // Serves requests until stop(); returns false when it could not serve at all.
     bool listen();
     // Stops serving, kills running conversions (their jobs wait again) and joins every thread. Idempotent.
     void stop();
 
     ConversionService& service() { return *service_; }
+    HttpServer& http() { return *http_; }
 
 private:
     void sweepLoop();
 
     ServerConfig config_;
     std::unique_ptr<ConversionService> service_;
-    std::unique_ptr<httplib::Server> http_;
+    std::unique_ptr<HttpServer> http_;
     std::thread sweeper_;
     std::mutex mutex_;
     std::condition_variable stopSweep_;

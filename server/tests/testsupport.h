@@ -94,10 +94,10 @@ protected:
     void start(const ServerConfig& config)
     {
         server_ = std::make_unique<UnplotServer>(config);
-        int port = server_->bind();
-        ASSERT_GT(port, 0);
+        port_ = server_->bind();
+        ASSERT_GT(port_, 0);
         listener_ = std::thread([this] { server_->listen(); });
-        client_ = std::make_unique<httplib::Client>("127.0.0.1", port);
+        client_ = std::make_unique<httplib::Client>("127.0.0.1", port_);
         client_->set_read_timeout(30, 0);
     }
     void stop()
@@ -166,12 +166,14 @@ protected:
     httplib::Client& client() { return *client_; }
     UnplotServer& server() { return *server_; }
     const fs::path& dir() const { return dir_; }
+    int port() const { return port_; }
 
 private:
     fs::path dir_;
     std::unique_ptr<UnplotServer> server_;
     std::thread listener_;
     std::unique_ptr<httplib::Client> client_;
+    int port_ = 0;
 };
 
 }  // namespace unplot::server::test

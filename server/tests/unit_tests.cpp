@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <thread>
+
 #include "childprocess.h"
 #include "config.h"
 
@@ -109,10 +113,16 @@ const ChildRow kChildren[] = {
 INSTANTIATE_TEST_SUITE_P(Run, ChildProcessTest, ::testing::ValuesIn(kChildren),
                          [](const auto& row) { return std::string(row.param.name); });
 
-TEST(ChildProcessCancelTest, CancelKillsTheChild)
+TEST(ChildProcessKillTest, CancelAndTimeLimitKillTheWholeGroup)
 {
     std::atomic<bool> cancel{true};
     EXPECT_EQ(runChild({"/bin/sleep", "60"}, {}, &cancel).end, ChildResult::End::Cancelled);
+    ChildResult r = runChild(sh("sleep 60 & echo $!; sleep 60"), limits(500ms));
+    ASSERT_EQ(r.end, ChildResult::End::TimedOut);
+    const pid_t grandchild = std::stoi(r.out);
+    for (int i = 0; i < 500 && kill(grandchild, 0) == 0; ++i)  // gone once its new parent has reaped it
+        std::this_thread::sleep_for(10ms);
+    EXPECT_NE(kill(grandchild, 0), 0);
 }
 
 }  // namespace

@@ -10,7 +10,7 @@ TEST(PageList, PagesRangesBlanksAndDuplicates)
     EXPECT_TRUE(parsePageList("-1", 3)->all);
     EXPECT_FALSE(parsePageList("1-3", 3)->all);
     EXPECT_EQ(parsePageList("2,1-3,2", 0)->pages, (std::vector<int>{2, 1, 3}));  // no page count: not checked
-    for (const char* text : {"", " ", "0", "a", "1,,2", "1-", "-3", "1.5", "3-1", "2,", "1 2", "99999999999"}) {
+    for (const char* text : {"", " ", "0", "a", "1,,2", "1-", "-3", "1.5", "2-1", "2,", "1 2", "99999999999"}) {
         PageListError error;
         EXPECT_FALSE(parsePageList(text, 0, &error)) << '"' << text << '"';
         EXPECT_FALSE(error.message.empty()) << '"' << text << '"';
