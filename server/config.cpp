@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <thread>
+#include <version.h>
 
 namespace unplot::server {
 
@@ -38,14 +39,20 @@ std::string usageText()
            "                        (default $XDG_DATA_HOME/unplot, else ~/.local/share/unplot)\n"
            "  --workers N           conversions at the same time (default: one per core)\n"
            "  --max-upload-mb N     largest PDF accepted, in MiB (default 256)\n"
-           "  --job-seconds N       time limit of one conversion (default 120)\n"
+           "  --job-seconds N       time limit of one conversion in the engine, in seconds (default 120); a job\n"
+           "                        that runs longer fails with status 32. Not the client's budget: the app and\n"
+           "                        'unplot convert' give up on a job after 600 s in all (upload, queue, conversion)\n"
            "  --job-memory-mb N     memory limit of one conversion, in MiB (default 2048)\n"
            "  --keep-hours N        delete uploads and results this long after a job ended (default 24)\n"
            "  --max-queue N         waiting jobs at most; further uploads are refused (default 100)\n"
            "  --engine PATH         the conversion engine (default: unplot-engine beside unplotd)\n"
            "  --no-dwg              refuse DWG output (DXF only)\n"
            "  --keep-strokes        leave text drawn as strokes as strokes (no text recovery)\n"
-           "  --help                show this text\n";
+           "  --help                show this text\n"
+           "  --version             show the version and the commit it was built from\n"
+           "\n"
+           "The log (one line per request and per job state change) goes to standard error; under systemd,\n"
+           "'journalctl -u unplotd' shows it.\n";
 }
 
 static std::optional<long long> parseNumber(const std::string& text, long long min, long long max)
@@ -110,6 +117,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args)
         }
         if (name == "--help" || name == "-h")
             return CommandLine{std::nullopt, usageText(), 0};
+        if (name == "--version")
+            return CommandLine{std::nullopt, versionText("unplotd"), 0};
         if (name == "--no-dwg" && !inlineValue) {
             config.enableDwg = false;
             continue;

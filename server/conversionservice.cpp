@@ -229,7 +229,7 @@ Reply ConversionService::queueState(std::string_view id)
         return unknownFile();
     bool done = state->status == status::kDone || state->status == status::kDoneWithWarnings;
     std::string result = done ? std::string(protocol::kDownloadPrefix) + std::string(id) + ".zip" : "";
-    return server::queueState(state->place, state->status, result);
+    return server::queueState(state->place, state->status, result, state->message);
 }
 
 std::optional<fs::path> ConversionService::resultFile(std::string_view fileName) const

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <limits>
+#include <sstream>
 #include <nlohmann/json.hpp>
 #include <protocol.h>
 
@@ -40,6 +42,36 @@ std::string lastLines(const std::string& text, std::size_t maxChars = 400)
     return tail;
 }
 
+// The engine's "warning: page N: TEXT" lines as "page N: TEXT", at most kMaxLines of them and about kMaxBytes.
+std::string pageWarnings(const std::string& err)
+{
+    constexpr std::size_t kMaxLines = 50, kMaxBytes = 4096;
+    std::string message;
+    std::size_t lines = 0, left = 0;
+    std::istringstream in(err);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("warning: page ", 0) != 0)
+            continue;
+        if (++lines > kMaxLines || message.size() + line.size() > kMaxBytes)
+            ++left;
+        else
+            message += (message.empty() ? "" : "\n") + line.substr(9);
+    }
+    if (left)
+        message += "\n(and " + std::to_string(left) + " more)";
+    return message;
+}
+
+// The engine's first "error: TEXT" line, without its prefix.
+std::string engineError(const std::string& err)
+{
+    std::istringstream in(err);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("error: ", 0) == 0)
+            return line.substr(7, 500);
+    return {};
+}
+
 }  // namespace
 
 Engine::Engine(std::filesystem::path program, ChildLimits conversionLimits, ChildLimits probeLimits,
@@ -67,7 +99,7 @@ DocumentInfo Engine::probe(const std::filesystem::path& pdf) const
     if (child.end == ChildResult::End::Exited && child.exitCode == 0 && reply.is_object() &&
         reply.contains("pages") && reply["pages"].is_number_integer()) {
         auto pages = reply["pages"].get<std::int64_t>();
-        if (pages >= 1 && pages <= 1000000) {
+        if (pages >= 1 && pages <= std::numeric_limits<int>::max()) {
             info.outcome = DocumentInfo::Outcome::Ok;
             info.pages = static_cast<int>(pages);
             return info;
@@ -107,7 +139,32 @@ ConversionOutcome Engine::convert(const Job& job, const std::filesystem::path& p
         outcome.status = status::kFailed;
         outcome.note += " (but wrote no archive)";
     }
+    outcome.message = messageFor(outcome.status, child);
     return outcome;
+}
+
+std::string Engine::messageFor(std::int64_t end, const ChildResult& child) const
+{
+    const std::string warnings = pageWarnings(child.err);
+    switch (end) {
+    case status::kDone: return {};
+    case status::kDoneWithWarnings: return warnings;
+    case status::kNothingConverted: return warnings.empty() ? "None of the pages gave a drawing." : warnings;
+    case status::kCrashed: return "The conversion engine crashed (" + child.describe() + ").";
+    case status::kTimedOut:
+        return "The conversion took longer than this service allows for one job (" +
+               std::to_string(std::chrono::duration_cast<std::chrono::seconds>(conversionLimits_.time).count()) + " s).";
+    case status::kOutOfMemory:
+        return "The conversion needed more memory than this service allows for one job (" +
+               std::to_string(conversionLimits_.memoryBytes >> 20) + " MB).";
+    default: {
+        std::string error = engineError(child.err);
+        if (!error.empty())
+            return error;
+        bool claimedSuccess = child.end == ChildResult::End::Exited && (child.exitCode == 0 || child.exitCode == 10);
+        return claimedSuccess ? "The conversion engine wrote no archive." : "The conversion engine failed (" + child.describe() + ").";
+    }
+    }
 }
 
 std::int64_t Engine::statusFor(const ChildResult& child, std::size_t memoryBytes)

@@ -28,6 +28,7 @@ struct DocumentInfo {
 struct ConversionOutcome {
     std::int64_t status = 0;  // a final status of protocol::status; 0 when cancelled
     std::string note;         // for the log: how the child ended, its warnings or error text
+    std::string message;      // for the person who converts: the warnings ("page N: TEXT" lines), or why it failed
 };
 
 class Engine {
@@ -43,6 +44,8 @@ public:
                               const std::atomic<bool>* cancel) const;
     // How a conversion child's end maps to a status (memory limit given for the out-of-memory guess).
     static std::int64_t statusFor(const ChildResult& child, std::size_t memoryBytes);
+    // What the queue reply says about a conversion that ended with `status`.
+    std::string messageFor(std::int64_t status, const ChildResult& child) const;
 
     const std::filesystem::path& program() const { return program_; }
 

@@ -92,10 +92,11 @@ void JobQueue::convert(const Job& job)
             if (ec) {
                 outcome.status = status::kFailed;
                 outcome.note += "; cannot store the result: " + ec.message();
+                outcome.message = "The service could not store the result.";
             }
         }
         fs::remove(partial, ec);
-        store_.finish(job.id, outcome.status, outcome.note, std::time(nullptr));
+        store_.finish(job.id, outcome.status, outcome.note, outcome.message, std::time(nullptr));
         logLine("job " + job.id + (outcome.status >= status::kDone ? " done" : " failed") + " (status " +
                 std::to_string(outcome.status) + "): " + outcome.note);
     } catch (const std::exception& e) {

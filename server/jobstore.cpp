@@ -9,8 +9,26 @@ namespace unplot::server {
 
 namespace status = protocol::status;
 
+namespace {
+constexpr const char* kInterruptedMessage = "The service stopped twice while converting this job.";
+}
+
+// The schema's version is SQLite's user_version: 0 for a new database or one of the first version (whose message
+// column was the log's note), 2 now.
 JobStore::JobStore(const std::filesystem::path& databaseFile) : db_(databaseFile)
 {
+    Statement version(db_, "PRAGMA user_version");
+    version.step();
+    const std::int64_t schema = version.integer(0);
+    version.reset();
+    Transaction transaction(db_);
+    if (schema < 2) {
+        Statement old(db_, "SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = 'jobs'");
+        old.step();
+        if (old.integer(0) > 0)
+            db_.execute("ALTER TABLE jobs RENAME COLUMN message TO note;"
+                        "ALTER TABLE jobs ADD COLUMN message TEXT NOT NULL DEFAULT '';");
+    }
     db_.execute(R"(
         CREATE TABLE IF NOT EXISTS jobs (
             seq INTEGER PRIMARY KEY AUTOINCREMENT,
@@ -23,11 +41,14 @@ JobStore::JobStore(const std::filesystem::path& databaseFile) : db_(databaseFile
             created INTEGER NOT NULL,
             started INTEGER,
             finished INTEGER,
+            note TEXT NOT NULL DEFAULT '',
             message TEXT NOT NULL DEFAULT ''
         );
         CREATE INDEX IF NOT EXISTS jobs_by_status ON jobs (status, seq);
         CREATE INDEX IF NOT EXISTS jobs_by_finished ON jobs (finished);
+        PRAGMA user_version = 2;
     )");
+    transaction.commit();
 }
 
 bool JobStore::add(const Job& job, std::size_t maxWaiting, std::int64_t now)
@@ -53,12 +74,12 @@ std::optional<JobState> JobStore::state(const std::string& id)
     std::lock_guard lock(mutex_);
     Statement query(db_, R"(
         SELECT status, CASE WHEN status = ?2 THEN
-            (SELECT COUNT(*) FROM jobs AS w WHERE w.status = ?2 AND w.seq <= jobs.seq) ELSE 0 END
+            (SELECT COUNT(*) FROM jobs AS w WHERE w.status = ?2 AND w.seq <= jobs.seq) ELSE 0 END, message
         FROM jobs WHERE id = ?1)");
     query.bind(1, id).bind(2, status::kWaiting);
     if (!query.step())
         return std::nullopt;
-    return JobState{query.integer(0), query.integer(1)};
+    return JobState{query.integer(0), query.integer(1), query.text(2)};
 }
 
 std::optional<Job> JobStore::claimNext(std::int64_t now)
@@ -78,11 +99,12 @@ std::optional<Job> JobStore::claimNext(std::int64_t now)
     return job;
 }
 
-void JobStore::finish(const std::string& id, std::int64_t finalStatus, const std::string& message, std::int64_t now)
+void JobStore::finish(const std::string& id, std::int64_t finalStatus, const std::string& note,
+                      const std::string& message, std::int64_t now)
 {
     std::lock_guard lock(mutex_);
-    Statement update(db_, "UPDATE jobs SET status = ?, finished = ?, message = ? WHERE id = ?");
-    update.bind(1, finalStatus).bind(2, now).bind(3, message).bind(4, id).run();
+    Statement update(db_, "UPDATE jobs SET status = ?, finished = ?, note = ?, message = ? WHERE id = ?");
+    update.bind(1, finalStatus).bind(2, now).bind(3, note).bind(4, message).bind(5, id).run();
 }
 
 void JobStore::requeue(const std::string& id)
@@ -97,9 +119,9 @@ Recovery JobStore::recover(std::int64_t now)
     std::lock_guard lock(mutex_);
     Transaction transaction(db_);
     Recovery recovery;
-    Statement fail(db_, "UPDATE jobs SET status = ?, finished = ?, message = ? WHERE status = ? AND attempts >= ?");
+    Statement fail(db_, "UPDATE jobs SET status = ?, finished = ?, note = ?, message = ? WHERE status = ? AND attempts >= ?");
     fail.bind(1, status::kInterrupted).bind(2, now).bind(3, "the service stopped twice while converting it");
-    fail.bind(4, status::kConverting).bind(5, kMaxAttempts).run();
+    fail.bind(4, kInterruptedMessage).bind(5, status::kConverting).bind(6, kMaxAttempts).run();
     recovery.failed = db_.changes();
     Statement again(db_, "UPDATE jobs SET status = ? WHERE status = ?");
     again.bind(1, status::kWaiting).bind(2, status::kConverting).run();

@@ -25,6 +25,7 @@ struct Job {
 struct JobState {
     std::int64_t status = 0;
     std::int64_t place = 0;  // 1 = next to convert; 0 unless waiting
+    std::string message;     // for the queue reply: the warnings, or why the job failed
 };
 
 struct Recovery {
@@ -46,8 +47,9 @@ public:
     // Takes the oldest waiting job, marks it converting and counts the attempt (BEGIN IMMEDIATE, so two workers
     // never take the same job). nullopt when nothing waits.
     std::optional<Job> claimNext(std::int64_t now);
-    // Records the end of a conversion: a final status and a note for the log.
-    void finish(const std::string& id, std::int64_t status, const std::string& message, std::int64_t now);
+    // Records the end of a conversion: a final status, a note for the log and a message for the queue reply.
+    void finish(const std::string& id, std::int64_t status, const std::string& note, const std::string& message,
+                std::int64_t now);
     // Puts a converting job back in front of the queue without counting its attempt (the service is stopping).
     void requeue(const std::string& id);
     // At start-up: jobs left converting by a service that died are queued again, or failed after kMaxAttempts.

@@ -65,9 +65,12 @@ Reply httpError(int httpStatus, const std::string& message)
     return {httpStatus, dump(Json{{"result", std::to_string(httpStatus)}, {"message", message}})};
 }
 
-Reply queueState(std::int64_t place, std::int64_t status, const std::string& resultPath)
+Reply queueState(std::int64_t place, std::int64_t status, const std::string& resultPath, const std::string& message)
 {
-    return {200, dump(Json{{"num", place}, {"status", status}, {"result", resultPath}})};
+    Json reply{{"num", place}, {"status", status}, {"result", resultPath}};
+    if (!message.empty())
+        reply["message"] = message;
+    return {200, dump(reply)};
 }
 
 Reply unknownFile()

@@ -38,8 +38,8 @@ Reply uploadAccepted(const std::string& id);
 Reply refused(Refusal reason, const std::string& message);
 // {"result":"<http status>","message":TEXT}, for failures outside the protocol (404, 405, bad multipart...)
 Reply httpError(int httpStatus, const std::string& message);
-// {"num":N,"status":S,"result":PATH}
-Reply queueState(std::int64_t place, std::int64_t status, const std::string& resultPath);
+// {"num":N,"status":S,"result":PATH}, and "message":TEXT when there is one (warnings, or why the job failed)
+Reply queueState(std::int64_t place, std::int64_t status, const std::string& resultPath, const std::string& message);
 // {"num":-2}, HTTP 404: an unknown, expired or malformed id
 Reply unknownFile();
 

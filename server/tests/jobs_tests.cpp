@@ -21,6 +21,7 @@ struct FailureRow {
     const char* name;
     const char* convert;
     std::int64_t status;
+    const char* message;  // in the queue reply
 };
 
 class EngineFailureTest : public ServerTest, public ::testing::WithParamInterface<FailureRow> {};
@@ -38,7 +39,10 @@ TEST_P(EngineFailureTest, FailsOnlyThatJob)
     std::string id = submit();
     EXPECT_TRUE(waitUntil([&] { return status(id) != status::kWaiting; }));
     EXPECT_EQ(client().Get("/healthz")->status, 200);  // answering while the engine runs
-    EXPECT_EQ(waitForEnd(id), (json{{"num", 0}, {"status", GetParam().status}, {"result", ""}}));
+    json reply = waitForEnd(id);
+    EXPECT_EQ(reply["status"], GetParam().status);
+    EXPECT_EQ(reply["result"], "");
+    EXPECT_NE(reply.value("message", "").find(GetParam().message), std::string::npos) << reply;
     EXPECT_EQ(client().Get("/download/" + id + ".zip")->status, 404);
     EXPECT_FALSE(fs::exists(dir() / "data/results" / (id + ".part.zip")));
     EXPECT_EQ(conversionsOf(id), 1);
@@ -48,29 +52,38 @@ TEST_P(EngineFailureTest, FailsOnlyThatJob)
 }
 
 const FailureRow kFailures[] = {
-    {"EngineError", "echo 'cannot write' >&2; exit 1", status::kFailed},
-    {"UnreadableInput", "exit 3", status::kFailed},
-    {"UsageError", "exit 2", status::kFailed},
-    {"NothingConverted", "exit 4", status::kNothingConverted},
-    {"SuccessWithoutArchive", "exit 0", status::kFailed},
-    {"Crash", "kill -SEGV $$", status::kCrashed},
-    {"Abort", "kill -ABRT $$", status::kCrashed},
-    {"RunsOutOfTime", kHang, status::kTimedOut},
-    {"IgnoresTermAndForks", "trap '' TERM; sleep 300 & sleep 300", status::kTimedOut},
+    {"EngineError", "echo 'error: cannot write x.zip' >&2; exit 1", status::kFailed, "cannot write x.zip"},
+    {"UnreadableInput", "exit 3", status::kFailed, "engine failed (exit 3)"},
+    {"UsageError", "exit 2", status::kFailed, "engine failed (exit 2)"},
+    {"NothingConverted", "exit 4", status::kNothingConverted, "None of the pages"},
+    {"NoPageConverted", "echo 'warning: page 1: not converted: bad' >&2; exit 4", status::kNothingConverted,
+     "page 1: not converted: bad"},
+    {"SuccessWithoutArchive", "exit 0", status::kFailed, "wrote no archive"},
+    {"Crash", "kill -SEGV $$", status::kCrashed, "crashed (signal 11"},
+    {"Abort", "kill -ABRT $$", status::kCrashed, "crashed"},
+    {"RunsOutOfTime", kHang, status::kTimedOut, "longer than this service allows for one job (1 s)"},
+    {"IgnoresTermAndForks", "trap '' TERM; sleep 300 & sleep 300", status::kTimedOut, "(1 s)"},
     // dd's buffer does not fit under the limit: the allocation fails at once.
-    {"BlowsTheMemoryLimit", "exec dd if=/dev/zero of=/dev/null bs=1G count=1", status::kOutOfMemory},
+    {"BlowsTheMemoryLimit", "exec dd if=/dev/zero of=/dev/null bs=1G count=1", status::kOutOfMemory,
+     "more memory than this service allows for one job (64 MB)"},
     {"BadAllocAbort", "echo \"terminate called after throwing an instance of 'std::bad_alloc'\" >&2; kill -ABRT $$",
-     status::kOutOfMemory},
+     status::kOutOfMemory, "(64 MB)"},
 };
 INSTANTIATE_TEST_SUITE_P(Engine, EngineFailureTest, ::testing::ValuesIn(kFailures),
                          [](const auto& row) { return std::string(row.param.name); });
 
+// The warnings are told in the queue reply, one "page N: TEXT" line each, up to 50.
 TEST_F(ServerTest, WarningsStillGiveTheResult)
 {
-    start(config(engine("warn", "echo 'images skipped' >&2; echo PK > \"$2\"; exit 10")));
+    start(config(engine("warn", "echo 'note' >&2; for p in $(seq 60); do echo \"warning: page $p: image left out\" >&2; "
+                                "done; echo PK > \"$2\"; exit 10")));
     std::string id = submit();
     json reply = waitForEnd(id);
-    EXPECT_EQ(reply, (json{{"num", 0}, {"status", status::kDoneWithWarnings}, {"result", "/download/" + id + ".zip"}}));
+    std::string lines;
+    for (int p = 1; p <= 50; ++p)
+        lines += "page " + std::to_string(p) + ": image left out\n";
+    EXPECT_EQ(reply, (json{{"num", 0}, {"status", status::kDoneWithWarnings}, {"result", "/download/" + id + ".zip"},
+                           {"message", lines + "(and 10 more)"}}));
     EXPECT_EQ(client().Get(reply["result"].get<std::string>())->body, "PK\n");
 }
 
@@ -146,7 +159,8 @@ TEST_F(ServerTest, JobsInterruptedByACrashAreConvertedOnceMore)
         ASSERT_TRUE(store.add(job(queued), 10, now));
     }
     start(config(goodEngine()));
-    EXPECT_EQ(pollJson(twice), (json{{"num", 0}, {"status", status::kInterrupted}, {"result", ""}}));
+    EXPECT_EQ(pollJson(twice), (json{{"num", 0}, {"status", status::kInterrupted}, {"result", ""},
+                                     {"message", "The service stopped twice while converting this job."}}));
     EXPECT_EQ(waitForEnd(once)["status"], status::kDone);
     EXPECT_EQ(waitForEnd(queued)["status"], status::kDone);
     EXPECT_EQ(conversionsOf(twice), 0);
@@ -161,6 +175,24 @@ TEST_F(ServerTest, JobsInterruptedByACrashAreConvertedOnceMore)
     Statement mode(db, "PRAGMA journal_mode");
     ASSERT_TRUE(mode.step());
     EXPECT_EQ(mode.text(0), "wal");
+}
+
+// A database of the first version (its message column held the log's note) is taken over as it is.
+TEST_F(ServerTest, AnOlderDatabaseIsMigrated)
+{
+    fs::create_directories(dir() / "data");
+    const std::string id(32, 'd');
+    {
+        Database old(dir() / "data/jobs.sqlite");
+        old.execute("CREATE TABLE jobs (seq INTEGER PRIMARY KEY AUTOINCREMENT, id TEXT NOT NULL UNIQUE, status INTEGER "
+                    "NOT NULL, dwg INTEGER NOT NULL, version INTEGER NOT NULL, pages TEXT NOT NULL, attempts INTEGER NOT "
+                    "NULL DEFAULT 0, created INTEGER NOT NULL, started INTEGER, finished INTEGER, message TEXT NOT NULL "
+                    "DEFAULT ''); INSERT INTO jobs (id, status, dwg, version, pages, created, finished, message) VALUES ('" +
+                    id + "', 101, 0, 14, '1', 0, strftime('%s'), 'exit 10: warning: page 1: x');");
+    }
+    start(config(goodEngine()));
+    EXPECT_EQ(pollJson(id), (json{{"num", 0}, {"status", 101}, {"result", "/download/" + id + ".zip"}}));
+    EXPECT_EQ(waitForEnd(submit())["status"], 100);
 }
 
 }  // namespace

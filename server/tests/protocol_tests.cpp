@@ -110,7 +110,7 @@ const RefusalRow kRefusals[] = {
     {"PagesEmpty", [](Form& f) { f.pages = ""; }, 422, "44", "empty"},
     {"PageBeyondDocument", [](Form& f) { f.pages = "4"; }, 422, "44", "has 3 pages"},
     {"RangeBeyondDocument", [](Form& f) { f.pages = "2-9"; }, 422, "44", "has 3 pages"},
-    {"HugeRange", [](Form& f) { f.pages = "1-999999999"; }, 422, "44", ""},
+    {"HugeRange", [](Form& f) { f.pages = "1-1000000000"; }, 422, "44", "not valid"},
     {"NotPdf", [](Form& f) { f.pdf = "\x89PNG\r\n\x1a\n not a pdf"; }, 415, "41", "not a PDF"},
     {"EmptyFile", [](Form& f) { f.pdf = ""; }, 415, "41", "not a PDF"},
     {"JustOverTheLimit", [](Form& f) { f.pdf = pdfBytes((1 << 20) + 1); }, 413, "48", "1 MB"},
@@ -218,8 +218,9 @@ const ProbeRow kProbes[] = {
     {"ProbeCrashes", "kill -SEGV $$", false, 422, "42", "damaged"},
     {"NoPages", R"(echo '{"pages":0}'; exit 0)", false, 422, "42", "damaged"},
     {"GarbledAnswer", R"(echo 'pages: 3'; exit 0)", false, 422, "42", "damaged"},
+    {"MillionPages", R"(echo '{"pages":1000000}'; exit 0)", false, 422, "44", "at most 100000 pages"},
     {"MissingEngine", nullptr, false, 500, "50", "engine"},
-    {"DwgSwitchedOff", R"(echo '{"pages":3}')", true, 400, "47", "DWG output is switched off on this service; choose DXF."},
+    {"DwgSwitchedOff", R"(echo '{"pages":3}'; exit 0)", true, 400, "47", "DWG output is switched off on this service; choose DXF."},
 };
 INSTANTIATE_TEST_SUITE_P(Engine, ProbeTest, ::testing::ValuesIn(kProbes),
                          [](const auto& row) { return std::string(row.param.name); });

@@ -8,6 +8,7 @@
 
 #include "childprocess.h"
 #include "config.h"
+#include "version.h"
 
 namespace unplot::server {
 namespace {
@@ -45,12 +46,13 @@ TEST(CommandLineTest, DefaultsAndEveryOption)
 
 TEST(CommandLineTest, HelpAndMistakes)
 {
+    EXPECT_EQ(parseCommandLine({"--version"}).output, unplot::versionText("unplotd"));
     CommandLine help = parseCommandLine({"--help"});
     EXPECT_FALSE(help.config);
     EXPECT_EQ(help.exitCode, 0);
     for (const char* text : {"--listen ADDR:PORT", "127.0.0.1:8040", "--data DIR", "XDG_DATA_HOME", "--workers N",
                              "one per core", "--max-upload-mb N", "256", "--job-seconds N", "120", "--job-memory-mb N",
-                             "2048", "--keep-hours N", "24", "--engine PATH", "--no-dwg"})
+                             "2048", "--keep-hours N", "24", "--engine PATH", "--no-dwg", "600 s", "standard error"})
         EXPECT_NE(help.output.find(text), std::string::npos) << text;
 
     for (const auto& args : std::vector<std::vector<std::string>>{
