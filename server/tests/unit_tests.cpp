@@ -8,6 +8,7 @@
 
 #include "childprocess.h"
 #include "config.h"
+#include "jobid.h"
 #include "version.h"
 
 namespace unplot::server {
@@ -64,6 +65,15 @@ TEST(CommandLineTest, HelpAndMistakes)
         EXPECT_EQ(line.exitCode, 2) << args[0];
         EXPECT_EQ(line.output.rfind("unplotd: ", 0), 0u) << line.output;
     }
+}
+
+TEST(JobIdTest, EveryHexDigitTurnsUp)
+{
+    std::string digits;
+    for (int i = 0; i < 20; ++i)
+        digits += newJobId();
+    for (char c : std::string("0123456789abcdef"))  // 640 digits: each is missing with odds of 1e-9
+        EXPECT_NE(digits.find(c), std::string::npos) << c;
 }
 
 struct ChildRow {
