@@ -104,6 +104,9 @@ struct Normalizer {
             e.startParam -= std::numbers::pi / 2;
             e.endParam -= std::numbers::pi / 2;
         }
+        if (!finite(e.majorAxis))  // the swap overflowed
+            return std::nullopt;
+        e.ratio = std::max(e.ratio, kMinEllipseRatio);
         if (std::fabs(e.endParam - e.startParam) >= kTurn - 1e-9) {
             e.startParam = 0;
             e.endParam = kTurn;

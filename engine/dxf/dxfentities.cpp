@@ -12,6 +12,8 @@ namespace {
 
 // Points closer than this (mm) are one point: below the precision numbers are written with.
 constexpr double kEpsilon = 1e-8;
+// Readers refuse a flatter ellipse; at any size a drawing has, one this flat draws the same line.
+constexpr double kMinEllipseRatio = 1e-6;
 
 bool finite(Vec2 p)
 {
@@ -174,6 +176,9 @@ public:
             start -= std::numbers::pi / 2;
             end -= std::numbers::pi / 2;
         }
+        if (!finite(major)) // the swap overflowed
+            return;
+        ratio = std::max(ratio, kMinEllipseRatio);
         // Counter-clockwise from start to end; the start in [0, 2pi), a full turn exactly 0 to 2pi.
         if (std::fabs(end - start) >= kTurn - 1e-9) {
             start = 0;

@@ -365,6 +365,8 @@ TEST(DxfEntities, ArcsAndEllipsesNormalised)
          {{40, "0.5"}, {41, "5.283185307179586"}, {42, "6.283185307179586"}}},
         {"ellipse without sweep", Ellipse{{0, 0}, {4, 0}, 0.5, 1, 1}, nullptr, {}},
         {"flat ellipse", Ellipse{{0, 0}, {4, 0}, 0, 0, 1}, nullptr, {}},
+        {"very flat ellipse", Ellipse{{0, 0}, {4000, 0}, 1e-9, 0, 1}, "ELLIPSE", {{40, "0.000001"}}},
+        {"ellipse overflowing its swap", Ellipse{{0, 0}, {0, -1.7e308}, 2, 0, 1}, nullptr, {}},
         {"not finite", Line{{0, 0}, {std::numeric_limits<double>::infinity(), 1}}, nullptr, {}},
     };
     for (const auto& row : rows) {
