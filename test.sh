@@ -17,6 +17,9 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUNPLOT_WERROR=$
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs" --timeout 600
 
+# Every fuzz target for a few seconds: its seeds (crashes found before among them) and some new inputs.
+scripts/fuzz.sh 10
+
 if [ -n "${UNPLOT_SANITIZE_RUN:-${CI:-}}" ]; then
     cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DUNPLOT_SANITIZE=ON -DUNPLOT_WERROR=$werror
     cmake --build build-asan -j"$jobs"

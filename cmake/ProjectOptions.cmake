@@ -10,6 +10,12 @@ if(UNPLOT_SANITIZE)
     add_link_options(-fsanitize=address,undefined)
 endif()
 
+# The fuzz targets under fuzz/ (clang with libFuzzer): everything they link is built with its coverage feedback.
+option(UNPLOT_FUZZ "Build the libFuzzer targets under fuzz/ (needs clang)" OFF)
+if(UNPLOT_FUZZ)
+    add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 # Tests that need ../shared (the corpus, the reference drawings) find it here; they skip when it is absent.
 get_filename_component(UNPLOT_SHARED_DIR "${CMAKE_SOURCE_DIR}/../shared" ABSOLUTE)
 

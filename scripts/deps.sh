@@ -14,6 +14,7 @@ UNPLOT_TEST_PACKAGES=(
     libgtest-dev libgmock-dev
     xvfb xauth xdotool imagemagick python3 python3-ezdxf python3-werkzeug time
     pstoedit ghostscript poppler-utils mupdf-tools libdxflib-dev
+    clang libfuzzer-14-dev
 
 )
 

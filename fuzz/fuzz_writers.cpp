@@ -1,0 +1,149 @@
+// The DXF and DWG writers on drawings decoded from the input: any number of layers, text styles and entities of
+// every kind, with arbitrary names and strings and numbers from tiny to huge, infinite and NaN. Each drawing is
+// written as DXF and as DWG of one version. With UNPLOT_FUZZ_OUTPUT=PATH, the files are kept as PATH.dxf and
+// PATH.dwg, for the independent readers that scripts/fuzz.sh runs on them.
+
+#include "drawing.h"
+#include "dwgwriter.h"
+#include "dxfwriter.h"
+#include "fuzzcheck.h"
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <limits>
+#include <string>
+
+using namespace unplot::engine;
+
+namespace {
+
+class DrawingDecoder {
+public:
+    DrawingDecoder(const std::uint8_t* data, std::size_t size) : in_(data, size) {}
+
+    std::int64_t version()
+    {
+        static constexpr std::int64_t kVersions[] = {14, 15, 18, 21, 23};
+        return in_.PickValueInArray(kVersions);
+    }
+
+    Drawing drawing()
+    {
+        Drawing d;
+        d.widthMm = number();
+        d.heightMm = number();
+        for (int i = in_.ConsumeIntegralInRange(0, 4); i > 0; --i)
+            d.layers.push_back({in_.ConsumeRandomLengthString(40), in_.ConsumeBool()});
+        for (int i = in_.ConsumeIntegralInRange(0, 3); i > 0; --i)
+            d.textStyles.push_back({in_.ConsumeRandomLengthString(40), in_.ConsumeRandomLengthString(40)});
+        while (in_.remaining_bytes() > 0 && d.entities.size() < 200)
+            d.entities.push_back(entity(d));
+        return d;
+    }
+
+private:
+    // Mostly ordinary drawing sizes, sometimes the extremes.
+    double number()
+    {
+        switch (in_.ConsumeIntegralInRange(0, 15)) {
+        case 0: return std::numeric_limits<double>::quiet_NaN();
+        case 1: return std::numeric_limits<double>::infinity();
+        case 2: return -std::numeric_limits<double>::max();
+        case 3: return std::numeric_limits<double>::denorm_min();
+        case 4: return 0.0;
+        case 5: return in_.ConsumeFloatingPoint<double>();
+        case 6: return in_.ConsumeFloatingPointInRange(-1e-9, 1e-9);
+        case 7: return in_.ConsumeFloatingPointInRange(-1e12, 1e12);
+        default: return in_.ConsumeFloatingPointInRange(-2000.0, 2000.0);
+        }
+    }
+    Vec2 point() { return {number(), number()}; }
+    std::vector<Vec2> points(std::size_t count)
+    {
+        std::vector<Vec2> result;
+        for (std::size_t i = 0; i < count; ++i)
+            result.push_back(point());
+        return result;
+    }
+
+    Entity entity(const Drawing& d)
+    {
+        Entity e;
+        const std::size_t layer = in_.ConsumeIntegralInRange<std::size_t>(0, d.layers.size());
+        e.style.layer = layer == d.layers.size() ? "0" : d.layers[layer].name;
+        e.style.color = {in_.ConsumeIntegral<std::uint8_t>(), in_.ConsumeIntegral<std::uint8_t>(),
+                         in_.ConsumeIntegral<std::uint8_t>()};
+        e.style.lineWidthMm = number();
+        switch (in_.ConsumeIntegralInRange(0, 7)) {
+        case 0: e.geometry = Line{point(), point()}; break;
+        case 1: e.geometry = Polyline{points(in_.ConsumeIntegralInRange<std::size_t>(2, 40)), in_.ConsumeBool()}; break;
+        case 2: {
+            BezierSpline spline{points(3 * in_.ConsumeIntegralInRange<std::size_t>(1, 12) + 1), in_.ConsumeBool()};
+            if (spline.closed)
+                spline.points.back() = spline.points.front();
+            e.geometry = spline;
+            break;
+        }
+        case 3: e.geometry = Circle{point(), number()}; break;
+        case 4: e.geometry = Arc{point(), number(), number(), number()}; break;
+        case 5: e.geometry = Ellipse{point(), point(), number(), number(), number()}; break;
+        case 6: {
+            Text text{in_.ConsumeRandomLengthString(80), point(), number(), number(), number(), "Standard"};
+            const std::size_t style = in_.ConsumeIntegralInRange<std::size_t>(0, d.textStyles.size());
+            if (style < d.textStyles.size())
+                text.style = d.textStyles[style].name;
+            e.geometry = text;
+            break;
+        }
+        default: {
+            Hatch hatch;
+            hatch.evenOdd = in_.ConsumeBool();
+            for (int loops = in_.ConsumeIntegralInRange(0, 4); loops > 0; --loops) {
+                Loop loop{point(), {}};
+                for (int n = in_.ConsumeIntegralInRange(0, 10); n > 0; --n) {
+                    PathSegment s;
+                    s.kind = in_.ConsumeBool() ? PathSegment::Kind::Cubic : PathSegment::Kind::Line;
+                    if (s.kind == PathSegment::Kind::Cubic) {
+                        s.c1 = point();
+                        s.c2 = point();
+                    }
+                    s.end = point();
+                    loop.segments.push_back(s);
+                }
+                hatch.loops.push_back(loop);
+            }
+            e.geometry = hatch;
+        }
+        }
+        return e;
+    }
+
+    FuzzedDataProvider in_;
+};
+
+void keep(const char* extension, const char* bytes, std::size_t size)
+{
+    static const char* path = std::getenv("UNPLOT_FUZZ_OUTPUT");
+    if (path)
+        std::ofstream(path + std::string(extension), std::ios::binary).write(bytes, std::streamsize(size));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    DrawingDecoder decoder(data, size);
+    const std::int64_t version = decoder.version();
+    const Drawing drawing = decoder.drawing();
+
+    const std::string dxf = dxfToString(drawing, version);
+    const std::vector<std::uint8_t> dwg = writeDwg(drawing, version);
+    FUZZ_CHECK(dxf.size() > 4 && dxf.compare(dxf.size() - 4, 4, "EOF\n") == 0);
+    FUZZ_CHECK(dwg.size() > 6 && dwg[0] == 'A' && dwg[1] == 'C');
+    keep(".dxf", dxf.data(), dxf.size());
+    keep(".dwg", reinterpret_cast<const char*>(dwg.data()), dwg.size());
+    return 0;
+}
