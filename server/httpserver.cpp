@@ -39,6 +39,34 @@ std::string numericHost(const sockaddr_storage& address, int& port)
     return host;
 }
 
+// How much of the current request's body has been read: a connection goes on to its next request only after a
+// body read to its end.
+class BodyCount {
+public:
+    // A request is awaited: what is read now are its headers.
+    void awaitRequest() { inBody_ = false; }
+    // The request's headers are read: its body (if any) comes next.
+    void headersRead(const httplib::Request& req)
+    {
+        inBody_ = true;
+        read_ = 0;
+        if (req.has_header("Content-Length"))
+            length_ = std::strtoll(req.get_header_value("Content-Length").c_str(), nullptr, 10);
+        else
+            length_ = req.method == "GET" || req.method == "HEAD" ? 0 : -1;  // chunked, or up to the end
+    }
+    void read(std::size_t bytes)
+    {
+        if (inBody_)
+            read_ += static_cast<std::int64_t>(bytes);
+    }
+    bool finished() const { return length_ >= 0 && read_ >= length_; }
+
+private:
+    bool inBody_ = false;
+    std::int64_t read_ = 0, length_ = 0;
+};
+
 // One client connection as cpp-httplib reads and writes it: buffered, and every wait on the client counted
 // against the connection's limits.
 class ConnectionStream : public httplib::Stream {
@@ -54,29 +82,21 @@ public:
     bool awaitRequest()
     {
         bool ready = pos_ < len_ || poll(POLLIN, server_.limits().idle) > 0;
-        inBody_ = false;
+        body.awaitRequest();
         madeProgress();
         return ready;
     }
-    // The request's headers are read: its body (if any) comes next.
     void headersRead(const httplib::Request& req)
     {
         madeProgress();
-        inBody_ = true;
-        bodyRead_ = 0;
-        if (req.has_header("Content-Length"))
-            bodyLength_ = std::strtoll(req.get_header_value("Content-Length").c_str(), nullptr, 10);
-        else
-            bodyLength_ = req.method == "GET" || req.method == "HEAD" ? 0 : -1;  // chunked, or up to the end
+        body.headersRead(req);
     }
-    // Whether the last request's body was read to its end, so that the next request can follow.
-    bool bodyFinished() const { return bodyLength_ >= 0 && bodyRead_ >= bodyLength_; }
 
     // Closes the connection. When a request's body was left unread (a refused upload), the rest is read and
     // dropped for a moment after the reply, so that the client sees the reply rather than a reset.
     void close()
     {
-        if (!bodyFinished() && !stopped_ && !dropped_) {
+        if (!body.finished() && !stopped_ && !dropped_) {
             ::shutdown(fd_, SHUT_WR);
             const auto until = Clock::now() + std::chrono::seconds(1);
             char buffer[16384];
@@ -112,8 +132,7 @@ public:
         std::size_t n = std::min(size, len_ - pos_);
         std::memcpy(ptr, buffer_ + pos_, n);
         pos_ += n;
-        if (inBody_)
-            bodyRead_ += static_cast<std::int64_t>(n);
+        body.read(n);
         moved(n);
         return static_cast<ssize_t>(n);
     }
@@ -148,6 +167,8 @@ public:
         ip = getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0 ? numericHost(address, port) : "";
     }
     socket_t socket() const override { return fd_; }
+
+    BodyCount body;
 
 private:
     void moved(std::size_t bytes)
@@ -209,8 +230,7 @@ private:
     HttpServer& server_;
     char buffer_[16384];
     std::size_t pos_ = 0, len_ = 0;
-    bool inBody_ = false, slow_ = false, stopped_ = false, dropped_ = false;
-    std::int64_t bodyRead_ = 0, bodyLength_ = 0;
+    bool slow_ = false, stopped_ = false, dropped_ = false;
     std::size_t moved_ = 0;
     Clock::duration waited_{};
 };
@@ -225,6 +245,7 @@ public:
     {
         std::size_t n = input_.copy(ptr, size);
         input_.remove_prefix(n);
+        body.read(n);
         return static_cast<ssize_t>(n);
     }
     ssize_t write(const char* ptr, std::size_t size) override
@@ -238,6 +259,7 @@ public:
 
     std::string_view input_;
     std::string output;
+    BodyCount body;
 };
 
 }  // namespace
@@ -375,7 +397,7 @@ void HttpServer::serveConnection(int fd)
         bool closed = false;
         bool ok = process_request(stream, served == limits_.requestsPerConnection, closed,
                                   [&stream](httplib::Request& req) { stream.headersRead(req); });
-        if (!ok || closed || !stream.bodyFinished())
+        if (!ok || closed || !stream.body.finished())
             break;
     }
     stream.close();
@@ -384,10 +406,14 @@ void HttpServer::serveConnection(int fd)
 std::string HttpServer::handle(std::string_view bytes)
 {
     MemoryStream stream(bytes);
-    bool closed = false;
-    for (std::size_t served = 1; served <= limits_.requestsPerConnection && stream.is_readable() && !closed; ++served)
-        if (!process_request(stream, served == limits_.requestsPerConnection, closed, nullptr))
+    for (std::size_t served = 1; served <= limits_.requestsPerConnection && stream.is_readable(); ++served) {
+        bool closed = false;
+        stream.body.awaitRequest();
+        bool ok = process_request(stream, served == limits_.requestsPerConnection, closed,
+                                  [&stream](httplib::Request& req) { stream.body.headersRead(req); });
+        if (!ok || closed || !stream.body.finished())
             break;
+    }
     return stream.output;
 }
 

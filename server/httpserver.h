@@ -28,8 +28,8 @@ public:
     // Closes the listening socket and every connection; serve() returns once the running requests are done.
     void stop();
 
-    // Handles `bytes` as the requests of one connection, in process, and returns what would be sent back
-    // (for fuzzing the request handling).
+    // Handles `bytes` as the requests of one connection, in process, as a connection is served (it stops after a
+    // body left unread), and returns what would be sent back (for fuzzing the request handling).
     std::string handle(std::string_view bytes);
 
     // Called by connections: takes one of the slots for slow connections, or gives it back.
