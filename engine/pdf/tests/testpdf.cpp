@@ -3,10 +3,12 @@
 #include <mupdf/fitz.h>
 #include <mupdf/pdf.h>
 
+#include <fnmatch.h>
+
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 namespace unplot::engine::testing {
@@ -14,96 +16,129 @@ namespace {
 
 std::string number(double v)
 {
-    std::ostringstream s;
-    s << v;
-    return s.str();
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", std::abs(v) < 0.0005 ? 0.0 : v);
+    std::string s = text;
+    s.erase(s.find_last_not_of('0') + 1);
+    if (s.back() == '.')
+        s.pop_back();
+    return s;
 }
+
+// Millimetres in points.
+std::string pt(double mm)
+{
+    return number(mm * 72 / 25.4);
+}
+
+std::string pt(Vec2 p)
+{
+    return pt(p.x) + "," + pt(p.y);
+}
+
+std::string points(const std::vector<Vec2>& list)
+{
+    std::string s;
+    for (const Vec2& p : list)
+        s += " " + pt(p);
+    return s;
+}
+
+struct Describe {
+    std::string operator()(const Line& l) const { return "line " + pt(l.a) + " " + pt(l.b); }
+    std::string operator()(const Polyline& p) const { return "poly" + points(p.points) + (p.closed ? " closed" : ""); }
+    std::string operator()(const BezierSpline& s) const
+    {
+        return "spline" + points(s.points) + (s.closed ? " closed" : "");
+    }
+    std::string operator()(const Circle& c) const { return "circle " + pt(c.center) + " " + pt(c.radius); }
+    std::string operator()(const Arc& a) const
+    {
+        return "arc " + pt(a.center) + " " + pt(a.radius) + " " + number(a.startAngleDeg) + ">" + number(a.endAngleDeg);
+    }
+    std::string operator()(const Ellipse& e) const { return "ellipse " + pt(e.center); }
+    std::string operator()(const Text& t) const
+    {
+        return "text \"" + t.utf8 + "\" " + pt(t.insertion) + " h" + pt(t.height) + " r" + number(t.rotationDeg) +
+               " x" + number(t.widthFactor) + " " + t.style;
+    }
+    std::string operator()(const Hatch& h) const
+    {
+        std::string s = h.evenOdd ? "fill evenodd " : "fill ";
+        for (const Loop& loop : h.loops) {
+            s += "(" + pt(loop.start);
+            for (const PathSegment& seg : loop.segments)
+                s += seg.kind == PathSegment::Kind::Cubic ? " ~" + pt(seg.c1) + " " + pt(seg.c2) + " " + pt(seg.end)
+                                                          : " " + pt(seg.end);
+            s += ")";
+        }
+        return s;
+    }
+};
 
 } // namespace
 
 std::string makePdf(const std::vector<TestPage>& pages, const std::vector<TestLayer>& layers)
 {
     std::vector<std::string> objects; // objects[i] is object i + 1
-    auto reserve = [&] {
-        objects.emplace_back();
-        return int(objects.size());
+    auto add = [&](std::string body) {
+        objects.push_back(std::move(body));
+        return std::to_string(objects.size()) + " 0 R";
     };
-    const int catalog = reserve();
-    const int pageTree = reserve();
-    const int helvetica = reserve();
-    objects[std::size_t(helvetica - 1)] =
-        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>";
-    const int times = reserve();
-    objects[std::size_t(times - 1)] =
-        "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman /Encoding /WinAnsiEncoding >>";
-    // A Type 3 font whose glyphs A and B are squares, 0.75 em wide.
-    const int square = reserve();
-    const std::string squareProc = "750 0 0 0 750 750 d1 0 0 750 750 re f";
-    objects[std::size_t(square - 1)] =
-        "<< /Length " + std::to_string(squareProc.size()) + " >>\nstream\n" + squareProc + "\nendstream";
-    const int type3 = reserve();
-    objects[std::size_t(type3 - 1)] =
-        "<< /Type /Font /Subtype /Type3 /FontBBox [0 0 750 750] /FontMatrix [0.001 0 0 0.001 0 0] /CharProcs << /A " +
-        std::to_string(square) + " 0 R /B " + std::to_string(square) +
-        " 0 R >> /Encoding << /Type /Encoding /Differences [65 /A /B] >> /FirstChar 65 /LastChar 66 "
-        "/Widths [750 750] /Resources << >> >>";
-    const int shading = reserve();
-    objects[std::size_t(shading - 1)] =
-        "<< /ShadingType 2 /ColorSpace /DeviceRGB /Coords [0 0 100 0] /Function << /FunctionType 2 "
-        "/Domain [0 1] /C0 [1 0 0] /C1 [0 0 1] /N 1 >> >>";
-    std::vector<int> ocgs;
-    std::string properties, ocgList, offList;
+    auto stream = [&](const std::string& data) {
+        return add("<< /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream");
+    };
+    const std::string catalog = add(""), tree = add("");
+    const std::string square = stream("750 0 0 0 750 750 d1 0 0 750 750 re f");
+    std::string resources =
+        "<< /Font << /F1 " + add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>") +
+        " /F2 " + add("<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman /Encoding /WinAnsiEncoding >>") + " /F3 " +
+        add("<< /Type /Font /Subtype /Type3 /FontBBox [0 0 750 750] /FontMatrix [0.001 0 0 0.001 0 0] /CharProcs << "
+            "/A " +
+            square + " /B " + square +
+            " >> /Encoding << /Type /Encoding /Differences [65 /A /B] >> /FirstChar 65 /LastChar 66 /Widths [750 750] "
+            "/Resources << >> >>") +
+        " >> /Shading << /Sh1 " +
+        add("<< /ShadingType 2 /ColorSpace /DeviceRGB /Coords [0 0 100 0] /Function << /FunctionType 2 /Domain [0 1] "
+            "/C0 [1 0 0] /C1 [0 0 1] /N 1 >> >>") +
+        " >> /Properties << ";
+    std::string ocgs, off;
     for (std::size_t i = 0; i < layers.size(); ++i) {
-        const int ocg = reserve();
-        objects[std::size_t(ocg - 1)] = "<< /Type /OCG /Name (" + layers[i].name + ") >>";
-        properties += "/oc" + std::to_string(i + 1) + " " + std::to_string(ocg) + " 0 R ";
-        ocgList += std::to_string(ocg) + " 0 R ";
+        const std::string ocg = add("<< /Type /OCG /Name (" + layers[i].name + ") >>");
+        resources += "/oc" + std::to_string(i + 1) + " " + ocg + " ";
+        ocgs += ocg + " ";
         if (!layers[i].on)
-            offList += std::to_string(ocg) + " 0 R ";
+            off += ocg + " ";
     }
-    const std::string resources = "<< /Font << /F1 " + std::to_string(helvetica) + " 0 R /F2 " + std::to_string(times) +
-                                  " 0 R /F3 " + std::to_string(type3) + " 0 R >> /Shading << /Sh1 " +
-                                  std::to_string(shading) + " 0 R >> /Properties << " + properties + ">> >>";
+    resources += ">> >>";
     std::string kids;
     for (const auto& page : pages) {
-        const int contents = reserve();
-        objects[std::size_t(contents - 1)] =
-            "<< /Length " + std::to_string(page.content.size()) + " >>\nstream\n" + page.content + "\nendstream";
-        const int pageObject = reserve();
-        std::string dict = "<< /Type /Page /Parent " + std::to_string(pageTree) + " 0 R /MediaBox [0 0 " +
-                           number(page.width) + " " + number(page.height) + "] /Resources " + resources +
-                           " /Contents " + std::to_string(contents) + " 0 R";
+        std::string dict = "<< /Type /Page /Parent " + tree + " /MediaBox [0 0 " + number(page.width) + " " +
+                           number(page.height) + "] /Resources " + resources + " /Contents " + stream(page.content);
         if (page.cropBox.size() == 4)
             dict += " /CropBox [" + number(page.cropBox[0]) + " " + number(page.cropBox[1]) + " " +
                     number(page.cropBox[2]) + " " + number(page.cropBox[3]) + "]";
         if (page.rotate != 0)
             dict += " /Rotate " + std::to_string(page.rotate);
-        objects[std::size_t(pageObject - 1)] = dict + " >>";
-        kids += std::to_string(pageObject) + " 0 R ";
+        kids += add(dict + " >>") + " ";
     }
-    objects[std::size_t(pageTree - 1)] =
-        "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages.size()) + " >>";
-    std::string root = "<< /Type /Catalog /Pages " + std::to_string(pageTree) + " 0 R";
+    objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages.size()) + " >>";
+    objects[0] = "<< /Type /Catalog /Pages " + tree;
     if (!layers.empty())
-        root += " /OCProperties << /OCGs [" + ocgList + "] /D << /Order [" + ocgList + "] /OFF [" + offList + "] >> >>";
-    objects[std::size_t(catalog - 1)] = root + " >>";
+        objects[0] += " /OCProperties << /OCGs [" + ocgs + "] /D << /Order [" + ocgs + "] /OFF [" + off + "] >> >>";
+    objects[0] += " >>";
 
     std::string pdf = "%PDF-1.7\n%\xe2\xe3\xcf\xd3\n";
-    std::vector<std::size_t> offsets;
+    std::string xref = "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
     for (std::size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(pdf.size());
+        char line[32];
+        std::snprintf(line, sizeof line, "%010zu 00000 n \n", pdf.size());
+        xref += line;
         pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
     }
-    const std::size_t xref = pdf.size();
-    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (std::size_t offset : offsets) {
-        char line[32];
-        std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
-        pdf += line;
-    }
-    pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root " + std::to_string(catalog) +
-           " 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-    return pdf;
+    const std::size_t start = pdf.size();
+    return pdf + xref + "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root " + catalog +
+           " >>\nstartxref\n" + std::to_string(start) + "\n%%EOF\n";
 }
 
 std::string encryptPdf(const std::string& pdf, const std::string& userPassword, const std::string& ownerPassword)
@@ -141,6 +176,37 @@ std::string encryptPdf(const std::string& pdf, const std::string& userPassword, 
         throw std::runtime_error("MuPDF could not encrypt the test PDF");
     std::ifstream file(out, std::ios::binary);
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+std::string describe(const Drawing& d)
+{
+    std::string s;
+    for (const Entity& e : d.entities) {
+        s += (s.empty() ? "" : "; ") + std::visit(Describe{}, e.geometry);
+        const Style& st = e.style;
+        if (st.color != Rgb{}) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "%02x%02x%02x", st.color.r, st.color.g, st.color.b);
+            s += std::string(" #") + hex;
+        }
+        if (st.lineWidthMm != 0)
+            s += " w" + pt(st.lineWidthMm);
+        if (st.layer != "0")
+            s += " @" + st.layer;
+    }
+    s = (s.empty() ? "nothing" : s) + " | " + pt(d.widthMm) + "x" + pt(d.heightMm);
+    for (const TextStyle& style : d.textStyles)
+        s += " style=" + style.name + (style.fontName == style.name ? "" : "(" + style.fontName + ")");
+    for (const Layer& layer : d.layers)
+        s += " layer=" + layer.name + (layer.visible ? "" : "(off)");
+    for (const std::string& warning : d.warnings)
+        s += " warning=" + warning;
+    return s;
+}
+
+bool like(const std::string& pattern, const std::string& text)
+{
+    return ::fnmatch(pattern.c_str(), text.c_str(), FNM_NOESCAPE) == 0;
 }
 
 TempDir::TempDir()

@@ -1,8 +1,11 @@
 #pragma once
-// PDF files for tests, written as literal PDF text with a correct cross-reference table, from content streams the
-// tests spell out. Fonts F1 (Helvetica) and F2 (Times-Roman), both WinAnsi-encoded, F3 (a Type 3 font of
-// two square glyphs, A and B),, the shading Sh1 and the optional-content groups
-// oc1, oc2, ... are available to every page's content.
+// What the engine's tests share: PDFs written from content streams the tests spell out, a drawing described in
+// words, and temporary folders.
+//
+// Every page's content may use the fonts F1 (Helvetica) and F2 (Times-Roman), both WinAnsi-encoded, F3 (a Type 3
+// font whose glyphs A and B are squares), the shading Sh1 and the optional-content groups oc1, oc2, ...
+
+#include "drawing.h"
 
 #include <filesystem>
 #include <string>
@@ -32,6 +35,15 @@ std::string makePdf(const std::vector<TestPage>& pages, const std::vector<TestLa
 // A copy of a PDF encrypted with AES-256 by MuPDF; `userPassword` empty gives a file that opens without one.
 std::string encryptPdf(const std::string& pdf, const std::string& userPassword, const std::string& ownerPassword);
 
+// The drawing in words, coordinates in PDF points to three decimals: its entities in order ("line 10,20 110,20
+// #ff0000 w2 @Walls", "poly", "spline", "circle C r", "arc C r from>to", "fill (loop)(loop)" with "~c1 c2 end" for
+// a curve, "text \"...\" at hHEIGHT rDEGREES xWIDTH style"), or "nothing"; then " | WIDTHxHEIGHT" and the text
+// styles, layers and warnings there are.
+std::string describe(const Drawing& drawing);
+
+// Whether `text` matches `pattern`, in which '*' stands for any characters.
+bool like(const std::string& pattern, const std::string& text);
+
 // A folder of its own under the system's temporary folder, removed with everything in it when destroyed.
 class TempDir {
 public:
@@ -46,11 +58,5 @@ public:
 private:
     std::filesystem::path path_;
 };
-
-// Millimetres for PDF points.
-constexpr double mm(double pt)
-{
-    return pt * 25.4 / 72.0;
-}
 
 } // namespace unplot::engine::testing

@@ -1,0 +1,201 @@
+// Pages of generated PDFs converted, compared as described in words (coordinates in points, to 0.001).
+
+#include "pdfreader.h"
+#include "testpdf.h"
+
+#include <gtest/gtest.h>
+
+namespace unplot::engine {
+namespace {
+
+using testing::TestLayer;
+using testing::TestPage;
+
+// A circle (or, with ry, an ellipse) as writers draw it: four Béziers with the usual 0.5523 control distance.
+std::string bezierCircle(double cx, double cy, double r, double ry = -1)
+{
+    ry = ry < 0 ? r : ry;
+    const double k = 0.5523;
+    auto p = [](double x, double y) { return std::to_string(x) + " " + std::to_string(y) + " "; };
+    return p(cx + r, cy) + "m " + p(cx + r, cy + k * ry) + p(cx + k * r, cy + ry) + p(cx, cy + ry) + "c " +
+           p(cx - k * r, cy + ry) + p(cx - r, cy + k * ry) + p(cx - r, cy) + "c " + p(cx - r, cy - k * ry) +
+           p(cx - k * r, cy - ry) + p(cx, cy - ry) + "c " + p(cx + k * r, cy - ry) + p(cx + r, cy - k * ry) +
+           p(cx + r, cy) + "c h ";
+}
+
+const std::string kHuge = "100000000000000000000000000000000000000000000";
+
+struct Row {
+    const char* name;
+    TestPage page;
+    std::string expected; // a pattern for testing::describe
+    std::vector<TestLayer> layers = {};
+};
+void PrintTo(const Row& row, std::ostream* os)
+{
+    *os << row.name;
+}
+
+const Row kRows[] = {
+    // Strokes.
+    {"line_colour_width", {"1 0 0 RG 2 w 10 20 m 110 20 l S"}, "line 10,20 110,20 #ff0000 w2 | 595x842"},
+    {"poly_open", {"10 20 m 50 20 l 50 60 l S"}, "poly 10,20 50,20 50,60 w1 | 595x842"},
+    {"poly_closepath", {"10 20 m 50 20 l 50 60 l h S"}, "poly 10,20 50,20 50,60 closed w1 | 595x842"},
+    {"poly_closepath_after_return",
+     {"10 20 m 50 20 l 50 60 l 10 20 l h S"},
+     "poly 10,20 50,20 50,60 closed w1 | 595x842"},
+    {"poly_return_without_closepath",
+     {"10 20 m 50 20 l 50 60 l 10 20 l S"},
+     "poly 10,20 50,20 50,60 10,20 w1 | 595x842"},
+    {"poly_rectangle", {"10 20 100 50 re S"}, "poly 10,20 110,20 110,70 10,70 closed w1 | 595x842"},
+    {"poly_repeated_points", {"10 20 m 50 20 l 50 20 l 50 60 l 50 60 l S"}, "poly 10,20 50,20 50,60 w1 | 595x842"},
+    {"zero_length_nothing", {"10 10 m 10 10 l S 30 30 m S 50 50 m 50 50 50 50 50 50 c S"}, "nothing | 595x842"},
+    {"zero_length_segments_dropped", {"10 10 m 10 10 l 40 10 l 40 10 l S"}, "line 10,10 40,10 w1 | 595x842"},
+    {"round_dots",
+     {"0 0 1 RG 1 J 4 w 30 40 m 30 40 l S 60 40 m h S 90 40 m S 0 J 120 40 m 120 40 l S"},
+     "fill (32,40 ~32,41.105 31.105,42 30,42 ~* 28,40 ~* 30,38 ~* 32,40) #0000ff; fill (62,40 ~*) #0000ff | 595x842"},
+    {"curves_join",
+     {"10 10 m 20 40 40 40 50 10 c 60 -20 80 -20 90 10 c S"},
+     "spline 10,10 20,40 40,40 50,10 60,-20 80,-20 90,10 w1 | 595x842"},
+    {"quadratic_shorthands",
+     {"10 10 m 30 40 50 10 v 70 -20 90 10 y S"},
+     "spline 10,10 10,10 30,40 50,10 70,-20 90,10 90,10 w1 | 595x842"},
+    {"mixed_subpath",
+     {"10 10 m 50 10 l 60 30 70 30 80 10 c 120 10 l 130 10 l S"},
+     "line 10,10 50,10 w1; spline 50,10 60,30 70,30 80,10 w1; poly 80,10 120,10 130,10 w1 | 595x842"},
+    {"circle", {bezierCircle(200, 300, 50) + "S"}, "circle 200,300 50 w1 | 595x842"},
+    {"circle_scaled", {"q 2 0 0 2 100 100 cm " + bezierCircle(10, 20, 5) + "S Q"}, "circle 120,140 10 w2 | 595x842"},
+    {"arc_small", {"105 100 m 105 102.7614 102.7614 105 100 105 c S"}, "arc 100,100 5 0>90 w1 | 595x842"},
+    {"arc_too_coarse",
+     {"150 100 m 150 127.614 127.614 150 100 150 c S"},
+     "spline 150,100 150,127.614 127.614,150 100,150 w1 | 595x842"},
+    {"ellipse_stays_spline",
+     {bezierCircle(200, 300, 50, 30) + "S"},
+     "spline 250,300 250,316.569 227.615,330 200,330 172.385,330 150,316.569 150,300 150,283.431 172.385,270 200,270 "
+     "227.615,270 250,283.431 250,300 closed w1 | 595x842"},
+    {"huge",
+     {"q " + kHuge + " 0 0 " + kHuge + " 0 0 cm " + kHuge + " 0 0 " + kHuge +
+      " 0 0 cm 10 10 m 20 10 l S 0 0 10 10 re f Q 10 10 m 20 10 l S"},
+     "line 10,10 20,10 w1 | 595x842"},
+    {"colour_gray", {"0.5 G 10 10 m 20 10 l S"}, "line 10,10 20,10 #808080 w1 | 595x842"},
+    {"colour_cmyk", {"1 0 0 0 K 10 10 m 20 10 l S"}, "line 10,10 20,10 #00ffff w1 | 595x842"},
+    {"width_scaled", {"2 0 0 2 0 0 cm 0.5 w 10 10 m 20 10 l S"}, "line 20,20 40,20 w1 | 595x842"},
+    {"width_zero", {"0 w 10 10 m 20 10 l S"}, "line 10,10 20,10 | 595x842"},
+    // Fills.
+    {"fill_evenodd",
+     {"0 0 1 rg 100 100 200 200 re 150 150 100 100 re f*"},
+     "fill evenodd (100,100 300,100 300,300 100,300)(150,150 250,150 250,250 150,250) #0000ff | 595x842"},
+    {"fill_nonzero",
+     {"0 0 1 rg 100 100 200 200 re 150 150 100 100 re f"},
+     "fill (100,100 300,100 300,300 100,300)(150,150 250,150 250,250 150,250) #0000ff | 595x842"},
+    {"fill_and_stroke",
+     {"1 0 0 rg 0 1 0 RG " + bezierCircle(100, 100, 20) + "B"},
+     "fill (120,100 ~120,111.046 111.046,120 100,120 ~* 100,80 ~*) #ff0000; circle 100,100 20 #00ff00 w1 | 595x842"},
+    {"fill_arealess", {"10 10 m 50 10 l f 60 60 m f"}, "nothing | 595x842"},
+    // Pages: the origin at the lower left of the page as shown.
+    {"page_plain", {"150 250 m 190 250 l S", 600, 800}, "line 150,250 190,250 w1 | 600x800"},
+    {"page_rotate90", {"150 250 m 190 250 l S", 600, 800, {}, 90}, "line 250,450 250,410 w1 | 800x600"},
+    {"page_rotate180", {"150 250 m 190 250 l S", 600, 800, {}, 180}, "line 450,550 410,550 w1 | 600x800"},
+    {"page_rotate270", {"150 250 m 190 250 l S", 600, 800, {}, 270}, "line 550,150 550,190 w1 | 800x600"},
+    {"page_cropbox", {"150 250 m 190 250 l S", 600, 800, {100, 200, 400, 600}}, "line 50,50 90,50 w1 | 300x400"},
+    {"page_cropbox_rotate90",
+     {"150 250 m 190 250 l S", 600, 800, {100, 200, 400, 600}, 90},
+     "line 50,250 50,210 w1 | 400x300"},
+    {"text_rotated_page",
+     {"BT /F1 10 Tf 150 250 Td (Turned) Tj ET", 600, 800, {}, 90},
+     "text \"Turned\" 250,450 h7.29 r270 x1 Helvetica | 800x600 style=Helvetica"},
+    // Text.
+    {"text",
+     {"1 0 0 rg BT /F1 12 Tf 1 0 0 1 100 200 Tm (Hello World) Tj ET"},
+     "text \"Hello World\" 100,200 h8.748 r0 x1 Helvetica #ff0000 | 595x842 style=Helvetica"},
+    {"text_r90",
+     {"BT /F1 10 Tf 0 1 -1 0 300 100 Tm (Up) Tj ET"},
+     "text \"Up\" 300,100 h7.29 r90 x1 Helvetica | 595x842 style=Helvetica"},
+    {"text_r180",
+     {"BT /F1 10 Tf -1 0 0 -1 300 100 Tm (Up) Tj ET"},
+     "text \"Up\" 300,100 h7.29 r180 x1 Helvetica | 595x842 style=Helvetica"},
+    {"text_r270",
+     {"BT /F1 10 Tf 0 -1 1 0 300 100 Tm (Up) Tj ET"},
+     "text \"Up\" 300,100 h7.29 r270 x1 Helvetica | 595x842 style=Helvetica"},
+    {"text_r30",
+     {"BT /F1 10 Tf 0.8660254 0.5 -0.5 0.8660254 300 100 Tm (Up) Tj ET"},
+     "text \"Up\" 300,100 h7.29 r30 x1 Helvetica | 595x842 style=Helvetica"},
+    {"text_scaling",
+     {"BT /F1 10 Tf 50 Tz 100 100 Td (Narrow) Tj ET"},
+     "text \"Narrow\" 100,100 h7.29 r0 x0.5 Helvetica | 595x842 style=Helvetica"},
+    {"kerning",
+     {"BT /F1 10 Tf 100 100 Td [(Hel) -20 (lo)] TJ ET"},
+     "text \"Hello\" 100,100 h7.29 r0 x1 Helvetica | 595x842 style=Helvetica"},
+    {"word_gap",
+     {"BT /F1 10 Tf 100 100 Td [(Two) -300 (Words)] TJ ET"},
+     "text \"Two Words\" 100,100 h7.29 r0 x1 Helvetica | 595x842 style=Helvetica"},
+    {"far_apart",
+     {"BT /F1 10 Tf 100 100 Td (Left) Tj 200 0 Td (Right) Tj ET"},
+     "text \"Left\" 100,100 h7.29 r0 x1 Helvetica; text \"Right\" 300,100 h7.29 r0 x1 Helvetica | 595x842 "
+     "style=Helvetica"},
+    {"next_line",
+     {"BT /F1 10 Tf 12 TL 100 100 Td (One) Tj T* (Two) Tj ET"},
+     "text \"One\" 100,100 h7.29 r0 x1 Helvetica; text \"Two\" 100,88 h7.29 r0 x1 Helvetica | 595x842 style=Helvetica"},
+    {"two_fonts",
+     {"BT /F1 10 Tf 100 100 Td (Sans) Tj /F2 10 Tf ( Serif) Tj ET"},
+     "text \"Sans\" 100,100 h7.29 r0 x1 Helvetica; text \"Serif\" 125.29,100 h6.62 r0 x1 Times-Roman | 595x842 "
+     "style=Helvetica style=Times-Roman"},
+    {"split_objects",
+     {"BT /F1 10 Tf 100 100 Td (Split) Tj ET BT /F1 10 Tf 119.45 100 Td (Text) Tj ET"},
+     "text \"SplitText\" 100,100 h7.29 r0 x1 Helvetica | 595x842 style=Helvetica"},
+    {"blanks_trimmed",
+     {"BT /F1 10 Tf 100 100 Td (  padded  ) Tj ( ) Tj ET"},
+     "text \"padded\" 105.56,100 h7.29 r0 x1 Helvetica | 595x842 style=Helvetica"},
+    {"latin1",
+     {"BT /F1 10 Tf 100 100 Td (\\374ber 45\\260) Tj ET"},
+     "text \"\xC3\xBC"
+     "ber 45\xC2\xB0\" 100,100 h7.29 r0 x1 Helvetica | 595x842 style=Helvetica"},
+    {"styles",
+     {"BT /F1 10 Tf 100 100 Td (A) Tj /F2 10 Tf 0 50 Td (B) Tj /F1 8 Tf 0 50 Td (C) Tj ET"},
+     "text \"A\" 100,100 h7.29 r0 x1 Helvetica; text \"B\" 100,150 h6.62 r0 x1 Times-Roman; text \"C\" 100,200 h5.832 "
+     "r0 x1 Helvetica | 595x842 style=Helvetica style=Times-Roman"},
+    {"invisible",
+     {"q BT /F1 10 Tf 3 Tr 100 100 Td (hidden) Tj ET Q BT /F1 10 Tf 100 200 Td (shown) Tj ET "
+      "BT /F1 10 Tf 3 Tr 100 300 Td (also hidden) Tj ET"},
+     "text \"hidden\" 100,100 h7.29 r0 x1 Helvetica @Invisible text; text \"shown\" 100,200 h7.29 r0 x1 Helvetica; "
+     "text \"also hidden\" 100,300 h7.29 r0 x1 Helvetica @Invisible text | 595x842 style=Helvetica layer=Invisible "
+     "text(off)"},
+    {"type3",
+     {"BT /F3 20 Tf 100 100 Td (ABBA) Tj ET"},
+     "text \"ABBA\" 100,100 h14 r0 x1 Unnamed-T3 | 595x842 style=Unnamed-T3"},
+    {"fill_stroke_text",
+     {"BT /F1 10 Tf 2 Tr 100 100 Td (Outlined) Tj ET BT /F1 10 Tf 1 Tr 100 200 Td (Stroked) Tj ET"},
+     "text \"Outlined\" 100,100 h7.29 r0 x1 Helvetica; text \"Stroked\" 100,200 h7.29 r0 x1 Helvetica | 595x842 "
+     "style=Helvetica"},
+    // Layers and what is skipped.
+    {"layers",
+     {"/OC /oc1 BDC 10 10 m 20 10 l S EMC /OC /oc2 BDC 10 20 m 20 20 l S EMC 10 30 m 20 30 l S "
+      "/OC /oc1 BDC /Span << /ActualText (x) >> BDC 10 40 m 20 40 l S EMC EMC"},
+     "line 10,10 20,10 w1 @Walls; line 10,20 20,20 w1 @Notes; line 10,30 20,30 w1; line 10,40 20,40 w1 @Walls | "
+     "595x842 layer=Walls layer=Notes(off)",
+     {{"Walls", true}, {"Notes", false}}},
+    {"layer_zero",
+     {"/OC /oc1 BDC 10 10 m 20 10 l S EMC 10 30 m 20 30 l S /OC /oc2 BDC 10 20 m 20 20 l S EMC"},
+     "line 10,10 20,10 w1; line 10,30 20,30 w1; line 10,20 20,20 w1 @Walls | 595x842 layer=Walls",
+     {{"0", true}, {"Walls", true}}},
+    {"image_shading",
+     {"10 10 m 100 10 l S q 100 0 0 100 0 0 cm BI /W 1 /H 1 /CS /G /BPC 8 ID \xff EI Q /Sh1 sh"},
+     "line 10,10 100,10 w1 | 595x842 warning=1 raster image skipped (images are not converted) warning=1 shading "
+     "(colour gradient) skipped"},
+};
+
+class PdfConvert : public ::testing::TestWithParam<Row> {};
+
+TEST_P(PdfConvert, Page)
+{
+    testing::TempDir dir;
+    PdfReader reader(dir.write("in.pdf", testing::makePdf({GetParam().page}, GetParam().layers)).string());
+    const std::string actual = testing::describe(reader.readPage(1));
+    EXPECT_PRED2(testing::like, GetParam().expected, actual);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, PdfConvert, ::testing::ValuesIn(kRows),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+} // namespace
+} // namespace unplot::engine
