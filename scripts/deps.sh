@@ -6,7 +6,7 @@ UNPLOT_RUN_PACKAGES=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libcpp-httplib-dev libssl-dev nlohmann-json3-dev libsqlite3-dev libzip-dev
     libmupdf-dev libmujs-dev libgumbo-dev libopenjp2-7-dev libjbig2dec0-dev libharfbuzz-dev libfreetype-dev
-    libjpeg-dev zlib1g-dev libpng-dev libbrotli-dev
+    libjpeg-dev zlib1g-dev libpng-dev libbrotli-dev libqpdf-dev
     hershey-fonts-data librecad-data
     curl
 )

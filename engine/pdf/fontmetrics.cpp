@@ -72,6 +72,26 @@ double glyphAdvance(fz_context* ctx, fz_font* font, int glyph, int wmode)
     return advance;
 }
 
+std::unordered_map<int, char32_t> glyphCharacters(fz_context* ctx, fz_font* font)
+{
+    std::unordered_map<int, char32_t> characters;
+    auto* face = static_cast<FT_Face>(fz_font_ft_face(ctx, font));
+    if (!face)
+        return characters;
+    // Faces of MuPDF's built-in fonts are shared by the threads' contexts: FreeType is used under MuPDF's lock.
+    fz_lock(ctx, FZ_LOCK_FREETYPE);
+    const FT_CharMap chosen = face->charmap; // MuPDF's choice, put back afterwards
+    if (FT_Select_Charmap(face, FT_ENCODING_UNICODE) == 0) {
+        FT_UInt glyph = 0;
+        for (FT_ULong c = FT_Get_First_Char(face, &glyph); glyph != 0; c = FT_Get_Next_Char(face, c, &glyph))
+            characters.emplace(int(glyph), char32_t(c));
+    }
+    if (chosen)
+        FT_Set_Charmap(face, chosen);
+    fz_unlock(ctx, FZ_LOCK_FREETYPE);
+    return characters;
+}
+
 std::string fontBaseName(fz_context* ctx, fz_font* font)
 {
     const char* name = fz_font_name(ctx, font);

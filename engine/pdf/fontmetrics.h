@@ -4,6 +4,7 @@
 #include <mupdf/fitz.h>
 
 #include <string>
+#include <unordered_map>
 
 namespace unplot::engine {
 
@@ -12,6 +13,11 @@ double capHeightRatio(fz_context* ctx, fz_font* font);
 
 // The glyph's advance in ems; 0 when MuPDF cannot tell.
 double glyphAdvance(fz_context* ctx, fz_font* font, int glyph, int wmode);
+
+// The characters the font's glyphs draw, as its own Unicode cmap table says (read backwards; the lowest code point
+// where several share a glyph): the way back to the text when the PDF's map of it is broken. Empty for a font
+// without a Unicode cmap.
+std::unordered_map<int, char32_t> glyphCharacters(fz_context* ctx, fz_font* font);
 
 // The font's name without a subset tag ("ABCDEF+Helvetica" gives "Helvetica").
 std::string fontBaseName(fz_context* ctx, fz_font* font);

@@ -1,6 +1,7 @@
 #include "pagestate.h"
 
 #include "fontmetrics.h"
+#include "utf8.h"
 
 #include <cmath>
 #include <cstring>
@@ -194,7 +195,7 @@ void PageState::strokePath(const fz_path* p, const fz_stroke_state* stroke, fz_m
     path.emitStroke(style(cs, color, width), round ? width : 0, drawing_.entities);
 }
 
-const PageState::FontInfo& PageState::fontInfo(fz_font* font)
+PageState::FontInfo& PageState::fontInfo(fz_font* font)
 {
     auto it = fonts_.find(font);
     if (it != fonts_.end())
@@ -206,6 +207,19 @@ const PageState::FontInfo& PageState::fontInfo(fz_font* font)
     if (textStyles_.insert(info.textStyle).second)
         drawing_.textStyles.push_back({info.textStyle, name});
     return fonts_.emplace(font, std::move(info)).first->second;
+}
+
+int PageState::recoverCharacter(FontInfo& info, fz_font* font, int glyph)
+{
+    if (!info.haveCharacters) {
+        info.characters = glyphCharacters(ctx_, font);
+        info.haveCharacters = true;
+    }
+    const auto it = info.characters.find(glyph);
+    if (it != info.characters.end())
+        return int(it->second);
+    ++unreadable;
+    return int(kReplacementCharacter);
 }
 
 void PageState::text(const fz_text* t, fz_matrix ctm, fz_colorspace* cs, const float* color, float alpha, bool stroked)
@@ -222,7 +236,7 @@ void PageState::text(const fz_text* t, fz_matrix ctm, fz_colorspace* cs, const f
     const double k = kMmPerPt;
     const Style textStyle = style(cs, color, 0);
     for (const fz_text_span* span = t->head; span; span = span->next) {
-        const FontInfo& font = fontInfo(span->font);
+        FontInfo& font = fontInfo(span->font);
         const fz_matrix m = fz_concat(span->trm, ctm);
         // The glyph matrix in millimetres, y up: (a, b) along the baseline, (c, d) up the glyph.
         const double a = k * m.a, b = -k * m.b, c = k * m.c, d = -k * m.d;
@@ -255,7 +269,9 @@ void PageState::text(const fz_text* t, fz_matrix ctm, fz_colorspace* cs, const f
                 continue;
             }
             const double advance = glyphAdvance(ctx_, span->font, item.gid, int(span->wmode)) * along;
-            texts_.addGlyph(origin, advance, item.ucs);
+            texts_.addGlyph(origin, advance,
+                            item.ucs == int(kReplacementCharacter) ? recoverCharacter(font, span->font, item.gid)
+                                                                   : item.ucs);
         }
     }
 }
@@ -301,6 +317,11 @@ void PageState::finish()
     warn(transparent, " fully transparent object skipped", " fully transparent objects skipped");
     warn(outOfRange, " object skipped: its coordinates are out of range",
          " objects skipped: their coordinates are out of range");
+    warn(unreadable,
+         " text character could not be recognised and shows as \"\xEF\xBF\xBD\" (neither the PDF nor its font "
+         "says which character it is)",
+         " text characters could not be recognised and show as \"\xEF\xBF\xBD\" (neither the PDF nor its font says "
+         "which characters they are)");
 }
 
 } // namespace unplot::engine

@@ -47,6 +47,7 @@ public:
     int patterns = 0;
     int transparent = 0;
     int outOfRange = 0;       // paths and glyphs whose coordinates overflowed
+    int unreadable = 0;       // characters neither the PDF nor the font could name
     std::exception_ptr error; // the first failure inside a callback; raised once the page has run
 
     // The path walker's target: points of the path being walked, mapped by `walk_` to millimetres.
@@ -57,10 +58,14 @@ private:
     struct FontInfo {
         double capRatio = 0.7;
         std::string textStyle;
+        bool haveCharacters = false; // `characters` read (only once a glyph needs them)
+        std::unordered_map<int, char32_t> characters;
     };
     Style style(fz_colorspace* cs, const float* color, double lineWidthMm);
     Rgb rgb(fz_colorspace* cs, const float* color);
-    const FontInfo& fontInfo(fz_font* font);
+    FontInfo& fontInfo(fz_font* font);
+    // The character a glyph draws when the PDF's map of it gave none: the font's own cmap, else U+FFFD (counted).
+    int recoverCharacter(FontInfo& info, fz_font* font, int glyph);
     void walk(const fz_path* p, fz_matrix ctm);
     // Walks a path about to be filled or stroked into `path`; false (and counted) when it is not drawn.
     bool takePath(const fz_path* p, fz_matrix ctm, float alpha);

@@ -1,31 +1,45 @@
 #include "pdfreader.h"
 
 #include "drawingdevice.h"
+#include "pdfdecrypt.h"
 
 #include <mupdf/fitz.h>
 #include <mupdf/pdf.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <string_view>
 #include <unordered_set>
 
 namespace unplot::engine {
 namespace {
 
-// MuPDF's own warnings and errors would go to stderr; the reader counts them and keeps the first instead. Font
-// substitution notes are left out: a substituted font loses no content of a drawing.
+// MuPDF's own warnings and errors would go to stderr; the reader counts them and keeps the first instead. Notes on
+// fonts and their character maps are left out: a substituted font loses no content of a drawing, and characters
+// that cannot be read are counted by the page (see PageState::finish).
 struct Messages {
     std::string first;
     int count = 0;
 };
 
+bool aboutFontsOrCharacterMaps(std::string message)
+{
+    for (char& c : message)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    for (const char* word : {"font", "cmap", "unicode", "bfrange", "bfchar", "cidrange", "codespace"})
+        if (message.find(word) != std::string::npos)
+            return true;
+    return false;
+}
+
 void onMessage(void* user, const char* message)
 {
-    if (!message || std::strstr(message, "font"))
+    if (!message || aboutFontsOrCharacterMaps(message))
         return;
     auto* m = static_cast<Messages*>(user);
     if (m->count++ == 0)
@@ -50,10 +64,28 @@ bool looksLikePdf(const std::string& path)
 }
 
 // MuPDF's allocations under a ceiling. Each block carries its size in front of it, so that the total is known.
+// MuPDF calls these under its allocation lock, so that the readers of one document keep one count.
 struct MemoryCap {
     std::size_t limit = 0;
     std::size_t held = 0;
 };
+
+// What the readers of one document share: where it comes from, MuPDF's locks and the memory ceiling.
+struct Shared {
+    PdfSource source;
+    MemoryCap cap;
+    std::mutex locks[FZ_LOCK_MAX];
+};
+
+void lockMutex(void* user, int lock)
+{
+    static_cast<Shared*>(user)->locks[lock].lock();
+}
+
+void unlockMutex(void* user, int lock)
+{
+    static_cast<Shared*>(user)->locks[lock].unlock();
+}
 
 constexpr std::size_t kBlockHeader = alignof(std::max_align_t);
 
@@ -176,6 +208,22 @@ std::vector<Layer> readLayers(fz_context* ctx, pdf_document* doc)
     return layers;
 }
 
+// Whether the page's object is in the file: a file cut short keeps its page tree but loses the pages themselves.
+bool pageInFile(fz_context* ctx, pdf_document* doc, int index)
+{
+    bool found = false;
+    fz_var(found);
+    fz_try(ctx)
+    {
+        found = pdf_is_dict(ctx, pdf_lookup_page_obj(ctx, doc, index)) != 0;
+    }
+    fz_catch(ctx)
+    {
+        found = false;
+    }
+    return found;
+}
+
 fz_page* loadPage(fz_context* ctx, pdf_document* doc, int index)
 {
     fz_page* page = nullptr;
@@ -207,8 +255,7 @@ const char* PdfOpenError::code() const
 }
 
 struct PdfReader::Impl {
-    MemoryCap cap;
-    std::string bytes; // the document, when it is read from memory
+    std::shared_ptr<Shared> shared;
     fz_context* ctx = nullptr;
     pdf_document* doc = nullptr;
     int pages = 0;
@@ -223,18 +270,42 @@ struct PdfReader::Impl {
         }
     }
 
-    // Opens the file at `path`, or `bytes` when path is null.
-    void open(const char* path, std::size_t memoryLimit)
+    void listenToMuPdf()
     {
-        cap.limit = memoryLimit;
-        fz_alloc_context capped{&cap, capMalloc, capRealloc, capFree};
-        ctx = fz_new_context(memoryLimit ? &capped : nullptr, nullptr, FZ_STORE_DEFAULT);
         if (!ctx)
             throw std::runtime_error("MuPDF could not start (out of memory).");
         fz_set_warning_callback(ctx, onMessage, &messages);
         fz_set_error_callback(ctx, onMessage, &messages);
+    }
 
-        switch (openDocument(ctx, path, path ? nullptr : &bytes, &doc, &pages)) {
+    OpenResult openSource()
+    {
+        pdf_drop_document(ctx, doc);
+        doc = nullptr;
+        const PdfSource& source = shared->source;
+        return openDocument(ctx, source.path.c_str(), source.bytes.get(), &doc, &pages);
+    }
+
+    // The first reader of a document: a MuPDF context of its own, with locks so that others can share it.
+    void open()
+    {
+        const PdfSource& source = shared->source;
+        if (source.bytes ? !hasPdfHeader(*source.bytes) : !looksLikePdf(source.path))
+            throw PdfOpenError(PdfOpenError::Reason::NotPdf, "The file is not a PDF document.");
+        shared->cap.limit = source.memoryLimit;
+        fz_alloc_context capped{&shared->cap, capMalloc, capRealloc, capFree};
+        fz_locks_context locks{shared.get(), lockMutex, unlockMutex};
+        ctx = fz_new_context(source.memoryLimit ? &capped : nullptr, &locks, FZ_STORE_DEFAULT);
+        listenToMuPdf();
+
+        OpenResult result = openSource();
+        if (result == OpenResult::Encrypted) {
+            if (auto plain = decryptWithEmptyPassword(source.path, source.bytes.get())) {
+                shared->source.bytes = std::move(plain);
+                result = openSource();
+            }
+        }
+        switch (result) {
         case OpenResult::Encrypted:
             throw PdfOpenError(PdfOpenError::Reason::Encrypted,
                                "The PDF is protected by a password. Remove the password protection and try again.");
@@ -246,23 +317,41 @@ struct PdfReader::Impl {
         if (pages <= 0)
             throw PdfOpenError(PdfOpenError::Reason::Damaged,
                                "The PDF has no pages that can be read; it may be damaged.");
+        int page = 0;
+        while (page < pages && !pageInFile(ctx, doc, page))
+            ++page;
+        if (page == pages)
+            throw PdfOpenError(PdfOpenError::Reason::Damaged,
+                               "The PDF is damaged: none of its pages is in the file (it may have been cut short).");
         layers = readLayers(ctx, doc);
     }
 };
 
-PdfReader::PdfReader(const std::string& path) : impl_(std::make_unique<Impl>())
+PdfReader::PdfReader(PdfSource source) : impl_(std::make_unique<Impl>())
 {
-    if (!looksLikePdf(path))
-        throw PdfOpenError(PdfOpenError::Reason::NotPdf, "The file is not a PDF document.");
-    impl_->open(path.c_str(), 0);
+    impl_->shared = std::make_shared<Shared>();
+    impl_->shared->source = std::move(source);
+    impl_->open();
 }
 
-PdfReader::PdfReader(std::string_view bytes, std::size_t memoryLimit) : impl_(std::make_unique<Impl>())
+PdfReader::PdfReader(const std::string& path) : PdfReader(PdfSource{path, nullptr, 0}) {}
+
+PdfReader::PdfReader(std::string_view bytes, std::size_t memoryLimit)
+    : PdfReader(PdfSource{{}, std::make_shared<const std::string>(bytes), memoryLimit})
+{}
+
+PdfReader::PdfReader(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+std::unique_ptr<PdfReader> PdfReader::another() const
 {
-    if (!hasPdfHeader(bytes))
-        throw PdfOpenError(PdfOpenError::Reason::NotPdf, "The file is not a PDF document.");
-    impl_->bytes.assign(bytes);
-    impl_->open(nullptr, memoryLimit);
+    auto impl = std::make_unique<Impl>();
+    impl->shared = impl_->shared;
+    impl->ctx = fz_clone_context(impl_->ctx);
+    impl->listenToMuPdf();
+    if (impl->openSource() != OpenResult::Ok || impl->pages != impl_->pages)
+        throw std::runtime_error("the PDF could not be opened again (out of memory?)");
+    impl->layers = readLayers(impl->ctx, impl->doc);
+    return std::unique_ptr<PdfReader>(new PdfReader(std::move(impl)));
 }
 
 PdfReader::~PdfReader() = default;
@@ -281,6 +370,8 @@ Drawing PdfReader::readPage(int pageNumber)
 {
     if (pageNumber < 1 || pageNumber > impl_->pages)
         throw std::out_of_range("page " + std::to_string(pageNumber) + " does not exist");
+    if (!pageInFile(impl_->ctx, impl_->doc, pageNumber - 1))
+        throw std::runtime_error("the page is missing from the file; the PDF may have been cut short");
     struct PageHandle {
         fz_context* ctx;
         fz_page* page;

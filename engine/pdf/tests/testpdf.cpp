@@ -2,6 +2,7 @@
 
 #include <mupdf/fitz.h>
 #include <mupdf/pdf.h>
+#include <mupdf/ucdn.h>
 
 #include <fnmatch.h>
 
@@ -76,9 +77,40 @@ struct Describe {
     }
 };
 
+// MuPDF's Noto Serif (Latin, Greek and Cyrillic, TrueType outlines) in a context of its own.
+struct NotoSerif {
+    fz_context* ctx = fz_new_context(nullptr, nullptr, FZ_STORE_DEFAULT);
+    int size = 0, index = 0;
+    const unsigned char* data = fz_lookup_noto_font(ctx, UCDN_SCRIPT_CYRILLIC, 0, &size, &index);
+    fz_font* font = fz_new_font_from_memory(ctx, "NotoSerif", data, size, index, 0);
+    ~NotoSerif()
+    {
+        fz_drop_font(ctx, font);
+        fz_drop_context(ctx);
+    }
+};
+
+const NotoSerif& notoSerif()
+{
+    static const NotoSerif noto;
+    return noto;
+}
+
 } // namespace
 
-std::string makePdf(const std::vector<TestPage>& pages, const std::vector<TestLayer>& layers)
+std::string cidText(const std::u32string& text)
+{
+    std::string hex = "<";
+    for (const char32_t c : text) {
+        char glyph[8];
+        std::snprintf(glyph, sizeof glyph, "%04X", fz_encode_character(notoSerif().ctx, notoSerif().font, int(c)));
+        hex += glyph;
+    }
+    return hex + ">";
+}
+
+std::string makePdf(const std::vector<TestPage>& pages, const std::vector<TestLayer>& layers,
+                    const std::string& toUnicode)
 {
     std::vector<std::string> objects; // objects[i] is object i + 1
     auto add = [&](std::string body) {
@@ -89,6 +121,26 @@ std::string makePdf(const std::vector<TestPage>& pages, const std::vector<TestLa
         return add("<< /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream");
     };
     const std::string catalog = add(""), tree = add("");
+    auto cidFont = [&](const std::string& map) {
+        const NotoSerif& noto = notoSerif();
+        const std::string file =
+            add("<< /Length " + std::to_string(noto.size) + " /Length1 " + std::to_string(noto.size) + " >>\nstream\n" +
+                std::string(reinterpret_cast<const char*>(noto.data), std::size_t(noto.size)) + "\nendstream");
+        const std::string descriptor =
+            add("<< /Type /FontDescriptor /FontName /NotoSerif /Flags 6 /FontBBox [-600 -300 1500 1100] /ItalicAngle 0 "
+                "/Ascent 1000 /Descent -300 /CapHeight 714 /StemV 80 /FontFile2 " +
+                file + " >>");
+        const std::string descendant =
+            add("<< /Type /Font /Subtype /CIDFontType2 /BaseFont /NotoSerif /CIDSystemInfo << /Registry (Adobe) "
+                "/Ordering (Identity) /Supplement 0 >> /FontDescriptor " +
+                descriptor + " /DW 600 /CIDToGIDMap /Identity >>");
+        return add("<< /Type /Font /Subtype /Type0 /BaseFont /NotoSerif /Encoding /Identity-H /DescendantFonts [" +
+                   descendant + "] /ToUnicode " +
+                   stream("/CIDInit /ProcSet findresource begin 12 dict begin begincmap /CMapName /Broken def "
+                          "1 begincodespacerange <0000> <FFFF> endcodespacerange\n" +
+                          map + "\nendcmap CMapName currentdict /CMap defineresource pop end end") +
+                   " >>");
+    };
     const std::string square = stream("750 0 0 0 750 750 d1 0 0 750 750 re f");
     std::string resources =
         "<< /Font << /F1 " + add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>") +
@@ -98,7 +150,7 @@ std::string makePdf(const std::vector<TestPage>& pages, const std::vector<TestLa
             square + " /B " + square +
             " >> /Encoding << /Type /Encoding /Differences [65 /A /B] >> /FirstChar 65 /LastChar 66 /Widths [750 750] "
             "/Resources << >> >>") +
-        " >> /Shading << /Sh1 " +
+        (toUnicode.empty() ? "" : " /F4 " + cidFont(toUnicode)) + " >> /Shading << /Sh1 " +
         add("<< /ShadingType 2 /ColorSpace /DeviceRGB /Coords [0 0 100 0] /Function << /FunctionType 2 /Domain [0 1] "
             "/C0 [1 0 0] /C1 [0 0 1] /N 1 >> >>") +
         " >> /Properties << ";

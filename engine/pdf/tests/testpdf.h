@@ -3,7 +3,9 @@
 // words, and temporary folders.
 //
 // Every page's content may use the fonts F1 (Helvetica) and F2 (Times-Roman), both WinAnsi-encoded, F3 (a Type 3
-// font whose glyphs A and B are squares), the shading Sh1 and the optional-content groups oc1, oc2, ...
+// font whose glyphs A and B are squares), the shading Sh1 and the optional-content groups oc1, oc2, ... Given a
+// ToUnicode map, F4 is a CID TrueType font too (MuPDF's Noto Serif embedded whole, Identity-H; text for it from
+// cidText).
 
 #include "drawing.h"
 
@@ -30,7 +32,12 @@ struct TestLayer {
     bool on = true;
 };
 
-std::string makePdf(const std::vector<TestPage>& pages, const std::vector<TestLayer>& layers = {});
+// `toUnicode`: the lines of F4's ToUnicode map between its code space and "endcmap" (bfchar and bfrange blocks).
+std::string makePdf(const std::vector<TestPage>& pages, const std::vector<TestLayer>& layers = {},
+                    const std::string& toUnicode = {});
+
+// A PDF string (hexadecimal, two bytes a glyph) that shows `text` in F4.
+std::string cidText(const std::u32string& text);
 
 // A copy of a PDF encrypted with AES-256 by MuPDF; `userPassword` empty gives a file that opens without one.
 std::string encryptPdf(const std::string& pdf, const std::string& userPassword, const std::string& ownerPassword);
