@@ -6,6 +6,7 @@
 #include "protocol.h"
 #include "resultarchive.h"
 #include "textrecovery.h"
+#include "version.h"
 
 #ifdef UNPLOT_HAVE_DWG
 #include "dwgwriter.h"
@@ -13,11 +14,25 @@
 
 #include <nlohmann/json.hpp>
 
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 #include <new>
+#include <optional>
 #include <string>
+#include <thread>
 
 namespace unplot::engine {
 namespace {
+
+// More pages than one conversion takes: a document of a million pages fails at once instead of running out of time
+// or memory.
+constexpr std::size_t kMostPages = 10000;
 
 std::string oneLine(std::string text)
 {
@@ -27,35 +42,133 @@ std::string oneLine(std::string text)
     return text;
 }
 
-// The passes between reading and writing a page; what they did goes to `out`.
-void runPasses(Drawing& drawing, const EngineOptions& options, std::ostream& out)
+// What MuPDF may hold: half the address space this process may use, or half the machine's memory without a limit.
+// The rest is for the drawings and their files.
+std::size_t mupdfMemoryLimit()
 {
-    if (options.keepStrokes)
-        return;
-    static const std::vector<strokes::StrokeFont> fonts = strokes::loadStrokeFonts();
-    const strokes::TextRecovery text = strokes::recoverText(drawing, fonts);
-    out << "page " << drawing.pageNumber << ": " << text.textsRecovered << " texts recovered, " << text.strokesReplaced
-        << " strokes replaced\n";
+    rlimit limit{};
+    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        return std::size_t(limit.rlim_cur / 2);
+    return std::size_t(sysconf(_SC_PHYS_PAGES)) * std::size_t(sysconf(_SC_PAGE_SIZE)) / 2;
 }
 
-// One page into the archive; returns the page's warnings.
-std::vector<std::string> convertPage(PdfReader& reader, int page, const EngineOptions& options, ResultArchive& archive,
-                                     std::ostream& out)
+int coresAvailable()
 {
-    Drawing drawing = reader.readPage(page);
-    runPasses(drawing, options, out);
-    const std::string name = "page-" + std::to_string(page) + (options.dwg ? ".dwg" : ".dxf");
-    if (!options.dwg) {
-        archive.add(name, dxfToString(drawing, options.version));
-        return std::move(drawing.warnings);
-    }
+    cpu_set_t cpus;
+    CPU_ZERO(&cpus);
+    if (sched_getaffinity(0, sizeof cpus, &cpus) != 0)
+        return 1;
+    return std::max(1, CPU_COUNT(&cpus));
+}
+
+struct PageResult {
+    std::optional<ResultArchive::Member> member; // none when the page could not be converted
+    std::vector<std::string> warnings;
+    std::string passes; // what the passes did
+};
+
+// The passes between reading and writing a page; what they did, as a line.
+std::string runPasses(Drawing& drawing, const EngineOptions& options)
+{
+    if (options.keepStrokes)
+        return {};
+    static const std::vector<strokes::StrokeFont> fonts = strokes::loadStrokeFonts();
+    const strokes::TextRecovery text = strokes::recoverText(drawing, fonts);
+    return "page " + std::to_string(drawing.pageNumber) + ": " + std::to_string(text.textsRecovered) +
+           " texts recovered, " + std::to_string(text.strokesReplaced) + " strokes replaced\n";
+}
+
+PageResult convertPage(PdfReader& reader, int page, const EngineOptions& options)
+{
+    PageResult result;
+    try {
+        Drawing drawing = reader.readPage(page);
+        result.passes = runPasses(drawing, options);
+        const std::string name = "page-" + std::to_string(page) + (options.dwg ? ".dwg" : ".dxf");
 #ifdef UNPLOT_HAVE_DWG
-    const std::vector<std::uint8_t> bytes = writeDwg(drawing, options.version);
-    archive.add(name, std::string(bytes.begin(), bytes.end()));
-    return std::move(drawing.warnings);
-#else
-    throw std::runtime_error("DWG output is not available in this build; choose DXF");
+        if (options.dwg) {
+            const std::vector<std::uint8_t> bytes = writeDwg(drawing, options.version);
+            result.member = ResultArchive::compress(
+                name, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+        }
 #endif
+        if (!options.dwg)
+            result.member = ResultArchive::compress(name, dxfToString(drawing, options.version));
+        result.warnings = std::move(drawing.warnings);
+    } catch (const std::bad_alloc&) {
+        result.warnings = {"not converted: out of memory"};
+    } catch (const std::exception& e) {
+        result.warnings = {"not converted: " + oneLine(e.what())};
+    }
+    return result;
+}
+
+// Converts the pages on as many threads as there are readers, each thread with its own, and hands the results to
+// `take` on this thread in the order of `pages`. A few pages at most are converted ahead of the one awaited.
+void convertPages(const std::vector<PdfReader*>& readers, const std::vector<int>& pages, const EngineOptions& options,
+                  const std::function<void(int page, PageResult&&)>& take)
+{
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::optional<PageResult>> results(pages.size());
+    std::size_t next = 0, taken = 0;
+    bool stop = false;
+    const std::size_t ahead = 2 * readers.size();
+    auto work = [&](PdfReader* reader) {
+        for (;;) {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return stop || next == pages.size() || next < taken + ahead; });
+            if (stop || next == pages.size())
+                return;
+            const std::size_t i = next++;
+            lock.unlock();
+            PageResult result = convertPage(*reader, pages[i], options);
+            lock.lock();
+            results[i] = std::move(result);
+            changed.notify_all();
+        }
+    };
+    std::vector<std::jthread> workers;
+    auto stopWorkers = [&] {
+        {
+            std::lock_guard lock(mutex);
+            stop = true;
+        }
+        changed.notify_all();
+        workers.clear(); // joins
+    };
+    for (PdfReader* reader : readers)
+        workers.emplace_back(work, reader);
+    try {
+        for (std::size_t i = 0; i < pages.size(); ++i) {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return results[i].has_value(); });
+            PageResult result = std::move(*results[i]);
+            results[i].reset();
+            ++taken;
+            lock.unlock();
+            changed.notify_all();
+            take(pages[i], std::move(result));
+        }
+    } catch (...) {
+        stopWorkers();
+        throw;
+    }
+    stopWorkers();
+}
+
+// What README.txt says when something was left out.
+std::string readme(const std::string& lines)
+{
+    return "These drawings were converted from a PDF by unplot, but not everything in it could be converted.\n"
+           "What was left out, page by page (page N is drawing page-N):\n\n" +
+           lines;
+}
+
+std::time_t modificationTime(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mtime : 0;
 }
 
 } // namespace
@@ -63,7 +176,7 @@ std::vector<std::string> convertPage(PdfReader& reader, int page, const EngineOp
 int runInfo(const std::string& pdfPath, std::ostream& out)
 {
     try {
-        PdfReader reader(pdfPath);
+        PdfReader reader(PdfSource{pdfPath, nullptr, mupdfMemoryLimit()});
         out << nlohmann::ordered_json{{"pages", reader.pageCount()}}.dump() << '\n';
         return exitcode::kConverted;
     } catch (const PdfOpenError& e) {
@@ -88,7 +201,7 @@ int runConversion(const EngineOptions& options, std::ostream& out, std::ostream&
 #endif
     std::unique_ptr<PdfReader> reader;
     try {
-        reader = std::make_unique<PdfReader>(options.input);
+        reader = std::make_unique<PdfReader>(PdfSource{options.input, nullptr, mupdfMemoryLimit()});
     } catch (const PdfOpenError& e) {
         err << "error: " << options.input << ": " << e.what() << '\n';
         return exitcode::kUnreadableInput;
@@ -101,36 +214,50 @@ int runConversion(const EngineOptions& options, std::ostream& out, std::ostream&
     }
     std::vector<int> numbers = pages->pages;
     if (pages->all)
-        for (int p = 1; p <= reader->pageCount(); ++p)
+        for (int p = 1; p <= reader->pageCount() && numbers.size() <= kMostPages; ++p)
             numbers.push_back(p);
+    if (numbers.size() > kMostPages) {
+        err << "error: the PDF has " << reader->pageCount() << " pages; one conversion takes " << kMostPages
+            << " at most: choose pages with --pages\n";
+        return exitcode::kFailure;
+    }
 
-    ResultArchive archive;
-    int warnings = 0;
-    for (int page : numbers) {
-        try {
-            for (const auto& warning : convertPage(*reader, page, options, archive, out)) {
-                err << "warning: page " << page << ": " << oneLine(warning) << '\n';
-                ++warnings;
-            }
-        } catch (const std::bad_alloc&) {
-            err << "warning: page " << page << ": not converted: out of memory\n";
-            ++warnings;
-        } catch (const std::exception& e) {
-            err << "warning: page " << page << ": not converted: " << oneLine(e.what()) << '\n';
-            ++warnings;
-        }
-    }
-    if (archive.empty()) {
-        err << "error: no page could be converted\n";
-        return exitcode::kNothingConverted;
-    }
+    // One reader a thread; fewer threads when MuPDF cannot open the document again.
+    const int threads = std::min(options.threads > 0 ? options.threads : coresAvailable(), int(numbers.size()));
+    std::vector<std::unique_ptr<PdfReader>> others;
+    std::vector<PdfReader*> readers{reader.get()};
     try {
-        archive.write(options.output);
+        while (int(readers.size()) < threads) {
+            others.push_back(reader->another());
+            readers.push_back(others.back().get());
+        }
+    } catch (const std::exception&) {
+    }
+
+    try {
+        ResultArchive archive(options.output, modificationTime(options.input));
+        std::string leftOut;
+        convertPages(readers, numbers, options, [&](int page, PageResult&& result) {
+            out << result.passes;
+            for (const auto& warning : result.warnings) {
+                err << "warning: page " << page << ": " << oneLine(warning) << '\n';
+                leftOut += "page " + std::to_string(page) + ": " + oneLine(warning) + "\n";
+            }
+            if (result.member)
+                archive.add(*result.member);
+        });
+        if (archive.empty()) {
+            err << "error: no page could be converted\n";
+            return exitcode::kNothingConverted;
+        }
+        if (!leftOut.empty())
+            archive.add(ResultArchive::compress("README.txt", readme(leftOut)));
+        archive.commit();
+        return leftOut.empty() ? exitcode::kConverted : exitcode::kConvertedWithWarnings;
     } catch (const std::exception& e) {
         err << "error: " << oneLine(e.what()) << '\n';
         return exitcode::kFailure;
     }
-    return warnings > 0 ? exitcode::kConvertedWithWarnings : exitcode::kConverted;
 }
 
 int runEngineCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
@@ -146,6 +273,9 @@ int runEngineCommand(const std::vector<std::string>& args, std::ostream& out, st
         switch (options.mode) {
         case EngineOptions::Mode::Help:
             out << usageText();
+            return exitcode::kConverted;
+        case EngineOptions::Mode::Version:
+            out << versionText("unplot-engine");
             return exitcode::kConverted;
         case EngineOptions::Mode::Info:
             return runInfo(options.input, out);

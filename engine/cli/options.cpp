@@ -3,12 +3,16 @@
 #include "protocol.h"
 
 namespace unplot::engine {
+namespace {
+constexpr int kMostThreads = 256;
+} // namespace
 
 std::string usageText()
 {
-    return "Usage: unplot-engine INPUT.pdf OUTPUT.zip [--dxf|--dwg] [--version CODE] [--pages LIST]\n"
+    return "Usage: unplot-engine INPUT.pdf OUTPUT.zip [--dxf|--dwg] [--version CODE] [--pages LIST] [--threads N]\n"
            "                    [--keep-strokes]\n"
            "       unplot-engine --info INPUT.pdf\n"
+           "       unplot-engine --version\n"
            "\n"
            "Converts the pages of a vector PDF drawing into CAD drawings, one per page (page-N.dxf or page-N.dwg,\n"
            "N the PDF page number), collected in a zip archive.\n"
@@ -16,13 +20,18 @@ std::string usageText()
            "  --dxf            write DXF drawings (the default)\n"
            "  --dwg            write DWG drawings\n"
            "  --version CODE   drawing version: 14 (R14, the default), 15 (2000), 18 (2004), 21 (2007), 23 (2010)\n"
-           "  --pages LIST     pages to convert, such as 1,3,5-7; -1 (the default) for all pages\n"
+           "  --pages LIST     pages to convert, such as 1,3,5-7; -1 (the default) for all pages, 10000 at most\n"
+           "  --threads N      pages converted at once (default: one for each core this process may use);\n"
+           "                   the archive is the same whatever N is\n"
            "  --keep-strokes   leave text drawn as strokes as it is drawn (by default it comes back as text)\n"
            "  --info           print {\"pages\":N} for a usable PDF, else {\"error\":CODE,\"message\":TEXT}\n"
            "                   with CODE not-pdf, damaged or encrypted\n"
+           "  --version        alone: print the program's version\n"
            "  --help           show this text\n"
            "\n"
-           "Drawings are in millimetres at 1:1 with the origin at the lower left of the page as shown.\n"
+           "Drawings are in millimetres at 1:1 with the origin at the lower left of the page as shown. What could\n"
+           "not be converted (images, shadings, ...) is left out and listed in README.txt in the archive.\n"
+           "MuPDF may hold half the memory limit (ulimit -v) at most, or half the machine's memory without one.\n"
            "\n"
            "Exit status: 0 converted; 10 converted with warnings (one \"warning: page N: ...\" line each on\n"
            "stderr); 2 usage error; 3 the PDF cannot be read (not a PDF, damaged, password-protected);\n"
@@ -32,6 +41,10 @@ std::string usageText()
 EngineOptions parseOptions(const std::vector<std::string>& args)
 {
     EngineOptions options;
+    if (args == std::vector<std::string>{"--version"}) {
+        options.mode = EngineOptions::Mode::Version;
+        return options;
+    }
     std::vector<std::string> positional;
     bool typeGiven = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -72,6 +85,15 @@ EngineOptions parseOptions(const std::vector<std::string>& args)
             options.keepStrokes = true;
         } else if (arg == "--pages") {
             options.pages = takeValue();
+        } else if (arg == "--threads") {
+            const std::string text = takeValue();
+            std::size_t used = 0;
+            try {
+                options.threads = std::stoi(text, &used);
+            } catch (const std::exception&) {
+            }
+            if (used != text.size() || options.threads < 1 || options.threads > kMostThreads)
+                throw UsageError("--threads takes a number from 1 to " + std::to_string(kMostThreads));
         } else if (arg.size() > 1 && arg[0] == '-') {
             throw UsageError("unknown option " + arg);
         } else {

@@ -9,13 +9,14 @@
 namespace unplot::engine {
 
 struct EngineOptions {
-    enum class Mode { Convert, Info, Help } mode = Mode::Convert;
+    enum class Mode { Convert, Info, Help, Version } mode = Mode::Convert;
     std::string input;
     std::string output;
     bool dwg = false;
     std::int64_t version = 14;
     std::string pages = "-1"; // as the protocol writes page lists: "-1" for all
     bool keepStrokes = false; // no text recovery from strokes
+    int threads = 0;          // pages converted at once; 0: as many as the cores this process may use
 };
 
 class UsageError : public std::runtime_error {

@@ -1,27 +1,51 @@
 #pragma once
-// The result archive: named files gathered in memory and written as one zip, atomically (a temporary file in the
-// same folder, renamed over the destination once complete).
+// The result archive: a zip written member by member into a temporary file beside its destination and renamed over
+// it once complete, so that a failed conversion leaves no file behind and an existing archive as it was. Members are
+// compressed ahead (compress), on whichever thread made them; the archive's bytes depend only on its members, their
+// order and the time given. Members are plain files, mode 0644.
 
-#include <deque>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
 #include <string>
+#include <string_view>
 
 namespace unplot::engine {
 
 class ResultArchive {
 public:
-    void add(std::string name, std::string content);
-    bool empty() const { return files_.empty(); }
+    struct Member {
+        std::string name;
+        std::string deflated; // the content, compressed (raw deflate)
+        std::uint32_t crc = 0;
+        std::uint32_t size = 0;
+    };
+    // Throws std::runtime_error for content of 4 GB or more.
+    static Member compress(std::string name, std::string_view content);
 
-    // Writes the archive to `path`. Throws std::runtime_error (with the reason) and leaves no file behind on failure;
-    // an existing file at `path` is then left as it was.
-    void write(const std::string& path) const;
+    // Creates the temporary file; `time` dates every member. Throws std::runtime_error with the reason.
+    ResultArchive(std::string path, std::time_t time);
+    ~ResultArchive(); // removes the temporary file unless committed
+    ResultArchive(const ResultArchive&) = delete;
+    ResultArchive& operator=(const ResultArchive&) = delete;
+
+    // Appends a member. Throws std::runtime_error when it cannot be written or the archive would reach 4 GB.
+    void add(const Member& member);
+    bool empty() const { return count_ == 0; }
+    // Writes the archive's directory and renames it into place. Throws std::runtime_error with the reason.
+    void commit();
 
 private:
-    struct File {
-        std::string name;
-        std::string content;
-    };
-    std::deque<File> files_; // a deque: the contents do not move while libzip refers to them
+    void write(const std::string& bytes);
+
+    std::string path_;
+    std::string temp_;
+    std::FILE* file_ = nullptr;
+    std::string directory_; // the central directory's entries so far
+    std::uint64_t offset_ = 0;
+    std::uint32_t count_ = 0;
+    std::uint16_t dosTime_ = 0;
+    std::uint16_t dosDate_ = 0;
 };
 
 } // namespace unplot::engine

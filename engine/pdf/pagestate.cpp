@@ -211,6 +211,8 @@ PageState::FontInfo& PageState::fontInfo(fz_font* font)
 
 int PageState::recoverCharacter(FontInfo& info, fz_font* font, int glyph)
 {
+    if (glyph == 0)
+        return 0; // .notdef: the font has no glyph for the code, and nothing is shown
     if (!info.haveCharacters) {
         info.characters = glyphCharacters(ctx_, font);
         info.haveCharacters = true;

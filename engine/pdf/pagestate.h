@@ -64,7 +64,8 @@ private:
     Style style(fz_colorspace* cs, const float* color, double lineWidthMm);
     Rgb rgb(fz_colorspace* cs, const float* color);
     FontInfo& fontInfo(fz_font* font);
-    // The character a glyph draws when the PDF's map of it gave none: the font's own cmap, else U+FFFD (counted).
+    // The character a glyph draws when the PDF's map of it gave none: the font's own cmap, else U+FFFD (counted);
+    // none (0) for .notdef.
     int recoverCharacter(FontInfo& info, fz_font* font, int glyph);
     void walk(const fz_path* p, fz_matrix ctm);
     // Walks a path about to be filled or stroked into `path`; false (and counted) when it is not drawn.

@@ -7,6 +7,7 @@
 #include <zip.h>
 
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <sstream>
 
@@ -30,7 +31,8 @@ EngineRun runEngine(const std::vector<std::string>& args)
     return {code, out.str(), err.str()};
 }
 
-// The archive's members as "name VERSION" (the AC10xx code of the drawing), one line each; "none" without archive.
+// The archive's members as "name VERSION" (the AC10xx code of the drawing) and their mode where it is not 0644, one
+// line each, and the text of README.txt; "none" without archive.
 std::string describeZip(const fs::path& zip)
 {
     int error = 0;
@@ -46,7 +48,13 @@ std::string describeZip(const fs::path& zip)
         zip_fread(file, content.data(), stat.size);
         zip_fclose(file);
         const auto version = content.find("AC10");
-        s += std::string(stat.name) + (version == std::string::npos ? "" : " " + content.substr(version, 6)) + "\n";
+        s += std::string(stat.name) + (version == std::string::npos ? "" : " " + content.substr(version, 6));
+        zip_uint8_t system = 0;
+        zip_uint32_t attributes = 0;
+        zip_file_get_external_attributes(archive, zip_uint64_t(i), 0, &system, &attributes);
+        if (system != ZIP_OPSYS_UNIX || attributes >> 16 != 0100644)
+            s += " mode " + std::to_string(system) + ":" + std::to_string(attributes >> 16);
+        s += (s.ends_with("README.txt") ? ": " + content : "\n");
     }
     zip_discard(archive);
     return s;
@@ -89,6 +97,8 @@ TEST_F(EngineCommand, InfoCountsPagesOrSaysWhyNot)
         {"owner password only", testing::encryptPdf(pdf, "", "owner"), 0, "{\"pages\":2}\n"},
         {"user password", testing::encryptPdf(pdf, "secret", "owner"), 3,
          "{\"error\":\"encrypted\",\"message\":\"The PDF is protected by a password.*\"}\n"},
+        {"pages cut off", pdf.substr(0, pdf.find("3 0 obj")), 3,
+         "{\"error\":\"damaged\",\"message\":\"The PDF is damaged: none of its pages is in the file*\"}\n"},
         {"cut before its page tree", pdf.substr(0, pdf.find("2 0 obj")), 3,
          "{\"error\":\"damaged\",\"message\":\"The PDF * damaged*\"}\n"},
         {"header and garbage", "%PDF-1.7\n" + std::string(2000, 'x'), 3, "{\"error\":\"damaged\",*"},
@@ -112,10 +122,8 @@ TEST_F(EngineCommand, ConvertsChosenPagesOrSaysWhyNot)
     dir.write("noise.pdf", randomBytes(3000));
     dir.write("image.pdf", makePdf({{kLine}, {kLine + " q 9 0 0 9 0 0 cm BI /W 1 /H 1 /CS /G /BPC 8 ID \xff EI Q"}}));
     dir.write("empty.pdf", makePdf({{""}}));
-    // The page tree counts a page it does not hold: the page cannot be loaded.
-    std::string lost = makePdf({{kLine}});
-    const auto kids = lost.find("/Kids [") + 7;
-    dir.write("lost.pdf", lost.replace(kids, lost.find(']', kids) - kids, ""));
+    const std::string three = makePdf({{kLine}, {kLine}, {kLine}});
+    dir.write("cut.pdf", three.substr(0, three.find("10 0 obj"))); // after the first page
     const std::string usage = "error: * (see unplot-engine --help)\n";
     const struct {
         std::vector<std::string> args;
@@ -126,15 +134,24 @@ TEST_F(EngineCommand, ConvertsChosenPagesOrSaysWhyNot)
         {{"three.pdf", "out.zip"}, 0, "", "page-1.dxf AC1014\npage-2.dxf AC1014\npage-3.dxf AC1014\n"},
         {{"three.pdf", "--pages", " 3, 1 ", "out.zip"}, 0, "", "page-3.dxf AC1014\npage-1.dxf AC1014\n"},
         {{"--dxf", "three.pdf", "out.zip", "--version", "2004", "--pages=2"}, 0, "", "page-2.dxf AC1018\n"},
-        {{"three.pdf", "out.zip", "--version=23", "--pages", "-1", "--dxf"}, 0, "", "page-1.dxf AC1024\n*"},
+        {{"three.pdf", "out.zip", "--version=23", "--pages", "-1", "--dxf", "--threads", "2"},
+         0,
+         "",
+         "page-1.dxf AC1024\n*"},
         {{"three.pdf", "out.zip", "--dwg", "--pages", "2", "--version", "15"}, 0, "", "page-2.dwg AC1015\n"},
         {{"empty.pdf", "out.zip"}, 0, "", "page-1.dxf AC1014\n"},
-        {{"image.pdf", "out.zip"}, 10, "warning: page 2: 1 raster image skipped (images are not converted)\n", "*"},
-        {{"lost.pdf", "out.zip"},
-         4,
-         "warning: page 1: not converted: the page could not be read; the PDF may be damaged\n"
-         "error: no page could be converted\n",
-         "none"},
+        {{"image.pdf", "out.zip"},
+         10,
+         "warning: page 2: 1 raster image skipped (images are not converted)\n",
+         "page-1.dxf AC1014\npage-2.dxf AC1014\nREADME.txt: These drawings were converted from a PDF by unplot, but "
+         "not everything in it could be converted.\n*\n\npage 2: 1 raster image skipped (images are not converted)\n"},
+        {{"image.pdf", "out.zip", "--pages", "1"}, 0, "", "page-1.dxf AC1014\n"},
+        {{"cut.pdf", "out.zip"},
+         10,
+         "warning: page 2: not converted: the page is missing from the file; the PDF may have been cut short\n"
+         "warning: page 3: not converted: *\n",
+         "page-1.dxf AC1014\nREADME.txt: *\n\npage 2: not converted: the page is missing from the file; *\n"
+         "page 3: not converted: *\n"},
         {{"noise.pdf", "out.zip"}, 3, "error: *noise.pdf: The file is not a PDF document.\n", "none"},
         {{"missing.pdf", "out.zip"}, 3, "error: *missing.pdf: The file cannot be opened: *\n", "none"},
         {{"three.pdf", "no/such/out.zip"}, 1, "error: cannot * */no/such/out.zip: *\n", "none"},
@@ -148,6 +165,8 @@ TEST_F(EngineCommand, ConvertsChosenPagesOrSaysWhyNot)
         {{"three.pdf", "out.zip", "--pages", "one"}, 2, usage, "none"},
         {{"three.pdf", "out.zip", "--dxf", "--dwg"}, 2, usage, "none"},
         {{"three.pdf", "out.zip", "--scale", "2"}, 2, usage, "none"},
+        {{"three.pdf", "out.zip", "--threads", "0"}, 2, usage, "none"},
+        {{"three.pdf", "out.zip", "--threads", "2x"}, 2, usage, "none"},
         {{"--info"}, 2, usage, "none"},
         {{"--info", "three.pdf", "noise.pdf"}, 2, usage, "none"},
     };
@@ -167,6 +186,27 @@ TEST_F(EngineCommand, ConvertsChosenPagesOrSaysWhyNot)
     const EngineRun help = run({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_PRED2(like, "Usage: unplot-engine INPUT.pdf OUTPUT.zip *--pages LIST*", help.out);
+    EXPECT_PRED2(like, "unplot-engine *", run({"--version"}).out);
+}
+
+// Pages converted on several threads give the very archive one thread gives.
+TEST_F(EngineCommand, TheArchiveIsTheSameWhateverTheThreads)
+{
+    std::vector<testing::TestPage> pages;
+    for (int i = 1; i <= 7; ++i)
+        pages.push_back({"BT /F1 12 Tf 100 100 Td (Page " + std::to_string(i) + ") Tj ET " + std::to_string(i * 10) +
+                         " 10 m 300 400 l S" +
+                         (i % 3 ? "" : " q 9 0 0 9 0 0 cm BI /W 1 /H 1 /CS /G /BPC 8 ID \xff EI Q")});
+    dir.write("in.pdf", makePdf(pages));
+    std::string archives[2];
+    for (const int threads : {1, 3}) {
+        const EngineRun r = run({"in.pdf", "out.zip", "--threads", std::to_string(threads)});
+        EXPECT_EQ(r.exitCode, 10) << r.err;
+        std::ifstream in(dir.path() / "out.zip", std::ios::binary);
+        archives[threads / 3].assign(std::istreambuf_iterator<char>(in), {});
+    }
+    EXPECT_GT(archives[0].size(), 7000u);
+    EXPECT_TRUE(archives[0] == archives[1]);
 }
 
 // Every file of the shared corpus converts, or --info refuses it with a reason and the conversion does too.
@@ -192,7 +232,7 @@ TEST_F(EngineCommand, CorpusConvertsOrIsRefusedClearly)
         std::string names;
         for (int p = 1, pages = std::stoi(info.out.substr(9)); p <= pages; ++p)
             names += "page-" + std::to_string(p) + ".dxf AC1014\n";
-        EXPECT_EQ(describeZip(zip), names);
+        EXPECT_PRED2(like, names + (convert.exitCode == 10 ? "README.txt: *" : ""), describeZip(zip));
     }
 }
 
