@@ -1,6 +1,7 @@
 #!/usr/bin/python3
-"""Engine benchmark: pages per second of unplot-engine over a folder of PDFs, beside pstoedit on the same files in the
-same run, with the entity counts by type of both.
+"""Engine benchmark: pages per second of unplot-engine over a folder of PDFs, on one thread (--threads 1) and on its
+default (one thread for each core it may use), beside pstoedit on the same files in the same run, with the entity
+counts by type of both. The archives of both thread counts must be the same bytes.
 
     bench/engine.py [--engine build/bin/unplot-engine] [--corpus ../shared/corpus] [--repeat 3] [--version 14]
 
@@ -61,11 +62,12 @@ def timed(argv, cwd=None):
     return time.perf_counter() - start, result
 
 
-def run_engine(engine, pdf, work, version, repeat):
-    out = os.path.join(work, "engine.zip")
+def run_engine(engine, pdf, work, version, repeat, threads=None):
+    out = os.path.join(work, f"engine-{threads or 'default'}.zip")
     best = None
     for _ in range(repeat):
-        seconds, result = timed([engine, pdf, out, "--dxf", "--version", str(version)])
+        seconds, result = timed([engine, pdf, out, "--dxf", "--version", str(version)] +
+                                (["--threads", str(threads)] if threads else []))
         if result.returncode not in (0, 10):
             return None, collections.Counter(), result.stderr.decode(errors="replace").strip()
         best = seconds if best is None else min(best, seconds)
@@ -74,6 +76,8 @@ def run_engine(engine, pdf, work, version, repeat):
         for name in archive.namelist():
             if name.endswith(".dxf"):
                 counts += dxf_entities(archive.read(name).decode("utf-8", errors="replace"))
+    with open(out, "rb") as f:
+        counts["archive"] = hash(f.read())  # compared between thread counts, not printed
     return best, counts, ""
 
 
@@ -110,11 +114,13 @@ def main():
         print("pstoedit is not installed: engine figures only")
 
     pdfs = sorted(os.path.join(args.corpus, f) for f in os.listdir(args.corpus) if f.lower().endswith(".pdf"))
-    totals = {"pages": 0, "engine_s": 0.0, "pstoedit_s": 0.0}
+    totals = {"pages": 0, "engine_s": 0.0, "one_thread_s": 0.0, "pstoedit_s": 0.0, "multi_pages": 0,
+              "multi_s": 0.0, "multi_one_thread_s": 0.0}
+    differing = []
     engine_all, pstoedit_all = collections.Counter(), collections.Counter()
     losses = []
     with tempfile.TemporaryDirectory() as work:
-        print(f"{'file':52} {'pages':>5} {'engine s':>9} {'pstoedit s':>10} {'ratio':>7}")
+        print(f"{'file':52} {'pages':>5} {'1 thread s':>10} {'engine s':>9} {'pstoedit s':>10} {'ratio':>7}")
         for pdf in pdfs:
             name = os.path.basename(pdf)
             info = subprocess.run([args.engine, "--info", pdf], stdout=subprocess.PIPE)
@@ -124,14 +130,17 @@ def main():
                 continue
             pages = reply["pages"]
             seconds, ours, error = run_engine(args.engine, pdf, work, args.version, args.repeat)
-            if seconds is None:
-                print(f"{name:52} engine failed: {error}")
+            one_seconds, one_counts, one_error = run_engine(args.engine, pdf, work, args.version, args.repeat, 1)
+            if seconds is None or one_seconds is None:
+                print(f"{name:52} engine failed: {error or one_error}")
                 continue
+            if ours.pop("archive") != one_counts.pop("archive"):
+                differing.append(name)
             theirs, their_seconds, their_pages = collections.Counter(), 0.0, 0
             if have_pstoedit:
                 their_seconds, theirs, their_pages, _ = run_pstoedit(pdf, work)
             ratio = their_seconds / seconds if seconds > 0 and their_seconds > 0 else 0
-            print(f"{name:52} {pages:5} {seconds:9.3f} {their_seconds:10.3f} {ratio:6.0f}x")
+            print(f"{name:52} {pages:5} {one_seconds:10.3f} {seconds:9.3f} {their_seconds:10.3f} {ratio:6.0f}x")
             print(f"    unplot:   {fmt(ours)}")
             if have_pstoedit:
                 print(f"    pstoedit: {fmt(theirs)} ({their_pages} page files)")
@@ -144,6 +153,11 @@ def main():
                     losses.append(f"{name}: no curves, pstoedit has {their_curves}")
             totals["pages"] += pages
             totals["engine_s"] += seconds
+            totals["one_thread_s"] += one_seconds
+            if pages > 1:
+                totals["multi_pages"] += pages
+                totals["multi_s"] += seconds
+                totals["multi_one_thread_s"] += one_seconds
             totals["pstoedit_s"] += their_seconds
             engine_all += ours
             pstoedit_all += theirs
@@ -151,7 +165,14 @@ def main():
     print()
     pages = totals["pages"]
     engine_rate = pages / totals["engine_s"] if totals["engine_s"] else 0
-    print(f"unplot-engine: {pages} pages in {totals['engine_s']:.2f} s = {engine_rate:.1f} pages/s")
+    one_rate = pages / totals["one_thread_s"] if totals["one_thread_s"] else 0
+    print(f"unplot-engine, 1 thread: {pages} pages in {totals['one_thread_s']:.2f} s = {one_rate:.1f} pages/s")
+    print(f"unplot-engine, default threads ({len(os.sched_getaffinity(0))} cores): {pages} pages in "
+          f"{totals['engine_s']:.2f} s = {engine_rate:.1f} pages/s")
+    if totals["multi_s"]:
+        print(f"  multi-page documents ({totals['multi_pages']} pages): speed-up "
+              f"{totals['multi_one_thread_s'] / totals['multi_s']:.2f}x over 1 thread (goal: at least 1.7x on 2 cores)")
+    print("archives that differ between 1 thread and the default:", ", ".join(differing) or "none")
     print(f"  entities: {fmt(engine_all)}")
     if have_pstoedit and totals["pstoedit_s"]:
         pst_rate = pages / totals["pstoedit_s"]

@@ -117,7 +117,7 @@ void ResultArchive::commit()
     Fields end;
     end.u32(0x06054b50).u16(0).u16(0).u16(count_).u16(count_).u32(std::uint32_t(directory_.size()));
     write(end.u32(std::uint32_t(start)).u16(0).bytes);
-    const bool flushed = std::fflush(file_) == 0 && ::fsync(::fileno(file_)) == 0;
+    const bool flushed = std::fflush(file_) == 0;
     const int closed = std::fclose(file_);
     file_ = nullptr;
     std::error_code ec;
