@@ -124,6 +124,8 @@ TEST_F(EngineCommand, ConvertsChosenPagesOrSaysWhyNot)
     dir.write("empty.pdf", makePdf({{""}}));
     const std::string three = makePdf({{kLine}, {kLine}, {kLine}});
     dir.write("cut.pdf", three.substr(0, three.find("10 0 obj"))); // after the first page
+    std::string million = makePdf({{kLine}});
+    dir.write("million.pdf", million.replace(million.find("/Count 1"), 8, "/Count 1000000"));
     const std::string usage = "error: * (see unplot-engine --help)\n";
     const struct {
         std::vector<std::string> args;
@@ -152,6 +154,11 @@ TEST_F(EngineCommand, ConvertsChosenPagesOrSaysWhyNot)
          "warning: page 3: not converted: *\n",
          "page-1.dxf AC1014\nREADME.txt: *\n\npage 2: not converted: the page is missing from the file; *\n"
          "page 3: not converted: *\n"},
+        {{"million.pdf", "out.zip"},
+         1,
+         "error: the PDF has 1000000 pages; one conversion takes 10000 at most: *\n",
+         "none"},
+        {{"million.pdf", "out.zip", "--pages", "1"}, 0, "", "page-1.dxf AC1014\n"},
         {{"noise.pdf", "out.zip"}, 3, "error: *noise.pdf: The file is not a PDF document.\n", "none"},
         {{"missing.pdf", "out.zip"}, 3, "error: *missing.pdf: The file cannot be opened: *\n", "none"},
         {{"three.pdf", "no/such/out.zip"}, 1, "error: cannot * */no/such/out.zip: *\n", "none"},

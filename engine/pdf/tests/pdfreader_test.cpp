@@ -5,6 +5,7 @@
 #include "testpdf.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 namespace unplot::engine {
 namespace {
@@ -33,11 +34,38 @@ TEST(PdfReader, RepairsABrokenCrossReferenceTable)
     EXPECT_EQ(PdfReader(dir.write("in.pdf", pdf).string()).readPage(1).entities.size(), 1u);
 }
 
+// A zlib stream of `megabytes` MB of spaces, quickly: one megabyte compressed and flushed, its bytes repeated, then an
+// empty last block and the checksum.
+std::string spaces(int megabytes)
+{
+    std::string mb(1 << 20, ' '), out(1 << 16, '\0');
+    z_stream z{};
+    deflateInit(&z, 9);
+    z.next_in = reinterpret_cast<Bytef*>(mb.data());
+    z.avail_in = uInt(mb.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = uInt(out.size());
+    deflate(&z, Z_FULL_FLUSH);
+    const std::string block = out.substr(2, z.total_out - 2);
+    deflateEnd(&z);
+    std::string zlib = out.substr(0, 2);
+    const uLong one = adler32(1, reinterpret_cast<const Bytef*>(mb.data()), uInt(mb.size()));
+    uLong sum = 1;
+    for (int i = 0; i < megabytes; ++i) {
+        zlib += block;
+        sum = adler32_combine(sum, one, z_off_t(mb.size()));
+    }
+    return zlib + std::string("\x03\x00", 2) + char(sum >> 24) + char(sum >> 16) + char(sum >> 8) + char(sum);
+}
+
 TEST(PdfReader, ReadsFromMemoryWithinAMemoryLimit)
 {
     const std::string pdf = makePdf({{kLine}, {kLine}});
     EXPECT_EQ(PdfReader(pdf, std::size_t{64} << 20).readPage(2).entities.size(), 1u);
     EXPECT_THROW(PdfReader(pdf, 4096), std::runtime_error); // MuPDF cannot even start
+    // MuPDF reads content streams as they inflate: 256 MB of spaces pass within 64 MB.
+    PdfReader spacious(makePdf({{spaces(256), 595, 842, {}, 0, "FlateDecode"}, {kLine}}), std::size_t{64} << 20);
+    EXPECT_EQ(testing::describe(spacious.readPage(1)), "nothing | 595x842");
 }
 
 } // namespace

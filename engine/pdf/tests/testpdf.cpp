@@ -117,8 +117,9 @@ std::string makePdf(const std::vector<TestPage>& pages, const std::vector<TestLa
         objects.push_back(std::move(body));
         return std::to_string(objects.size()) + " 0 R";
     };
-    auto stream = [&](const std::string& data) {
-        return add("<< /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream");
+    auto stream = [&](const std::string& data, const std::string& filter = {}) {
+        return add("<< /Length " + std::to_string(data.size()) + (filter.empty() ? "" : " /Filter /" + filter) +
+                   " >>\nstream\n" + data + "\nendstream");
     };
     const std::string catalog = add(""), tree = add("");
     auto cidFont = [&](const std::string& map) {
@@ -166,7 +167,8 @@ std::string makePdf(const std::vector<TestPage>& pages, const std::vector<TestLa
     std::string kids;
     for (const auto& page : pages) {
         std::string dict = "<< /Type /Page /Parent " + tree + " /MediaBox [0 0 " + number(page.width) + " " +
-                           number(page.height) + "] /Resources " + resources + " /Contents " + stream(page.content);
+                           number(page.height) + "] /Resources " + resources + " /Contents " +
+                           stream(page.content, page.filter);
         if (page.cropBox.size() == 4)
             dict += " /CropBox [" + number(page.cropBox[0]) + " " + number(page.cropBox[1]) + " " +
                     number(page.cropBox[2]) + " " + number(page.cropBox[3]) + "]";

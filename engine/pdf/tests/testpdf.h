@@ -17,14 +17,16 @@ namespace unplot::engine::testing {
 
 struct TestPage {
     TestPage(std::string content_ = {}, double width_ = 595, double height_ = 842, std::vector<double> cropBox_ = {},
-             int rotate_ = 0)
-        : content(std::move(content_)), width(width_), height(height_), cropBox(std::move(cropBox_)), rotate(rotate_)
+             int rotate_ = 0, std::string filter_ = {})
+        : content(std::move(content_)), width(width_), height(height_), cropBox(std::move(cropBox_)), rotate(rotate_),
+          filter(std::move(filter_))
     {}
-    std::string content;
-    double width; // MediaBox [0 0 width height]
+    std::string content; // encoded as `filter` says, if it names one
+    double width;        // MediaBox [0 0 width height]
     double height;
     std::vector<double> cropBox; // x0 y0 x1 y1, or empty
     int rotate;
+    std::string filter;
 };
 
 struct TestLayer {
