@@ -1,8 +1,10 @@
 #include "testpdf.h"
 
 #include <mupdf/fitz.h>
-#include <mupdf/pdf.h>
 #include <mupdf/ucdn.h>
+#include <qpdf/Buffer.hh>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFWriter.hh>
 
 #include <fnmatch.h>
 
@@ -197,39 +199,16 @@ std::string makePdf(const std::vector<TestPage>& pages, const std::vector<TestLa
 
 std::string encryptPdf(const std::string& pdf, const std::string& userPassword, const std::string& ownerPassword)
 {
-    TempDir dir;
-    const auto in = dir.write("plain.pdf", pdf);
-    const auto out = dir.path() / "encrypted.pdf";
-    fz_context* ctx = fz_new_context(nullptr, nullptr, FZ_STORE_DEFAULT);
-    if (!ctx)
-        throw std::runtime_error("no MuPDF context");
-    pdf_document* doc = nullptr;
-    bool ok = true;
-    fz_var(doc);
-    fz_var(ok);
-    fz_try(ctx)
-    {
-        doc = pdf_open_document(ctx, in.c_str());
-        pdf_write_options options{};
-        options.do_encrypt = PDF_ENCRYPT_AES_256;
-        options.permissions = -4;
-        fz_strlcpy(options.upwd_utf8, userPassword.c_str(), sizeof options.upwd_utf8);
-        fz_strlcpy(options.opwd_utf8, ownerPassword.c_str(), sizeof options.opwd_utf8);
-        pdf_save_document(ctx, doc, out.c_str(), &options);
-    }
-    fz_always(ctx)
-    {
-        pdf_drop_document(ctx, doc);
-    }
-    fz_catch(ctx)
-    {
-        ok = false;
-    }
-    fz_drop_context(ctx);
-    if (!ok)
-        throw std::runtime_error("MuPDF could not encrypt the test PDF");
-    std::ifstream file(out, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    QPDF doc;
+    doc.processMemoryFile("test", pdf.data(), pdf.size());
+    QPDFWriter writer(doc);
+    writer.setOutputMemory();
+    // Copying text and changing the document are not permitted, as on many plotted drawings.
+    writer.setR6EncryptionParameters(userPassword.c_str(), ownerPassword.c_str(), true, false, true, true, true, false,
+                                     qpdf_r3p_full, true);
+    writer.write();
+    const auto buffer = writer.getBufferSharedPointer();
+    return {reinterpret_cast<const char*>(buffer->getBuffer()), buffer->getSize()};
 }
 
 std::string describe(const Drawing& d)

@@ -41,7 +41,7 @@ std::string makePdf(const std::vector<TestPage>& pages, const std::vector<TestLa
 // A PDF string (hexadecimal, two bytes a glyph) that shows `text` in F4.
 std::string cidText(const std::u32string& text);
 
-// A copy of a PDF encrypted with AES-256 by MuPDF; `userPassword` empty gives a file that opens without one.
+// A copy of a PDF encrypted with AES-256 by qpdf; `userPassword` empty gives a file that opens without one.
 std::string encryptPdf(const std::string& pdf, const std::string& userPassword, const std::string& ownerPassword);
 
 // The drawing in words, coordinates in PDF points to three decimals: its entities in order ("line 10,20 110,20
