@@ -4,7 +4,7 @@
 UNPLOT_RUN_PACKAGES=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
-    libcpp-httplib-dev libssl-dev nlohmann-json3-dev libsqlite3-dev libzip-dev
+    libcpp-httplib-dev libssl-dev nlohmann-json3-dev libsqlite3-dev libzip-dev libpq-dev
     libmupdf-dev libmujs-dev libgumbo-dev libopenjp2-7-dev libjbig2dec0-dev libharfbuzz-dev libfreetype-dev
     libjpeg-dev zlib1g-dev libpng-dev libbrotli-dev libqpdf-dev
     hershey-fonts-data librecad-data
@@ -15,6 +15,7 @@ UNPLOT_TEST_PACKAGES=(
     xvfb xauth xdotool imagemagick python3 python3-ezdxf python3-werkzeug time
     pstoedit ghostscript poppler-utils mupdf-tools libdxflib-dev
     clang libfuzzer-14-dev
+    postgresql
 
 )
 

@@ -46,6 +46,8 @@ std::string usageText()
            "  --keep-hours N        delete uploads and results this long after a job ended (default 24)\n"
            "  --max-queue N         waiting jobs at most; further uploads are refused (default 100)\n"
            "  --engine PATH         the conversion engine (default: unplot-engine beside unplotd)\n"
+           "  --database URI        keep jobs, uploads and results in PostgreSQL (postgresql://USER@HOST:PORT/DB),\n"
+           "                        shared by every unplotd on it (default: SQLite in the data folder)\n"
            "  --no-dwg              refuse DWG output (DXF only)\n"
            "  --keep-strokes        leave text drawn as strokes as strokes (no text recovery)\n"
            "  --help                show this text\n"
@@ -99,6 +101,9 @@ CommandLine parseCommandLine(const std::vector<std::string>& args)
         {"--listen", [&](const std::string& v) { return parseListen(v, config); }},
         {"--data", [&](const std::string& v) { return !v.empty() && (config.dataDir = fs::absolute(v), true); }},
         {"--engine", [&](const std::string& v) { return !v.empty() && (config.engine = fs::absolute(v), true); }},
+        {"--database", [&](const std::string& v) {
+             return (v.rfind("postgresql://", 0) == 0 || v.rfind("postgres://", 0) == 0) && (config.database = v, true);
+         }},
         {"--workers", number(1, 256, [&](long long n) { config.workers = static_cast<unsigned>(n); })},
         {"--max-upload-mb", number(1, 1 << 20, [&](long long n) { config.maxUploadBytes = static_cast<std::size_t>(n) << 20; })},
         {"--job-seconds", number(1, 7 * 24 * 3600, [&](long long n) { config.jobTime = std::chrono::seconds(n); })},

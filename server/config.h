@@ -41,6 +41,9 @@ struct ServerConfig {
     // Text drawn as strokes stays strokes (--keep-strokes): the engine's text recovery is switched off.
     bool keepStrokes = false;
     ConnectionLimits connections;
+    // Jobs in PostgreSQL, shared by every node on it (--database URI); empty: SQLite in the data folder.
+    std::string database;
+    std::chrono::seconds lease{30};  // a claimed job's lease, renewed every third of it while it converts
 };
 
 // Defaults that depend on the machine: data folder from XDG_DATA_HOME or HOME, one worker per core, the engine

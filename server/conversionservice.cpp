@@ -83,12 +83,13 @@ ConversionService::ConversionService(const ServerConfig& config)
     : config_(config),
       lock_(config.dataDir),
       paths_(preparedPaths(config)),
-      store_(paths_.database()),
+      store_(openJobStore(config.database, paths_, config.lease.count())),
       engine_(config.engine, conversionLimits(config), probeLimits(config),
               config.keepStrokes ? std::vector<std::string>{"--keep-strokes"} : std::vector<std::string>{}),
-      queue_(store_, engine_, paths_)
+      queue_(*store_, engine_, paths_, config.database.empty() ? std::chrono::seconds(30) : std::chrono::seconds(1),
+             std::max(std::chrono::seconds(1), config.lease / 3))
 {
-    Recovery recovery = store_.recover(std::time(nullptr));
+    Recovery recovery = store_->recover(std::time(nullptr));
     if (recovery.requeued || recovery.failed)
         logLine("recovered after an interruption: " + std::to_string(recovery.requeued) + " job(s) to convert again, " +
                 std::to_string(recovery.failed) + " failed (status " + std::to_string(status::kInterrupted) + ")");
@@ -179,7 +180,7 @@ Reply ConversionService::upload(UploadReceiver& upload)
     protocol::PageListError pageError;
     if (!protocol::parsePageList(*form.pages, 0, &pageError))
         return refuse(Refusal::BadPages, pageError.message);
-    if (store_.waitingCount() >= config_.maxQueue)
+    if (store_->waitingCount() >= config_.maxQueue)
         return refuse(Refusal::QueueFull, "The conversion queue is full; please try again in a few minutes.");
 
     DocumentInfo info = engine_.probe(upload.file());
@@ -204,16 +205,16 @@ Reply ConversionService::upload(UploadReceiver& upload)
                                              " pages in one job: choose the pages to convert.");
 
     const std::string& id = upload.id;
-    Job job{id, status::kWaiting, dwg, *version, enginePages(*pages, info.pages), 0};
-    std::error_code ec;
-    fs::rename(upload.file(), paths_.upload(id), ec);
-    if (ec)
+    Job job{id, status::kWaiting, dwg, *version, enginePages(*pages, info.pages), 0, {}};
+    bool added = false;
+    try {
+        added = store_->add(job, upload.file(), config_.maxQueue, std::time(nullptr));
+    } catch (const std::exception& e) {
         return refuse(Refusal::ServiceFailure, "The service could not store the upload; please try again later.",
-                      ec.message());
-    if (!store_.add(job, config_.maxQueue, std::time(nullptr))) {
-        fs::remove(paths_.upload(id), ec);
-        return refuse(Refusal::QueueFull, "The conversion queue is full; please try again in a few minutes.");
+                      e.what());
     }
+    if (!added)
+        return refuse(Refusal::QueueFull, "The conversion queue is full; please try again in a few minutes.");
     logLine("job " + id + " waiting (" + (dwg ? "dwg" : "dxf") + " " + std::to_string(*version) + ", pages " +
             job.pages + " of " + std::to_string(info.pages) + ", " + std::to_string(form.pdfSize) + " bytes)");
     queue_.notify();
@@ -224,7 +225,7 @@ Reply ConversionService::queueState(std::string_view id)
 {
     if (!protocol::isValidJobId(id))
         return unknownFile();
-    auto state = store_.state(std::string(id));
+    auto state = store_->state(std::string(id));
     if (!state)
         return unknownFile();
     bool done = state->status == status::kDone || state->status == status::kDoneWithWarnings;
@@ -232,7 +233,7 @@ Reply ConversionService::queueState(std::string_view id)
     return server::queueState(state->place, state->status, result, state->message);
 }
 
-std::optional<fs::path> ConversionService::resultFile(std::string_view fileName) const
+std::optional<Archive> ConversionService::archive(std::string_view fileName)
 {
     constexpr std::string_view kSuffix = ".zip";
     if (fileName.size() <= kSuffix.size() || fileName.substr(fileName.size() - kSuffix.size()) != kSuffix)
@@ -240,25 +241,15 @@ std::optional<fs::path> ConversionService::resultFile(std::string_view fileName)
     std::string_view id = fileName.substr(0, fileName.size() - kSuffix.size());
     if (!protocol::isValidJobId(id))
         return std::nullopt;
-    fs::path file = paths_.result(std::string(id));
-    std::error_code ec;
-    if (!fs::is_regular_file(file, ec))
-        return std::nullopt;
-    return file;
+    return store_->archive(std::string(id));
 }
 
 void ConversionService::sweep(std::int64_t now)
 {
     const std::int64_t cutoff = now - std::chrono::duration_cast<std::chrono::seconds>(config_.keep).count();
-    std::vector<std::string> expired = store_.expire(cutoff);
-    std::error_code ec;
-    for (const std::string& id : expired) {
-        if (!protocol::isValidJobId(id))
-            continue;
-        fs::remove(paths_.upload(id), ec);
-        fs::remove(paths_.result(id), ec);
+    for (const std::string& id : store_->expire(cutoff))
         logLine("job " + id + " expired: upload and result deleted");
-    }
+    std::error_code ec;
     // Uploads refused or abandoned by a crash in the middle of an upload leave .part files: remove old ones.
     const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
     for (const fs::path& dir : {paths_.uploads(), paths_.results()})

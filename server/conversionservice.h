@@ -40,7 +40,7 @@ public:
     // {"num","status","result"} for a known id; {"num":-2} for anything else.
     Reply queueState(std::string_view id);
     // The archive for a download path's last part ("<id>.zip"), when that names an existing result.
-    std::optional<std::filesystem::path> resultFile(std::string_view fileName) const;
+    std::optional<Archive> archive(std::string_view fileName);
     // Deletes the jobs that ended more than the keep time before `now`, with their files; also stray files.
     void sweep(std::int64_t now);
 
@@ -53,7 +53,7 @@ private:
     ServerConfig config_;
     DataFolderLock lock_;
     DataPaths paths_;
-    JobStore store_;
+    std::unique_ptr<JobStore> store_;
     Engine engine_;
     JobQueue queue_;
 };

@@ -1,5 +1,9 @@
 #include "jobstore.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <protocol.h>
 
 #include "statement.h"
@@ -9,13 +13,9 @@ namespace unplot::server {
 
 namespace status = protocol::status;
 
-namespace {
-constexpr const char* kInterruptedMessage = "The service stopped twice while converting this job.";
-}
-
 // The schema's version is SQLite's user_version: 0 for a new database or one of the first version (whose message
 // column was the log's note), 2 now.
-JobStore::JobStore(const std::filesystem::path& databaseFile) : db_(databaseFile)
+SqliteJobStore::SqliteJobStore(DataPaths paths) : paths_(std::move(paths)), db_(paths_.database())
 {
     Statement version(db_, "PRAGMA user_version");
     version.step();
@@ -51,7 +51,7 @@ JobStore::JobStore(const std::filesystem::path& databaseFile) : db_(databaseFile
     transaction.commit();
 }
 
-bool JobStore::add(const Job& job, std::size_t maxWaiting, std::int64_t now)
+bool SqliteJobStore::add(const Job& job, const std::filesystem::path& pdf, std::size_t maxWaiting, std::int64_t now)
 {
     std::lock_guard lock(mutex_);
     Transaction transaction(db_);
@@ -65,11 +65,12 @@ bool JobStore::add(const Job& job, std::size_t maxWaiting, std::int64_t now)
     Statement insert(db_, "INSERT INTO jobs (id, status, dwg, version, pages, created) VALUES (?, ?, ?, ?, ?, ?)");
     insert.bind(1, job.id).bind(2, status::kWaiting).bind(3, std::int64_t{job.dwg}).bind(4, job.version);
     insert.bind(5, job.pages).bind(6, now).run();
+    std::filesystem::rename(pdf, paths_.upload(job.id));  // throws, and the transaction rolls back
     transaction.commit();
     return true;
 }
 
-std::optional<JobState> JobStore::state(const std::string& id)
+std::optional<JobState> SqliteJobStore::state(const std::string& id)
 {
     std::lock_guard lock(mutex_);
     Statement query(db_, R"(
@@ -82,7 +83,7 @@ std::optional<JobState> JobStore::state(const std::string& id)
     return JobState{query.integer(0), query.integer(1), query.text(2)};
 }
 
-std::optional<Job> JobStore::claimNext(std::int64_t now)
+std::optional<Job> SqliteJobStore::claimNext(std::int64_t now)
 {
     std::lock_guard lock(mutex_);
     Transaction transaction(db_);
@@ -90,7 +91,7 @@ std::optional<Job> JobStore::claimNext(std::int64_t now)
     next.bind(1, status::kWaiting);
     if (!next.step())
         return std::nullopt;
-    Job job{next.text(1), status::kConverting, next.integer(2) != 0, next.integer(3), next.text(4), next.integer(5) + 1};
+    Job job{next.text(1), status::kConverting, next.integer(2) != 0, next.integer(3), next.text(4), next.integer(5) + 1, {}};
     std::int64_t seq = next.integer(0);
     next.reset();
     Statement claim(db_, "UPDATE jobs SET status = ?, attempts = attempts + 1, started = ? WHERE seq = ?");
@@ -99,22 +100,34 @@ std::optional<Job> JobStore::claimNext(std::int64_t now)
     return job;
 }
 
-void JobStore::finish(const std::string& id, std::int64_t finalStatus, const std::string& note,
-                      const std::string& message, std::int64_t now)
+std::filesystem::path SqliteJobStore::pdfFile(const Job& job, const std::filesystem::path&)
 {
-    std::lock_guard lock(mutex_);
-    Statement update(db_, "UPDATE jobs SET status = ?, finished = ?, note = ?, message = ? WHERE id = ?");
-    update.bind(1, finalStatus).bind(2, now).bind(3, note).bind(4, message).bind(5, id).run();
+    return paths_.upload(job.id);
 }
 
-void JobStore::requeue(const std::string& id)
+bool SqliteJobStore::renew(const Job&, std::int64_t)
+{
+    return true;  // one node: a claim lasts until the job ends or the service stops
+}
+
+bool SqliteJobStore::finish(const Job& job, const JobEnd& end, const std::filesystem::path* archive, std::int64_t now)
+{
+    if (archive)
+        std::filesystem::rename(*archive, paths_.result(job.id));
+    std::lock_guard lock(mutex_);
+    Statement update(db_, "UPDATE jobs SET status = ?, finished = ?, note = ?, message = ? WHERE id = ?");
+    update.bind(1, end.status).bind(2, now).bind(3, end.note).bind(4, end.message).bind(5, job.id).run();
+    return true;
+}
+
+void SqliteJobStore::requeue(const Job& job)
 {
     std::lock_guard lock(mutex_);
     Statement update(db_, "UPDATE jobs SET status = ?, attempts = MAX(attempts - 1, 0) WHERE id = ? AND status = ?");
-    update.bind(1, status::kWaiting).bind(2, id).bind(3, status::kConverting).run();
+    update.bind(1, status::kWaiting).bind(2, job.id).bind(3, status::kConverting).run();
 }
 
-Recovery JobStore::recover(std::int64_t now)
+Recovery SqliteJobStore::recover(std::int64_t now)
 {
     std::lock_guard lock(mutex_);
     Transaction transaction(db_);
@@ -130,7 +143,7 @@ Recovery JobStore::recover(std::int64_t now)
     return recovery;
 }
 
-std::vector<std::string> JobStore::expire(std::int64_t cutoff)
+std::vector<std::string> SqliteJobStore::expire(std::int64_t cutoff)
 {
     std::lock_guard lock(mutex_);
     Transaction transaction(db_);
@@ -142,16 +155,41 @@ std::vector<std::string> JobStore::expire(std::int64_t cutoff)
     Statement remove(db_, "DELETE FROM jobs WHERE finished IS NOT NULL AND finished < ?");
     remove.bind(1, cutoff).run();
     transaction.commit();
+    std::error_code ec;
+    for (const std::string& id : ids) {
+        std::filesystem::remove(paths_.upload(id), ec);
+        std::filesystem::remove(paths_.result(id), ec);
+    }
     return ids;
 }
 
-std::size_t JobStore::waitingCount()
+std::size_t SqliteJobStore::waitingCount()
 {
     std::lock_guard lock(mutex_);
     Statement count(db_, "SELECT COUNT(*) FROM jobs WHERE status = ?");
     count.bind(1, status::kWaiting);
     count.step();
     return static_cast<std::size_t>(count.integer(0));
+}
+
+std::optional<Archive> SqliteJobStore::archive(const std::string& id)
+{
+    // Read from an open descriptor: a sweep that deletes the file meanwhile does not cut the download short.
+    int fd = ::open(paths_.result(id).c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        if (fd >= 0)
+            ::close(fd);
+        return std::nullopt;
+    }
+    auto file = std::shared_ptr<int>(new int(fd), [](int* f) {
+        ::close(*f);
+        delete f;
+    });
+    return Archive{static_cast<std::uint64_t>(info.st_size), [file](std::uint64_t offset, std::size_t length, char* out) {
+                       ssize_t n = ::pread(*file, out, length, static_cast<off_t>(offset));
+                       return n > 0 ? static_cast<std::size_t>(n) : 0;
+                   }};
 }
 
 }  // namespace unplot::server

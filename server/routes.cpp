@@ -1,8 +1,5 @@
 #include "routes.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
 
@@ -38,37 +35,19 @@ void handleUpload(const httplib::Request& req, httplib::Response& res, const htt
     send(res, service.upload(*upload));
 }
 
-// Streams the archive from an open descriptor: no whole-file read, and a sweep that deletes the file meanwhile
-// does not cut the download short.
-void sendArchive(httplib::Response& res, int fd, std::size_t size)
-{
-    auto file = std::shared_ptr<int>(new int(fd), [](int* f) {
-        ::close(*f);
-        delete f;
-    });
-    res.set_content_provider(size, "application/zip",
-                             [file](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-                                 char buffer[64 * 1024];
-                                 ssize_t n = ::pread(*file, buffer, std::min(length, sizeof buffer),
-                                                     static_cast<off_t>(offset));
-                                 if (n <= 0)
-                                     return false;
-                                 return sink.write(buffer, static_cast<std::size_t>(n));
-                             });
-}
-
 void handleDownload(const httplib::Request& req, httplib::Response& res, ConversionService& service)
 {
-    auto file = service.resultFile(req.matches[1].str());
-    int fd = file ? ::open(file->c_str(), O_RDONLY | O_CLOEXEC) : -1;
-    struct stat info {};
-    if (fd < 0 || ::fstat(fd, &info) != 0) {
-        if (fd >= 0)
-            ::close(fd);
+    auto archive = service.archive(req.matches[1].str());
+    if (!archive) {
         send(res, httpError(404, "There is no such result; results are deleted some time after the conversion."));
         return;
     }
-    sendArchive(res, fd, static_cast<std::size_t>(info.st_size));
+    res.set_content_provider(static_cast<std::size_t>(archive->size), "application/zip",
+                             [read = archive->read](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                                 char buffer[64 * 1024];
+                                 std::size_t n = read(offset, std::min(length, sizeof buffer), buffer);
+                                 return n > 0 && sink.write(buffer, n);
+                             });
 }
 
 }  // namespace

@@ -142,21 +142,22 @@ TEST_F(ServerTest, JobsInterruptedByACrashAreConvertedOnceMore)
 {
     const fs::path data = dir() / "data";
     fs::create_directories(data / "jobs");
-    auto job = [&](const std::string& id) {
-        std::ofstream(data / "jobs" / (id + ".pdf")) << pdfBytes();
-        return Job{id, status::kWaiting, false, 14, "1-3", 0};
+    auto pdf = [&](const std::string& id) {
+        std::ofstream(dir() / id) << pdfBytes();
+        return dir() / id;
     };
     const std::string twice(32, 'a'), once(32, 'b'), queued(32, 'c');
     {
-        JobStore store(data / "jobs.sqlite");
+        SqliteJobStore store(DataPaths{data});
         std::int64_t now = std::time(nullptr);
-        ASSERT_TRUE(store.add(job(twice), 10, now));
+        auto add = [&](const std::string& id) { ASSERT_TRUE(store.add(Job{id, 10, false, 14, "1-3", 0, {}}, pdf(id), 10, now)); };
+        add(twice);
         ASSERT_EQ(store.claimNext(now)->id, twice);  // first run: the service died
         store.recover(now);                           // restarted: waits again
         ASSERT_EQ(store.claimNext(now)->attempts, 2); // second run: died again
-        ASSERT_TRUE(store.add(job(once), 10, now));
+        add(once);
         ASSERT_EQ(store.claimNext(now)->id, once);    // died during its first run
-        ASSERT_TRUE(store.add(job(queued), 10, now));
+        add(queued);
     }
     start(config(goodEngine()));
     EXPECT_EQ(pollJson(twice), (json{{"num", 0}, {"status", status::kInterrupted}, {"result", ""},
