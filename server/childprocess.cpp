@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -90,10 +91,15 @@ ChildResult runChild(const std::vector<std::string>& argv, const ChildLimits& li
     memory.rlim_cur = memory.rlim_max = limits.memoryBytes ? limits.memoryBytes : RLIM_INFINITY;
     rlimit noCore{};
 
+    const pid_t parent = getpid();
     pid_t pid = fork();
     if (pid < 0)
         return result;
     if (pid == 0) {
+        // A service killed outright takes its conversions with it: another node may convert the job meanwhile.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent)
+            _exit(127);
         setpgid(0, 0);
         if (limits.memoryBytes)
             setrlimit(RLIMIT_AS, &memory);

@@ -48,6 +48,8 @@ std::string usageText()
            "  --engine PATH         the conversion engine (default: unplot-engine beside unplotd)\n"
            "  --database URI        keep jobs, uploads and results in PostgreSQL (postgresql://USER@HOST:PORT/DB),\n"
            "                        shared by every unplotd on it (default: SQLite in the data folder)\n"
+           "  --lease-seconds N     with --database: a node that stops renewing a job's claim for this long\n"
+           "                        (it died) loses the job to another node (default 30)\n"
            "  --no-dwg              refuse DWG output (DXF only)\n"
            "  --keep-strokes        leave text drawn as strokes as strokes (no text recovery)\n"
            "  --help                show this text\n"
@@ -110,6 +112,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args)
         {"--job-memory-mb", number(16, 1 << 24, [&](long long n) { config.jobMemoryBytes = static_cast<std::size_t>(n) << 20; })},
         {"--keep-hours", number(1, 24 * 365, [&](long long n) { config.keep = std::chrono::hours(n); })},
         {"--max-queue", number(1, 1000000, [&](long long n) { config.maxQueue = static_cast<std::size_t>(n); })},
+        {"--lease-seconds", number(2, 3600, [&](long long n) { config.lease = std::chrono::seconds(n); })},
     };
 
     for (std::size_t i = 0; i < args.size(); ++i) {

@@ -29,16 +29,16 @@ TEST(PageList, PagesRangesBlanksAndDuplicates)
 
 TEST(Protocol, VersionsAndJobIds)
 {
-    EXPECT_EQ(parseVersion("14")->acadVer, "AC1014");
-    EXPECT_EQ(parseVersion("r14")->code, 14);
-    EXPECT_EQ(parseVersion("2010")->code, 23);
-    EXPECT_EQ(parseVersion("21")->name, "2007");
+    EXPECT_EQ(parseVersion("14").value().acadVer, "AC1014");
+    EXPECT_EQ(parseVersion("r14").value().code, 14);
+    EXPECT_EQ(parseVersion("2010").value().code, 23);
+    EXPECT_EQ(parseVersion("21").value().acadVer, "AC1021");
     for (const char* text : {"16", "14 ", ""})
         EXPECT_FALSE(parseVersion(text)) << text;
     EXPECT_FALSE(findVersion(0));
 
     EXPECT_TRUE(isValidJobId("0123456789abcdef0123456789abcdef"));
-    for (const char* id : {"0123456789ABCDEF0123456789abcdef", "0123456789abcdef0123456789abcde",
+    for (const char* id : {"0123456789ABCDEF0123456789abcdef", "0123456789abcdefg123456789abcdef", "0123456789abcdef0123456789abcde",
                            "0123456789abcdef0123456789abcdef0", "../../../../etc/passwd0123456789a", ""})
         EXPECT_FALSE(isValidJobId(id)) << id;
 }
