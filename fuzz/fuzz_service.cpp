@@ -39,17 +39,21 @@ struct Service {
         config.engine = dir / "no-engine";
         config.maxUploadBytes = 1 << 10; // "too large" within reach of small inputs
         config.port = 0;
-        fs::create_directories(config.dataDir);
+        fs::create_directories(config.dataDir / "jobs");
+        fs::create_directories(config.dataDir / "results");
         {
-            JobStore store(config.dataDir / "jobs.sqlite");
+            SqliteJobStore store(DataPaths{config.dataDir});
             const std::int64_t now = std::time(nullptr);
-            store.add({kDoneId, 10, false, 14, "1", 0}, 100, now);
-            store.claimNext(now);
-            store.finish(kDoneId, 100, "", "", now);
-            store.add({kWaitingId, 10, true, 23, "1-2", 0}, 100, now);
+            auto file = [&](const char* name, const std::string& content) {
+                std::ofstream(dir / name, std::ios::binary) << content;
+                return dir / name;
+            };
+            store.add({kDoneId, 10, false, 14, "1", 0, {}}, file(kDoneId, "%PDF-1.7"), 100, now);
+            const fs::path archive = file("done.zip", std::string(3000, 'z'));
+            store.finish(*store.claimNext(now), {100, "", ""}, &archive, now);
+            store.add({kWaitingId, 10, true, 23, "1-2", 0, {}}, file(kWaitingId, "%PDF-1.7"), 100, now);
         }
         service = std::make_unique<ConversionService>(config);
-        std::ofstream(service->paths().result(kDoneId), std::ios::binary) << std::string(3000, 'z');
         configureHttp(http, *service, config);
     }
     ~Service()
