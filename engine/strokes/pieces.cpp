@@ -9,6 +9,8 @@ namespace unplot::engine::strokes {
 namespace {
 
 constexpr double kTwoPi = 2 * std::numbers::pi;
+// No glyph lies further out than this; the grid's cells count from the origin.
+constexpr double kFarMm = 1e9;
 
 void arcPoints(Vec2 c, double r, double a0, double sweep, std::vector<Vec2>& out)
 {
@@ -45,7 +47,9 @@ struct Flatten {
     bool operator()(const Circle& g) { return arcPoints(g.center, g.radius, 0, kTwoPi, out), true; }
     bool operator()(const Arc& g)
     {
-        double sweep = g.endAngleDeg - g.startAngleDeg;
+        double sweep = std::fmod(g.endAngleDeg - g.startAngleDeg, 360.0);
+        if (!std::isfinite(sweep) || !std::isfinite(g.startAngleDeg))
+            return false;
         if (sweep <= 0)
             sweep += 360;
         arcPoints(g.center, g.radius, g.startAngleDeg * std::numbers::pi / 180, sweep * std::numbers::pi / 180, out);
@@ -88,7 +92,8 @@ std::vector<Piece> collectPieces(const Drawing& drawing, double maxSizeMm, bool 
             continue;
         for (Vec2 p : piece.points)
             piece.box.add(p);
-        if (piece.box.width() <= maxSizeMm && piece.box.height() <= maxSizeMm)
+        if (piece.box.width() <= maxSizeMm && piece.box.height() <= maxSizeMm && piece.box.min.x >= -kFarMm &&
+            piece.box.min.y >= -kFarMm && piece.box.max.x <= kFarMm && piece.box.max.y <= kFarMm)
             pieces.push_back(std::move(piece));
     }
     return pieces;

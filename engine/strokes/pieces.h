@@ -25,6 +25,7 @@ struct Piece {
 
 // The entities that are strokes no larger than `maxSizeMm` (lines, polylines, splines, arcs, circles), on a visible
 // layer other than the invisible text's; with `fills`, solid fills too (their points only: the outlines of glyphs).
+// Strokes with numbers no page has (not finite, or a billion millimetres out) are left out.
 std::vector<Piece> collectPieces(const Drawing& drawing, double maxSizeMm, bool fills = false);
 
 // Finds pieces whose boxes meet a box; cells of `cellMm`.

@@ -2,6 +2,7 @@
 // back as text; line work that is not text stays; invisible twins over strokes become the visible text.
 
 #include "pdfreader.h"
+#include "pieces.h"
 #include "testpdf.h"
 #include "textrecovery.h"
 
@@ -155,6 +156,18 @@ TEST(StrokedText, DistractorsStayGeometry)
     const Page page = recover(c.str());
     EXPECT_TRUE(textsOn(page.drawing, true).empty());
     EXPECT_EQ(page.recovery.strokesReplaced, 0);
+}
+
+// Numbers no page has: an arc turning a million times, strokes a world away or not finite.
+TEST(StrokedText, PiecesOfExtremeNumbersStayFewOrAreLeftOut)
+{
+    Drawing d;
+    d.entities.push_back({{}, Arc{{0, 0}, 1, 0, 3.6e8}});
+    d.entities.push_back({{}, Arc{{0, 0}, 1, 0, std::nan("")}});
+    d.entities.push_back({{}, Line{{5e299, 0}, {5e299, 1}}});
+    const std::vector<Piece> pieces = collectPieces(d, 100);
+    ASSERT_EQ(pieces.size(), 1u);
+    EXPECT_LE(pieces[0].points.size(), 40u);
 }
 
 TEST(StrokedText, InvisibleTwinsOverStrokesBecomeTheText)
