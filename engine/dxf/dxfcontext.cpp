@@ -46,7 +46,7 @@ DxfContext::DxfContext(const Drawing& d, const DxfVersion& v, TagSink& sink)
             continue;
         styleIndex_.emplace(style.name, textStyles.size());
         const std::string wanted = style.name.empty() ? style.fontName : style.name;
-        textStyles.push_back({text(styleNames.make(wanted, "Style")), next++, true, fontFileFor(style.fontName)});
+        textStyles.push_back({text(styleNames.make(wanted, "Style")), next++, true, text(fontFileFor(style.fontName))});
     }
 
     firstEntityHandle = next;

@@ -383,6 +383,14 @@ TEST(DxfEntities, ArcsAndEllipsesNormalised)
     }
 }
 
+TEST(DxfTables, AStrokeFontFileNameStaysOneValue)
+{
+    Drawing d;
+    d.textStyles = {{"S", "rom\r\nans.shx"}};
+    for (int version : kVersions)
+        EXPECT_NE(dxfToString(d, version).find("\nrom  ans.shx\n"), std::string::npos) << version;
+}
+
 TEST(DxfEntities, LongTextCutToWhatReadersTake)
 {
     for (int version : kVersions) {
