@@ -1,10 +1,15 @@
-// The engine on PDFs: a document read from memory under a MuPDF memory limit, its first pages converted into
-// drawings and written as DXF. Failures the engine reports (a damaged file, an unreadable page) are fine; crashes,
-// hangs, leaks and memory beyond the limit are not.
+// The engine on PDFs, as unplot-engine converts a page: a document read from memory under a MuPDF memory limit,
+// its first pages turned into drawings, text recovered from strokes, and each written as DXF. Failures the engine
+// reports (a damaged file, an unreadable page) are fine; crashes, hangs, leaks and memory beyond the limit are not.
+// Checked: every drawing keeps the model's promises to the writers (point counts, names of layers and styles).
 
+#include "drawing.h"
 #include "dxfwriter.h"
+#include "fuzzcheck.h"
 #include "pdfreader.h"
+#include "textrecovery.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <stdexcept>
 #include <string_view>
@@ -12,17 +17,41 @@
 using namespace unplot::engine;
 
 namespace {
+
 constexpr std::size_t kMemoryLimit = std::size_t{256} << 20;
 constexpr int kPagesRead = 3;
+
+void checkModel(const Drawing& d)
+{
+    const auto hasLayer = [&](const std::string& name) {
+        return name == "0" || std::any_of(d.layers.begin(), d.layers.end(), [&](const Layer& l) { return l.name == name; });
+    };
+    for (const Entity& e : d.entities) {
+        FUZZ_CHECK(hasLayer(e.style.layer));
+        if (const auto* p = std::get_if<Polyline>(&e.geometry))
+            FUZZ_CHECK(p->points.size() >= 2);
+        if (const auto* s = std::get_if<BezierSpline>(&e.geometry))
+            FUZZ_CHECK(s->points.size() >= 4 && s->points.size() % 3 == 1);
+        if (const auto* t = std::get_if<Text>(&e.geometry))
+            FUZZ_CHECK(t->style == "Standard" || std::any_of(d.textStyles.begin(), d.textStyles.end(),
+                                                            [&](const TextStyle& s) { return s.name == t->style; }));
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    static const std::vector<strokes::StrokeFont> fonts = strokes::loadStrokeFonts();
     try {
         PdfReader reader(std::string_view(reinterpret_cast<const char*>(data), size), kMemoryLimit);
         for (int page = 1; page <= reader.pageCount() && page <= kPagesRead; ++page) {
             try {
-                dxfToString(reader.readPage(page), 15);
+                Drawing drawing = reader.readPage(page);
+                checkModel(drawing);
+                strokes::recoverText(drawing, fonts);
+                checkModel(drawing);
+                dxfToString(drawing, 15);
             } catch (const std::runtime_error&) {
             }
         }

@@ -1,20 +1,25 @@
 // The DXF and DWG writers on drawings decoded from the input: any number of layers, text styles and entities of
-// every kind, with arbitrary names and strings and numbers from tiny to huge, infinite and NaN. Each drawing is
-// written as DXF and as DWG of one version. With UNPLOT_FUZZ_OUTPUT=PATH, the files are kept as PATH.dxf and
+// every kind, with arbitrary names and strings and numbers from tiny to huge, infinite and NaN. Text recovery from
+// strokes runs over half of them first, as it does between reading and writing. Each drawing is written as DXF
+// and as DWG of one version. With UNPLOT_FUZZ_OUTPUT=PATH, the files are kept as PATH.dxf and
 // PATH.dwg, for the independent readers that scripts/fuzz.sh runs on them.
 
 #include "drawing.h"
 #include "dwgwriter.h"
 #include "dxfwriter.h"
 #include "fuzzcheck.h"
+#include "textrecovery.h"
+#include "utf8.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <limits>
 #include <string>
+#include <string_view>
 
 using namespace unplot::engine;
 
@@ -29,6 +34,7 @@ public:
         static constexpr std::int64_t kVersions[] = {14, 15, 18, 21, 23};
         return in_.PickValueInArray(kVersions);
     }
+    bool flag() { return in_.ConsumeBool(); }
 
     Drawing drawing()
     {
@@ -124,6 +130,33 @@ private:
     FuzzedDataProvider in_;
 };
 
+// The DXF as a reader splits it: pairs of lines, a group code (a number) and its value, ending in "0" "EOF". From
+// 2007 on the file is UTF-8.
+void checkDxf(const std::string& dxf, std::int64_t version)
+{
+    std::size_t pos = 0, lines = 0;
+    std::string_view code, value;
+    while (pos < dxf.size()) {
+        const std::size_t end = dxf.find('\n', pos);
+        FUZZ_CHECK(end != std::string::npos);
+        const std::string_view line(dxf.data() + pos, end - pos);
+        FUZZ_CHECK(line.find('\r') == std::string_view::npos);
+        if (lines++ % 2 == 0) {
+            code = line.substr(std::min(line.find_first_not_of(' '), line.size()));
+            FUZZ_CHECK(!code.empty() && code.size() <= 4 && code.find_first_not_of("0123456789") == std::string_view::npos);
+        } else {
+            value = line;
+        }
+        pos = end + 1;
+    }
+    FUZZ_CHECK(lines % 2 == 0 && code == "0" && value == "EOF");
+    if (version >= 21)
+        for (std::size_t i = 0; i < dxf.size();) {
+            const std::size_t start = i;
+            FUZZ_CHECK(nextCodePoint(dxf, i) != kReplacementCharacter || i - start == 3); // not malformed
+        }
+}
+
 void keep(const char* extension, const char* bytes, std::size_t size)
 {
     static const char* path = std::getenv("UNPLOT_FUZZ_OUTPUT");
@@ -135,13 +168,17 @@ void keep(const char* extension, const char* bytes, std::size_t size)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    static const std::vector<strokes::StrokeFont> fonts = strokes::loadStrokeFonts();
     DrawingDecoder decoder(data, size);
     const std::int64_t version = decoder.version();
-    const Drawing drawing = decoder.drawing();
+    const bool recover = decoder.flag();
+    Drawing drawing = decoder.drawing();
+    if (recover)
+        strokes::recoverText(drawing, fonts);
 
     const std::string dxf = dxfToString(drawing, version);
     const std::vector<std::uint8_t> dwg = writeDwg(drawing, version);
-    FUZZ_CHECK(dxf.size() > 4 && dxf.compare(dxf.size() - 4, 4, "EOF\n") == 0);
+    checkDxf(dxf, version);
     FUZZ_CHECK(dwg.size() > 6 && dwg[0] == 'A' && dwg[1] == 'C');
     keep(".dxf", dxf.data(), dxf.size());
     keep(".dwg", reinterpret_cast<const char*>(dwg.data()), dwg.size());
