@@ -1,5 +1,6 @@
 #include "config.h"
 
+#include <sched.h>
 #include <unistd.h>
 
 #include <charconv>
@@ -13,6 +14,13 @@ namespace unplot::server {
 
 namespace fs = std::filesystem;
 
+static unsigned usableCores()
+{
+    cpu_set_t cpus;
+    return sched_getaffinity(0, sizeof cpus, &cpus) == 0 ? static_cast<unsigned>(CPU_COUNT(&cpus))
+                                                          : std::max(1u, std::thread::hardware_concurrency());
+}
+
 ServerConfig defaultConfig()
 {
     ServerConfig config;
@@ -22,7 +30,10 @@ ServerConfig defaultConfig()
         config.dataDir = fs::path(home) / ".local" / "share" / "unplot";
     else
         config.dataDir = fs::current_path() / "unplot-data";
-    config.workers = std::max(1u, std::thread::hardware_concurrency());
+    // Half the cores for jobs side by side, the other factor for the pages of each (threads per job are settled
+    // once the workers are known): 2 cores give one job on two threads, 8 give four jobs on two threads each.
+    config.workers = std::max(1u, usableCores() / 2);
+    config.threadsPerJob = 0;
     std::error_code ec;
     fs::path self = fs::read_symlink("/proc/self/exe", ec);
     config.engine = (ec ? fs::current_path() : self.parent_path()) / "unplot-engine";
@@ -37,7 +48,9 @@ std::string usageText()
            "  --listen ADDR:PORT    address to listen on (default 127.0.0.1:8040; port 0 picks a free port)\n"
            "  --data DIR            data folder: job database, uploads, results\n"
            "                        (default $XDG_DATA_HOME/unplot, else ~/.local/share/unplot)\n"
-           "  --workers N           conversions at the same time (default: one per core)\n"
+           "  --workers N           conversions at the same time (default: half the cores this process may use)\n"
+           "  --threads-per-job N   pages of one conversion converted at once (default: the cores divided among\n"
+           "                        the workers, so that workers x threads stays within the cores)\n"
            "  --max-upload-mb N     largest PDF accepted, in MiB (default 256)\n"
            "  --job-seconds N       time limit of one conversion in the engine, in seconds (default 120); a job\n"
            "                        that runs longer fails with status 32. Not the client's budget: the app and\n"
@@ -107,6 +120,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args)
              return (v.rfind("postgresql://", 0) == 0 || v.rfind("postgres://", 0) == 0) && (config.database = v, true);
          }},
         {"--workers", number(1, 256, [&](long long n) { config.workers = static_cast<unsigned>(n); })},
+        {"--threads-per-job", number(1, 256, [&](long long n) { config.threadsPerJob = static_cast<unsigned>(n); })},
         {"--max-upload-mb", number(1, 1 << 20, [&](long long n) { config.maxUploadBytes = static_cast<std::size_t>(n) << 20; })},
         {"--job-seconds", number(1, 7 * 24 * 3600, [&](long long n) { config.jobTime = std::chrono::seconds(n); })},
         {"--job-memory-mb", number(16, 1 << 24, [&](long long n) { config.jobMemoryBytes = static_cast<std::size_t>(n) << 20; })},
@@ -146,6 +160,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args)
         if (!it->second(value))
             return error("invalid value '" + value + "' for " + name);
     }
+    if (config.threadsPerJob == 0)
+        config.threadsPerJob = std::max(1u, usableCores() / config.workers);
     return CommandLine{config, {}, 0};
 }
 

@@ -28,6 +28,7 @@ struct ServerConfig {
     int port = 8040;                              // 0: any free port
     std::filesystem::path dataDir;                // database, uploads (jobs/) and results (results/)
     unsigned workers = 1;                         // conversions at the same time
+    unsigned threadsPerJob = 1;                   // the engine's --threads: pages of one job converted at once
     std::size_t maxUploadBytes = 256u << 20;      // largest PDF accepted
     std::chrono::seconds jobTime{120};            // wall-clock limit of one conversion
     std::size_t jobMemoryBytes = std::size_t{2048} << 20;  // address-space limit of one conversion
@@ -46,8 +47,8 @@ struct ServerConfig {
     std::chrono::seconds lease{30};  // a claimed job's lease, renewed every third of it while it converts
 };
 
-// Defaults that depend on the machine: data folder from XDG_DATA_HOME or HOME, one worker per core, the engine
-// beside the running executable.
+// Defaults that depend on the machine: data folder from XDG_DATA_HOME or HOME, the cores this process may use
+// shared between jobs and pages (workers x threads per job <= cores), the engine beside the running executable.
 ServerConfig defaultConfig();
 
 struct CommandLine {

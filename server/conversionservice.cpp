@@ -69,6 +69,14 @@ std::string enginePages(const protocol::PageList& list, int pageCount)
     return text;
 }
 
+std::vector<std::string> engineOptions(const ServerConfig& config)
+{
+    std::vector<std::string> options{"--threads", std::to_string(config.threadsPerJob)};
+    if (config.keepStrokes)
+        options.push_back("--keep-strokes");
+    return options;
+}
+
 // Room for the form around the PDF in a request's announced length.
 constexpr std::size_t kFormOverhead = 1 << 20;
 
@@ -84,8 +92,7 @@ ConversionService::ConversionService(const ServerConfig& config)
       lock_(config.dataDir),
       paths_(preparedPaths(config)),
       store_(openJobStore(config.database, paths_, config.lease.count())),
-      engine_(config.engine, conversionLimits(config), probeLimits(config),
-              config.keepStrokes ? std::vector<std::string>{"--keep-strokes"} : std::vector<std::string>{}),
+      engine_(config.engine, conversionLimits(config), probeLimits(config), engineOptions(config)),
       queue_(*store_, engine_, paths_, config.database.empty() ? std::chrono::seconds(30) : std::chrono::seconds(1),
              std::max(std::chrono::seconds(1), config.lease / 3))
 {

@@ -62,7 +62,7 @@ TEST_F(ProtocolTest, AcceptedUploadConvertsAndDownloads)
     // The engine got the input, the options and the pages as given (runs joined).
     EXPECT_EQ(archive->body, "PK\003\004 result of " + (dir() / "data/jobs" / (id + ".pdf")).string() + " " +
                                  (dir() / "data/results" / (id + ".part.zip")).string() +
-                                 " --dxf --version 21 --pages 3,1-2");
+                                 " --dxf --version 21 --pages 3,1-2 --threads 1");
 
     form = {};
     form.type = "1";

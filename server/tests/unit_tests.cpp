@@ -23,7 +23,7 @@ std::string settings(const CommandLine& line)
         return line.output;
     const ServerConfig& c = *line.config;
     return c.host + ":" + std::to_string(c.port) + " " + c.dataDir.string() + " workers " +
-           std::to_string(c.workers) + " upload " + std::to_string(c.maxUploadBytes >> 20) + " time " +
+           std::to_string(c.workers) + "x" + std::to_string(c.threadsPerJob) + " upload " + std::to_string(c.maxUploadBytes >> 20) + " time " +
            std::to_string(c.jobTime.count()) + " memory " + std::to_string(c.jobMemoryBytes >> 20) + " keep " +
            std::to_string(c.keep.count()) + " queue " + std::to_string(c.maxQueue) + " " + c.engine.string() +
            (c.enableDwg ? " dwg" : " dxf only") + (c.keepStrokes ? " strokes" : "");
@@ -32,16 +32,19 @@ std::string settings(const CommandLine& line)
 TEST(CommandLineTest, DefaultsAndEveryOption)
 {
     ServerConfig defaults = *parseCommandLine({}).config;
-    EXPECT_GE(defaults.workers, 1u);
-    defaults.workers = 1;
-    EXPECT_EQ(settings({defaults, "", 0}), "127.0.0.1:8040 " + defaults.dataDir.string() + " workers 1 upload 256 time 120 "
+    EXPECT_GE(defaults.workers, 1u);  // the cores are shared: workers x threads per job <= cores
+    EXPECT_LE(defaults.workers * defaults.threadsPerJob, std::max(2u, std::thread::hardware_concurrency()));
+    EXPECT_EQ(parseCommandLine({"--workers", "200"}).config->threadsPerJob, 1u);
+    defaults.workers = defaults.threadsPerJob = 1;
+    EXPECT_EQ(settings({defaults, "", 0}), "127.0.0.1:8040 " + defaults.dataDir.string() + " workers 1x1 upload 256 time 120 "
                                           "memory 2048 keep 24 queue 100 " + defaults.engine.string() + " dwg");
     EXPECT_EQ(defaults.engine.filename(), "unplot-engine");
     EXPECT_EQ(defaults.dataDir.filename(), "unplot");
     EXPECT_EQ(settings(parseCommandLine({"--listen", "0.0.0.0:0", "--data", "/srv/u", "--workers", "3", "--max-upload-mb=10",
+                                         "--threads-per-job", "2",
                                          "--job-seconds", "5", "--job-memory-mb", "512", "--keep-hours", "2", "--engine",
                                          "/opt/e", "--max-queue", "7", "--no-dwg", "--keep-strokes"})),
-              "0.0.0.0:0 /srv/u workers 3 upload 10 time 5 memory 512 keep 2 queue 7 /opt/e dxf only strokes");
+              "0.0.0.0:0 /srv/u workers 3x2 upload 10 time 5 memory 512 keep 2 queue 7 /opt/e dxf only strokes");
     EXPECT_EQ(settings(parseCommandLine({"--listen", "[::1]:8041"})).substr(0, 8), "::1:8041");
 }
 
@@ -52,7 +55,7 @@ TEST(CommandLineTest, HelpAndMistakes)
     EXPECT_FALSE(help.config);
     EXPECT_EQ(help.exitCode, 0);
     for (const char* text : {"--listen ADDR:PORT", "127.0.0.1:8040", "--data DIR", "XDG_DATA_HOME", "--workers N",
-                             "one per core", "--max-upload-mb N", "256", "--job-seconds N", "120", "--job-memory-mb N",
+                             "half the cores", "--threads-per-job N", "--max-upload-mb N", "256", "--job-seconds N", "120", "--job-memory-mb N",
                              "2048", "--keep-hours N", "24", "--engine PATH", "--no-dwg", "600 s", "standard error"})
         EXPECT_NE(help.output.find(text), std::string::npos) << text;
 
