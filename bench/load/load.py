@@ -4,6 +4,7 @@ downloading the archive, against one node or several nodes on one PostgreSQL dat
 
     bench/load/load.py                                   # 8 clients x 3 jobs against one node (SQLite)
     bench/load/load.py --nodes 3 --database postgresql://USER@127.0.0.1:5432/unplot
+    bench/load/load.py --nodes 3 --postgres              # the same on a throwaway PostgreSQL started here
     bench/load/load.py --upload-mb 250                   # peak memory of one node under one 250 MB upload
 
 Prints jobs per minute, poll latency (p50, p99), each node's peak resident memory and the errors (goal: 0).
@@ -141,23 +142,54 @@ def big_pdf(path, megabytes):
                      % (len(objects) + 1, len(data)))
 
 
+def throwaway_postgres(folder):
+    """initdb and pg_ctl (Debian's postgresql) into `folder` on a free port, as nobody when run as root."""
+    import glob
+    import pwd
+    import socket
+    bins = sorted(glob.glob("/usr/lib/postgresql/*/bin/pg_ctl"))
+    if not bins:
+        sys.exit("--postgres needs Debian's postgresql")
+    bin_dir, data = Path(bins[-1]).parent, folder / "pg"
+    data.mkdir()
+    as_user = []
+    if os.getuid() == 0:
+        nobody = pwd.getpwnam("nobody")
+        os.chown(folder, nobody.pw_uid, nobody.pw_gid)
+        os.chown(data, nobody.pw_uid, nobody.pw_gid)
+        as_user = ["runuser", "-u", "nobody", "--"]
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        port = s.getsockname()[1]
+    subprocess.run(as_user + [bin_dir / "initdb", "-A", "trust", "-U", "unplot", "--no-sync", "-D", data / "db"],
+                   check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(as_user + [bin_dir / "pg_ctl", "-s", "-w", "-D", data / "db", "-l", data / "log", "-o",
+                              f"-c listen_addresses=127.0.0.1 -p {port} -k {data} -c max_connections=300", "start"],
+                   check=True)
+    return f"postgresql://unplot@127.0.0.1:{port}/postgres", as_user + [bin_dir / "pg_ctl", "-s", "-D", data / "db",
+                                                                       "-m", "fast", "stop"]
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--clients", type=int, default=8)
     parser.add_argument("--jobs", type=int, default=3, help="jobs per client")
     parser.add_argument("--nodes", type=int, default=1)
     parser.add_argument("--database", help="postgresql://... shared by the nodes (default: SQLite, one node)")
+    parser.add_argument("--postgres", action="store_true", help="start a throwaway PostgreSQL for the nodes")
     parser.add_argument("--pdf", default=str(ROOT / "examples" / "flange-plate.pdf"))
     parser.add_argument("--unplotd", default=str(ROOT / "build" / "bin" / "unplotd"))
     parser.add_argument("--upload-mb", type=int, help="instead: one upload of this size, the node's memory")
     parser.add_argument("extra", nargs="*", help="further unplotd options, after --")
     args = parser.parse_args()
-    if args.nodes > 1 and not args.database:
-        sys.exit("several nodes need --database")
+    if args.nodes > 1 and not (args.database or args.postgres):
+        sys.exit("several nodes need --database or --postgres")
 
     folder = Path(tempfile.mkdtemp(prefix="unplot-load-"))
-    nodes = []
+    nodes, stop_postgres = [], None
     try:
+        if args.postgres:
+            args.database, stop_postgres = throwaway_postgres(folder)
         nodes = [Node(args, folder, i) for i in range(args.nodes)]
         if args.upload_mb:
             args.pdf = folder / "big.pdf"
@@ -192,6 +224,8 @@ def main():
     finally:
         for node in nodes:
             node.stop()
+        if stop_postgres:
+            subprocess.run(stop_postgres)
         shutil.rmtree(folder, ignore_errors=True)
 
 
