@@ -127,13 +127,13 @@ void JobQueue::convert(const Job& job)
     keeper.join();
     fs::remove(scratch, ec);
     try {
+        // An upload that could not be fetched is left to its lease: the job is claimed again once that runs out.
         if (lost) {
             logLine("job " + job.id + ": its lease was lost; another node converts it");
-        } else if (!fetched) {
-        } else if (outcome.status == 0) {  // the service is stopping
+        } else if (fetched && outcome.status == 0) {  // the service is stopping
             store_.requeue(job);
             logLine("job " + job.id + " waiting again (the service is stopping)");
-        } else {
+        } else if (fetched) {
             bool converted = outcome.status == status::kDone || outcome.status == status::kDoneWithWarnings;
             JobEnd end{outcome.status, outcome.note, outcome.message};
             try {

@@ -119,30 +119,40 @@ std::string number(std::int64_t n)
 
 PostgresJobStore::Connection::~Connection()
 {
-    if (PQstatus(c_) != CONNECTION_OK) {
-        PQfinish(c_);
-        return;
-    }
-    if (PQtransactionStatus(c_) != PQTRANS_IDLE)
+    if (PQstatus(c_) == CONNECTION_OK && PQtransactionStatus(c_) != PQTRANS_IDLE)
         PQclear(PQexec(c_, "ROLLBACK"));
     std::lock_guard lock(store_.mutex_);
-    store_.idle_.push_back(c_);
+    if (PQstatus(c_) == CONNECTION_OK) {
+        store_.idle_.push_back(c_);
+    } else {
+        PQfinish(c_);
+        --store_.open_;
+    }
+    store_.returned_.notify_one();
 }
+
+// A node opens at most this many connections; further requests wait for one.
+constexpr int kMaxConnections = 16;
 
 PostgresJobStore::Connection PostgresJobStore::connection()
 {
     {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
+        returned_.wait(lock, [this] { return !idle_.empty() || open_ < kMaxConnections; });
         if (!idle_.empty()) {
             PGconn* c = idle_.back();
             idle_.pop_back();
             return Connection(*this, c);
         }
+        ++open_;
     }
     PGconn* c = PQconnectdb(uri_.c_str());
     if (PQstatus(c) != CONNECTION_OK) {
         std::string error = PQerrorMessage(c);
         PQfinish(c);
+        std::lock_guard lock(mutex_);
+        --open_;
+        returned_.notify_one();
         throw DatabaseError("cannot connect to the database: " + error);
     }
     PQclear(PQexec(c, "SET client_min_messages = warning"));

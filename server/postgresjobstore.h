@@ -4,6 +4,7 @@
 // lo_get) so that no node or query holds a whole file in memory, and deleted with their job. A claim is a lease
 // that its node renews while it converts; a job whose lease ran out is claimed again by any node.
 
+#include <condition_variable>
 #include <vector>
 
 #include "jobstore.h"
@@ -51,7 +52,9 @@ private:
     std::string uri_;
     std::int64_t leaseSeconds_;
     std::mutex mutex_;
+    std::condition_variable returned_;
     std::vector<PGconn*> idle_;
+    int open_ = 0;  // connections made, idle or in use
 };
 
 }  // namespace unplot::server
