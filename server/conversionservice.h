@@ -44,8 +44,6 @@ public:
     // Deletes the jobs that ended more than the keep time before `now`, with their files; also stray files.
     void sweep(std::int64_t now);
 
-    const DataPaths& paths() const { return paths_; }
-
 private:
     Reply refuse(Refusal reason, const std::string& message, const std::string& logNote = {});
     std::string tooLargeMessage() const;
