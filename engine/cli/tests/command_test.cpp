@@ -154,6 +154,10 @@ TEST_F(EngineCommand, ConvertsChosenPagesOrSaysWhyNot)
          "warning: page 3: not converted: *\n",
          "page-1.dxf AC1014\nREADME.txt: *\n\npage 2: not converted: the page is missing from the file; *\n"
          "page 3: not converted: *\n"},
+        {{"cut.pdf", "out.zip", "--pages", "2-3"},
+         4,
+         "warning: page 2: not converted: *\nwarning: page 3: not converted: *\nerror: no page could be converted\n",
+         "none"},
         {{"million.pdf", "out.zip"},
          1,
          "error: the PDF has 1000000 pages; one conversion takes 10000 at most: *\n",

@@ -53,10 +53,10 @@ TEST(ModelExtents, EntitiesOrThePage)
     EXPECT_EQ(e.min, (Vec2{0, 0}));
     EXPECT_EQ(e.max, (Vec2{210, 297}));
     d.entities.push_back({{}, Line{{10, 20}, {30, -5}}});
-    d.entities.push_back({{}, Circle{{100, 100}, 10}});
+    d.entities.push_back({{}, Circle{{100, 50}, 10}});
     e = d.extents();
     EXPECT_EQ(e.min, (Vec2{10, -5}));
-    EXPECT_EQ(e.max, (Vec2{110, 110}));
+    EXPECT_EQ(e.max, (Vec2{110, 60}));
 }
 
 } // namespace
