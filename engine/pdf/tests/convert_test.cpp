@@ -136,6 +136,10 @@ const Row kRows[] = {
     {"next_line",
      {"BT /F1 10 Tf 12 TL 100 100 Td (One) Tj T* (Two) Tj ET"},
      "text \"One\" 100,100 h7.29 r0 x1 Helvetica; text \"Two\" 100,88 h7.29 r0 x1 Helvetica | 595x842 style=Helvetica"},
+    {"off_the_baseline",
+     {"BT /F1 10 Tf 100 100 Td (One) Tj 18.9 -3 Td (Two) Tj ET"},
+     "text \"One\" 100,100 h7.29 r0 x1 Helvetica; text \"Two\" 118.9,97 h7.29 r0 x1 Helvetica | 595x842 "
+     "style=Helvetica"},
     {"two_fonts",
      {"BT /F1 10 Tf 100 100 Td (Sans) Tj /F2 10 Tf ( Serif) Tj ET"},
      "text \"Sans\" 100,100 h7.29 r0 x1 Helvetica; text \"Serif\" 125.29,100 h6.62 r0 x1 Times-Roman | 595x842 "
