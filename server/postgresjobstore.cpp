@@ -1,7 +1,9 @@
 #include "postgresjobstore.h"
 
 #include <libpq-fe.h>
+#include <libpq/libpq-fs.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -110,6 +112,42 @@ private:
     bool open_ = true;
 };
 
+// A file into a new large object, or a large object into a file, a MiB at a time (libpq's lo_import and
+// lo_export go 8 KiB at a time: a round trip each). Within a transaction.
+constexpr std::size_t kPiece = 1 << 20;
+
+Oid importFile(PGconn* c, const fs::path& file)
+{
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(file.c_str(), "rbe"), std::fclose);
+    Oid oid = in ? lo_creat(c, INV_WRITE) : InvalidOid;
+    int fd = oid != InvalidOid ? lo_open(c, oid, INV_WRITE) : -1;
+    if (fd < 0)
+        fail(c, "cannot store " + file.string());
+    std::vector<char> piece(kPiece);
+    for (std::size_t n; (n = std::fread(piece.data(), 1, piece.size(), in.get())) > 0;)
+        if (lo_write(c, fd, piece.data(), n) != static_cast<int>(n))
+            fail(c, "cannot store " + file.string());
+    if (std::ferror(in.get()) || lo_close(c, fd) != 0)
+        fail(c, "cannot store " + file.string());
+    return oid;
+}
+
+void exportFile(PGconn* c, Oid oid, const fs::path& file)
+{
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> out(std::fopen(file.c_str(), "wbe"), std::fclose);
+    int fd = out ? lo_open(c, oid, INV_READ) : -1;
+    if (fd < 0)
+        fail(c, "cannot write " + file.string());
+    std::vector<char> piece(kPiece);
+    int n;
+    while ((n = lo_read(c, fd, piece.data(), piece.size())) > 0)
+        if (std::fwrite(piece.data(), 1, static_cast<std::size_t>(n), out.get()) != static_cast<std::size_t>(n))
+            fail(c, "cannot write " + file.string());
+    if (n < 0 || std::fflush(out.get()) != 0)
+        fail(c, "cannot write " + file.string());
+    lo_close(c, fd);
+}
+
 std::string number(std::int64_t n)
 {
     return std::to_string(n);
@@ -194,9 +232,7 @@ bool PostgresJobStore::add(const Job& job, const fs::path& pdf, std::size_t maxW
 {
     Connection c = connection();
     Transaction transaction(c.get());
-    Oid upload = lo_import(c.get(), pdf.c_str());
-    if (upload == InvalidOid)
-        fail(c.get(), "cannot store the upload " + pdf.string());
+    Oid upload = importFile(c.get(), pdf);
     run(c.get(), "SELECT pg_advisory_xact_lock($1)", {kQueueLock});
     if (run(c.get(), "SELECT COUNT(*) FROM unplot_jobs WHERE status = $1", {number(status::kWaiting)}).integer(0, 0) >=
         static_cast<std::int64_t>(maxWaiting))
@@ -247,8 +283,9 @@ fs::path PostgresJobStore::pdfFile(const Job& job, const fs::path& scratch)
     Connection c = connection();
     Transaction transaction(c.get());
     Result r = run(c.get(), "SELECT upload FROM unplot_jobs WHERE id = $1", {job.id});
-    if (r.rows() == 0 || lo_export(c.get(), static_cast<Oid>(r.integer(0, 0)), scratch.c_str()) != 1)
-        fail(c.get(), "cannot fetch the upload of job " + job.id);
+    if (r.rows() == 0)
+        throw DatabaseError("job " + job.id + " is gone");
+    exportFile(c.get(), static_cast<Oid>(r.integer(0, 0)), scratch);
     transaction.commit();
     return scratch;
 }
@@ -271,10 +308,7 @@ bool PostgresJobStore::finish(const Job& job, const JobEnd& end, const fs::path*
         return false;
     std::string result = "", size = "";
     if (archive) {
-        Oid oid = lo_import(c.get(), archive->c_str());
-        if (oid == InvalidOid)
-            fail(c.get(), "cannot store the archive " + archive->string());
-        result = std::to_string(oid);
+        result = std::to_string(importFile(c.get(), *archive));
         size = std::to_string(fs::file_size(*archive));
     }
     run(c.get(), R"(UPDATE unplot_jobs SET status = $1, finished = $2, note = $3, message = $4, lease = NULL,

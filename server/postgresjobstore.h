@@ -1,6 +1,6 @@
 #pragma once
 // The job store of a cluster: any number of unplotd nodes share one PostgreSQL database (libpq). Jobs are rows of
-// unplot_jobs; uploads and archives are large objects, streamed in and out in pieces (lo_import, lo_export,
+// unplot_jobs; uploads and archives are large objects, streamed in and out a piece at a time (lo_write, lo_read,
 // lo_get) so that no node or query holds a whole file in memory, and deleted with their job. A claim is a lease
 // that its node renews while it converts; a job whose lease ran out is claimed again by any node.
 
