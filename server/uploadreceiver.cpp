@@ -6,6 +6,7 @@ namespace unplot::server {
 
 namespace {
 constexpr std::size_t kMaxFieldBytes = 4096;
+constexpr std::size_t kMaxOtherBytes = 1 << 20;  // all parts but the PDF
 constexpr std::size_t kHeaderWindow = 1024;  // PDF readers accept the header anywhere in the first kilobyte
 }  // namespace
 
@@ -54,6 +55,9 @@ bool UploadReceiver::append(const char* data, std::size_t size)
 {
     if (form_.problem != UploadForm::Problem::None)
         return false;
+    received_ += size;  // the other parts too: a form is the PDF and a few short fields
+    if (received_ > maxPdfBytes_ + kMaxOtherBytes)
+        return refuse(UploadForm::Problem::TooLarge);
     if (field_) {
         if (field_->size() + size > kMaxFieldBytes)
             return refuse(UploadForm::Problem::FieldTooLong);

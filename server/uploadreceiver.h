@@ -51,6 +51,7 @@ private:
     bool inPdf_ = false;
     bool headerChecked_ = false;
     std::string head_;  // the PDF's first KiB
+    std::size_t received_ = 0;
     bool keep_ = false;
 };
 
