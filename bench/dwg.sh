@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # DWG benchmark: for every PDF of the corpus, unplot-engine's time and output size writing DWG beside DXF (same
 # version), then every DWG page read back by LibreDWG (npm @mlightcad/libredwg-web, a test tool) and its model-space
-# entity count compared with the DXF page's (python3-ezdxf). Prints one line per file and the totals.
+# entity counts compared with the DXF page's (engine/tests/readback.py). Prints one line per file and the totals.
 #
 #   bench/dwg.sh [BUILD_DIR] [CORPUS_DIR]     defaults: build-bench, ../shared/corpus
 #   VERSIONS="15 14" RUNS=3 NPM_TOOLS=build/npm-tools/node_modules   (environment, with these defaults)
@@ -24,9 +24,10 @@ if [ ! -x "$engine" ]; then
     cmake --build "$build" --target unplot-engine
 fi
 [ -d "$corpus" ] || { echo "no corpus at $corpus" >&2; exit 1; }
+export UNPLOT_NPM_TOOLS=$npm_tools
 check_reader=1
-if ! command -v node >/dev/null || [ ! -d "$npm_tools/@mlightcad/libredwg-web" ]; then
-    echo "note: node or @mlightcad/libredwg-web missing (scripts/install-test-tools.sh): no reader check" >&2
+if ! missing=$(/usr/bin/python3 engine/tests/readback.py check libredwg); then
+    echo "note: $missing: no reader check" >&2
     check_reader=0
 fi
 
@@ -81,29 +82,10 @@ for version in $versions; do
         (cd "$work/pages" && unzip -q ../out.dwg.zip && unzip -q -o ../out.dxf.zip)
         pages=$(find "$work/pages" -name 'page-*.dwg' | wc -l)
         verdict=ok
-        if [ "$check_reader" = 1 ]; then
-            for dwg in "$work"/pages/page-*.dwg; do
-                dxf=${dwg%.dwg}.dxf
-                json=$(node engine/dwg/tests/read_dwg.mjs "$npm_tools" "$dwg" 2>/dev/null | tail -1 || true)
-                problem=$(/usr/bin/python3 - "$json" "$dxf" <<'PY'
-import json, sys
-import ezdxf
-try:
-    r = json.loads(sys.argv[1])
-except ValueError:
-    print("no reader result"); sys.exit()
-expected = len(ezdxf.readfile(sys.argv[2]).modelspace())
-if r["error"] >= 0x80 or r["error"] & 1 or r["objects"] == 0:
-    print(f"error 0x{r['error']:x}")
-elif r["modelSpaceTotal"] != expected:
-    print(f"{r['modelSpaceTotal']} entities, DXF has {expected}")
-PY
-)
-                if [ -n "$problem" ]; then
-                    verdict="FAIL $(basename "$dwg"): $problem"
-                    failures=$((failures + 1))
-                fi
-            done
+        if [ "$check_reader" = 1 ] &&
+            ! problems=$(/usr/bin/python3 engine/tests/readback.py pages "$work"/pages/page-*.dwg); then
+            verdict="FAIL $(echo "$problems" | tr '\n' ' ')"
+            failures=$((failures + $(echo "$problems" | wc -l)))
         fi
         ratio=$(awk -v a="$dwg_bytes" -v b="$dxf_bytes" 'BEGIN { printf "%.2f", b ? a / b : 0 }')
         printf '%-52s %6s %9s %9s %11s %11s %6s %s\n' "$name" "$pages" "$dxf_ms" "$dwg_ms" "$dxf_bytes" "$dwg_bytes" \

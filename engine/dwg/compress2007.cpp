@@ -1,5 +1,7 @@
 #include "compress2007.h"
 
+#include "lz77.h"
+
 #include <algorithm>
 #include <array>
 #include <stdexcept>
@@ -75,17 +77,8 @@ const std::array<std::array<std::uint8_t, 32>, 32>& tailSlots()
     return slots;
 }
 
-constexpr std::size_t kMinMatch = 3;
 constexpr std::size_t kMaxDistance = 0xffff;
 constexpr std::size_t kMaxLength = 0x100 + 0xffff;
-constexpr std::size_t kHashBits = 15;
-constexpr int kMaxChain = 48;
-
-struct Token {
-    std::size_t literals;  // literal bytes before the match
-    std::size_t distance;
-    std::size_t length;
-};
 
 class Encoder {
 public:
@@ -161,63 +154,6 @@ private:
     std::vector<std::uint8_t>& out_;
 };
 
-std::uint32_t hash3(const std::uint8_t* p)
-{
-    const std::uint32_t v = std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16);
-    return (v * 2654435761u) >> (32 - kHashBits);
-}
-
-std::vector<Token> parse(const std::uint8_t* data, std::size_t size, std::size_t& trailing)
-{
-    std::vector<Token> tokens;
-    std::vector<std::int64_t> head(std::size_t(1) << kHashBits, -1);
-    std::vector<std::int64_t> prev(size, -1);
-    auto insert = [&](std::size_t at) {
-        if (at + kMinMatch > size)
-            return;
-        const std::uint32_t h = hash3(data + at);
-        prev[at] = head[h];
-        head[h] = std::int64_t(at);
-    };
-
-    std::size_t literalStart = 0;
-    std::size_t i = 0;
-    while (i < size) {
-        std::size_t bestLength = 0, bestDistance = 0;
-        if (i + kMinMatch <= size) {
-            const std::size_t limit = std::min(size - i, kMaxLength);
-            std::int64_t candidate = head[hash3(data + i)];
-            for (int chain = 0; candidate >= 0 && chain < kMaxChain; ++chain) {
-                const auto c = std::size_t(candidate);
-                if (i - c > kMaxDistance)
-                    break;
-                std::size_t n = 0;
-                while (n < limit && data[c + n] == data[i + n])
-                    ++n;
-                if (n > bestLength) {
-                    bestLength = n;
-                    bestDistance = i - c;
-                    if (n == limit)
-                        break;
-                }
-                candidate = prev[c];
-            }
-        }
-        if (bestLength >= kMinMatch) {
-            tokens.push_back({i - literalStart, bestDistance, bestLength});
-            for (std::size_t k = 0; k < bestLength; ++k)
-                insert(i + k);
-            i += bestLength;
-            literalStart = i;
-        } else {
-            insert(i);
-            ++i;
-        }
-    }
-    trailing = size - literalStart;
-    return tokens;
-}
-
 }  // namespace
 
 std::size_t literalSlot2007(std::size_t size, std::size_t i)
@@ -235,7 +171,7 @@ std::vector<std::uint8_t> compress2007(const std::uint8_t* data, std::size_t siz
     if (size == 0)
         throw std::invalid_argument("2007 compression: nothing to compress");
     std::size_t trailing = 0;
-    const std::vector<Token> tokens = parse(data, size, trailing);
+    const std::vector<Match> tokens = findMatches(data, size, {kMaxDistance, kMaxLength}, trailing);
 
     std::vector<std::uint8_t> out;
     out.reserve(size / 2 + 16);
@@ -250,7 +186,7 @@ std::vector<std::uint8_t> compress2007(const std::uint8_t* data, std::size_t siz
 
     std::size_t at = first;
     for (std::size_t k = 0; k < tokens.size(); ++k) {
-        const Token& t = tokens[k];
+        const Match& t = tokens[k];
         const std::size_t following = k + 1 < tokens.size() ? tokens[k + 1].literals : trailing;
         e.match(t.distance, t.length, following, t.literals > 0);
         at += t.length;

@@ -1,6 +1,7 @@
 #include "container2007.h"
 
 #include "compress2007.h"
+#include "dwgcrc.h"
 #include "reedsolomon.h"
 
 #include <algorithm>
@@ -17,6 +18,13 @@ constexpr std::size_t kMaxPageData = kPageData2007;
 constexpr std::size_t kFiller = kPageGap2007;  // zeros that make an unrepeating last page compressible
 
 std::size_t roundUp(std::size_t v, std::size_t to) { return (v + to - 1) / to * to; }
+
+// `v` rotated left by (k AND 31) bits, as the 2007 checks rotate.
+std::uint64_t rotl(std::uint64_t v, std::uint64_t k)
+{
+    k &= 31;
+    return k == 0 ? v : (v << k) | (v >> (64 - k));
+}
 
 void putRLL(Bytes& out, std::uint64_t v)
 {
@@ -58,6 +66,7 @@ Bytes code(const Bytes& data, std::size_t k, std::size_t words)
 struct SystemPage {
     Bytes bytes;  // as stored
     std::size_t compressed = 0, uncompressed = 0, correction = 1;
+    std::uint64_t crc = 0, compressedCrc = 0;
 };
 
 // A page map or section map: compressed (stored as is when that does not help), padded to 8 bytes and repeated as
@@ -70,6 +79,8 @@ SystemPage systemPage(const Bytes& data)
         stream = data;
     p.compressed = stream.size();
     p.uncompressed = data.size();
+    p.crc = crc64Mirrored(crc64Seed1(data.size()), data.data(), data.size());
+    p.compressedCrc = crc64Mirrored(crc64Seed1(stream.size()), stream.data(), stream.size());
     const std::size_t padded = roundUp(stream.size(), 8);
     const std::size_t k = ReedSolomon::kHeaderData;
     p.correction = std::max<std::size_t>(1, roundUp(padded, k) / padded);
@@ -86,7 +97,13 @@ struct DataPage {
     std::size_t offset = 0, uncompressed = 0, compressed = 0;
     std::uint64_t id = 0;
     std::uint32_t checksum = 0;  // of the decompressed data
+    std::uint64_t crc = 0;       // of the compressed data, before its coding
 };
+
+std::uint64_t pageCrc(const std::uint8_t* data, std::size_t size)
+{
+    return crc64Mirrored(crc64Seed1(size), data, size);
+}
 
 struct SectionPages {
     const PagedSection* section;
@@ -101,6 +118,7 @@ SectionPages pagesOf(const PagedSection& s)
         DataPage p;
         p.uncompressed = p.compressed = s.data.size();
         p.checksum = pageChecksum2007(s.data.data(), s.data.size());
+        p.crc = pageCrc(s.data.data(), s.data.size());
         p.bytes = s.data;
         p.bytes.resize(roundUp(std::max<std::size_t>(s.data.size(), s.pageSize), 0x20), 0);
         out.pages.push_back(std::move(p));
@@ -126,6 +144,7 @@ SectionPages pagesOf(const PagedSection& s)
                 p.offset = at;
                 p.uncompressed = p.compressed = std::min(kStored, from + n - at);
                 p.checksum = pageChecksum2007(data.data() + at, p.uncompressed);
+                p.crc = pageCrc(data.data() + at, p.uncompressed);
                 p.bytes = code(Bytes(data.begin() + std::ptrdiff_t(at),
                                      data.begin() + std::ptrdiff_t(at + p.uncompressed)),
                                ReedSolomon::kPageData, 1);
@@ -139,6 +158,7 @@ SectionPages pagesOf(const PagedSection& s)
         p.uncompressed = n;
         p.compressed = stream.size();
         p.checksum = pageChecksum2007(data.data() + from, n);
+        p.crc = pageCrc(stream.data(), stream.size());
         const std::size_t words = (roundUp(stream.size(), 8) + ReedSolomon::kPageData - 1) / ReedSolomon::kPageData;
         stream.resize(words * ReedSolomon::kPageData, 0);
         p.bytes = code(stream, ReedSolomon::kPageData, words);
@@ -174,7 +194,7 @@ Bytes sectionMap(const std::vector<SectionPages>& all)
             putRLL(m, p.uncompressed);
             putRLL(m, p.compressed);
             putRLL(m, p.checksum);
-            putRLL(m, 0);  // CRC: not written
+            putRLL(m, p.crc);
         }
     }
     // Real files end the map with an empty entry.
@@ -222,6 +242,32 @@ std::uint32_t pageChecksum2007(const std::uint8_t* data, std::size_t size)
     return (sum2 << 16) | sum1;
 }
 
+std::uint64_t sequenceCheck2007(std::uint64_t key)
+{
+    Bytes b;
+    putRLL(b, key);
+    putRLL(b, rotl(key, key));
+    return crc64Normal(crc64Seed1(16), b.data(), b.size());
+}
+
+std::array<std::uint64_t, 2> checkData2007(std::uint64_t r1, std::uint64_t r2)
+{
+    auto chain = [](std::initializer_list<std::uint64_t> v) {
+        Bytes b;
+        for (std::uint64_t x : v)
+            putRLL(b, x);
+        return b;
+    };
+    const std::uint64_t a0 = rotl(r1, r2), a1 = rotl(a0, a0), a2 = rotl(r2, a1), a3 = rotl(a2, a2), a4 = rotl(r1, a3),
+                        a5 = rotl(a4, a4), a6 = rotl(a5, a5), a7 = rotl(a6, a6);
+    const Bytes a = chain({a0, a1, a2, a3, a4, a5, a6, a7});
+    const std::uint64_t n = crc64Normal(~r2, a.data(), a.size());
+    const std::uint64_t b0 = rotl(r1, r2), b1 = rotl(n, b0), b2 = rotl(r2, b1), b3 = rotl(n, b2), b4 = rotl(r1, b3),
+                        b5 = rotl(n, b4), b6 = rotl(r2, b5), b7 = rotl(b6, b6);
+    const Bytes b = chain({b0, b1, b2, b3, b4, b5, b6, b7});
+    return {n, crc64Mirrored(~r1, b.data(), b.size())};
+}
+
 std::vector<std::uint8_t> codeFileHeader2007(const std::vector<std::uint8_t>& body)
 {
     const ReedSolomon rs(ReedSolomon::kHeaderData);
@@ -242,9 +288,9 @@ std::vector<std::uint8_t> codeFileHeader2007(const std::vector<std::uint8_t>& bo
 
 std::vector<std::uint8_t> writeFile2007(const std::vector<PagedSection>& sections, const PagedFileInfo& info)
 {
-    // Page ids: 1 the page map, then the data pages, then the section map.
+    // Page ids: 1 the page map, 2 its copy, then the data pages, then the section map and its copy.
     std::vector<SectionPages> all;
-    std::uint64_t nextId = 2;
+    std::uint64_t nextId = 3;
     for (const PagedSection& s : sections) {
         all.push_back(pagesOf(s));
         for (DataPage& p : all.back().pages)
@@ -258,15 +304,19 @@ std::vector<std::uint8_t> writeFile2007(const std::vector<PagedSection>& section
     SystemPage pmap;
     for (;;) {
         Bytes m;
-        putRLL(m, pageMapSize);
-        putRLL(m, 1);
+        for (std::uint64_t id : {1, 2}) {
+            putRLL(m, pageMapSize);
+            putRLL(m, id);
+        }
         for (const SectionPages& sp : all)
             for (const DataPage& p : sp.pages) {
                 putRLL(m, p.bytes.size());
                 putRLL(m, p.id);
             }
-        putRLL(m, smap.bytes.size());
-        putRLL(m, sectionMapId);
+        for (std::uint64_t id : {sectionMapId, sectionMapId + 1}) {
+            putRLL(m, smap.bytes.size());
+            putRLL(m, id);
+        }
         pmap = systemPage(m);
         if (pmap.bytes.size() <= pageMapSize) {
             pmap.bytes.resize(pageMapSize, 0);
@@ -275,14 +325,15 @@ std::vector<std::uint8_t> writeFile2007(const std::vector<PagedSection>& section
         pageMapSize = pmap.bytes.size();
     }
 
-    std::size_t total = kPages2007Offset + pmap.bytes.size() + smap.bytes.size() + kPages2007Offset;
+    std::size_t total = kPages2007Offset + 2 * pmap.bytes.size() + 2 * smap.bytes.size() + kPages2007Offset;
     for (const SectionPages& sp : all)
         for (const DataPage& p : sp.pages)
             total += p.bytes.size();
     Bytes out;
     out.reserve(total);
     out.resize(kPages2007Offset, 0);
-    out.insert(out.end(), pmap.bytes.begin(), pmap.bytes.end());
+    for (int copy = 0; copy < 2; ++copy)
+        out.insert(out.end(), pmap.bytes.begin(), pmap.bytes.end());
     std::map<std::size_t, std::uint32_t> addresses;  // plain-header field -> where a raw section's page starts
     for (const SectionPages& sp : all)
         for (std::size_t i = 0; i < sp.pages.size(); ++i) {
@@ -290,24 +341,30 @@ std::vector<std::uint8_t> writeFile2007(const std::vector<PagedSection>& section
                 addresses[sp.section->addressField] = std::uint32_t(out.size());
             out.insert(out.end(), sp.pages[i].bytes.begin(), sp.pages[i].bytes.end());
         }
-    out.insert(out.end(), smap.bytes.begin(), smap.bytes.end());
+    for (int copy = 0; copy < 2; ++copy)
+        out.insert(out.end(), smap.bytes.begin(), smap.bytes.end());
     const std::size_t headerCopyAt = out.size();
     const std::size_t fileSize = headerCopyAt + (kPages2007Offset - kFileHeader2007Offset);
 
     Bytes h;
     for (std::uint64_t v : std::initializer_list<std::uint64_t>{
-             0x70, fileSize, 0 /* page map CRC */, pmap.correction, 0 /* CRC seed */, 0, 0 /* no copy */,
-             0 /* page map offset */, 1 /* page map id */, headerCopyAt - kPages2007Offset, pmap.compressed,
-             pmap.uncompressed, sectionMapId /* pages */, sectionMapId /* highest page id */, 0x20, 0x40,
-             0 /* page map CRC */, kMaxPageData, 4, 1, all.size() + 1 /* sections, the empty entry included */,
-             0 /* section map CRC */, smap.compressed, 0 /* no copy */, sectionMapId, smap.uncompressed,
-             0 /* section map CRC */, smap.correction, 0 /* CRC seed */, 0x60100 /* stream version */, 0, 0, 0,
-             0 /* header CRC */})
+             0x70, fileSize, pmap.compressedCrc, pmap.correction, 0 /* CRC seed */, pageMapSize /* copy */,
+             2 /* its id */, 0 /* page map offset */, 1 /* page map id */, headerCopyAt - kPages2007Offset,
+             pmap.compressed, pmap.uncompressed, sectionMapId + 1 /* pages */, sectionMapId + 1 /* highest id */, 0x20,
+             0x40, pmap.crc, kMaxPageData, 4, 1, all.size() + 1 /* sections, the empty entry included */, smap.crc,
+             smap.compressed, sectionMapId + 1 /* copy */, sectionMapId, smap.uncompressed, smap.compressedCrc,
+             smap.correction, 0 /* CRC seed */, 0x60100 /* stream version */, 0, 0, 0, 0 /* record CRC, below */})
         putRLL(h, v);
+    const std::uint64_t recordCrc = crc64Normal(crc64Seed2(h.size()), h.data(), h.size());
+    for (int i = 0; i < 8; ++i)
+        h[0x108 + std::size_t(i)] = std::uint8_t(recordCrc >> (8 * i));
     const Bytes packed = compress2007(h.data(), h.size());
+    // The prologue: the sequence check of a key (any key will do), the key, the compressed record's check, sizes.
+    constexpr std::uint64_t kKey = 0;
     Bytes body;
-    for (int i = 0; i < 3; ++i)
-        putRLL(body, 0);  // CRCs and key: not written
+    putRLL(body, sequenceCheck2007(kKey));
+    putRLL(body, kKey);
+    putRLL(body, crc64Normal(crc64Seed2(packed.size()), packed.data(), packed.size()));
     const auto packedSize = std::uint32_t(packed.size());
     for (int i = 0; i < 4; ++i)
         body.push_back(std::uint8_t(packedSize >> (8 * i)));
@@ -315,7 +372,11 @@ std::vector<std::uint8_t> writeFile2007(const std::vector<PagedSection>& section
     body.insert(body.end(), packed.begin(), packed.end());
     const Bytes coded = codeFileHeader2007(body);
     std::copy(coded.begin(), coded.end(), out.begin() + std::ptrdiff_t(kFileHeader2007Offset));
-    // The copy at the end: the coded header and the (zero) check data after it.
+    Bytes checks;  // N, M, then r1, r2 and the word after them, all 0
+    for (std::uint64_t v : checkData2007(0, 0))
+        putRLL(checks, v);
+    std::copy(checks.begin(), checks.end(), out.begin() + std::ptrdiff_t(kFileHeader2007Offset + kFileHeader2007Size));
+    // The copy at the end: the coded header and the check data after it.
     const Bytes copy(out.begin() + std::ptrdiff_t(kFileHeader2007Offset),
                      out.begin() + std::ptrdiff_t(kPages2007Offset));
     out.insert(out.end(), copy.begin(), copy.end());

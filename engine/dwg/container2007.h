@@ -3,6 +3,7 @@
 
 #include "dwgpaged.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -34,9 +35,19 @@ inline constexpr std::size_t kPageGap2007 = 32;
 // 8-byte blocks in the order 6 7 4 5 2 3 0 1 (a shorter tail of 4 or more: 2 3 0 1, then the rest in order).
 std::uint32_t pageChecksum2007(const std::uint8_t* data, std::size_t size);
 
+// The prologue's sequence check for `key` (the prologue holds both): the normal CRC-64 seeded with crc64Seed1(16)
+// over le64(key) and le64(key rotated left by key & 31).
+std::uint64_t sequenceCheck2007(std::uint64_t key);
+
+// The check data after the coded file header (0x458..0x47F: N, M, r1, r2 and a free word): N and M, which follow
+// from r1 and r2 through a chain of rotations and the two CRC-64 kernels.
+std::array<std::uint64_t, 2> checkData2007(std::uint64_t r1, std::uint64_t r2);
+
 // The whole 2007 file: the plain 0x80-byte header, the coded file header, the page map at 0x480, the data pages
-// (compressed sections in (255,251)-coded pages, raw ones stored as they are), the section map, and a copy of the
-// coded file header at the end. Sections are named as in 2004 files ("AcDb:Header", ...); `type` is unused.
+// (compressed sections in (255,251)-coded pages, raw ones stored as they are), the section map, each map followed by
+// its copy as real files keep them, and a copy of the coded file header and its check data at the end. Every 64-bit
+// check is written (the file header record's, the compressed record's, the sequence check, the check data, both
+// maps' and every data page's). Sections are named as in 2004 files ("AcDb:Header", ...); `type` is unused.
 // A compressed section's last page that does not compress gets zeros appended; any other such page is stored
 // uncompressed in pages of one code word each (the one form that every reader reads alike).
 std::vector<std::uint8_t> writeFile2007(const std::vector<PagedSection>& sections, const PagedFileInfo& info);

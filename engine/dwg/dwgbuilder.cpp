@@ -9,6 +9,7 @@
 #include "objectmap.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace unplot::engine::dwg {
@@ -18,10 +19,9 @@ constexpr std::uint8_t kImageBegin[16] = {0x1F, 0x25, 0x6D, 0x07, 0xD4, 0x36, 0x
                                           0x9D, 0x57, 0xCA, 0x3F, 0x9D, 0x44, 0x10, 0x2B};
 constexpr std::uint8_t kImageEnd[16] = {0xE0, 0xDA, 0x92, 0xF8, 0x2B, 0xC9, 0xD7, 0xD7,
                                         0x62, 0xA8, 0x35, 0xC0, 0x62, 0xBB, 0xEF, 0xD4};
-constexpr int kLocatorCount = 5;
-// The release that wrote the file, as real files give it (the file header and the second header carry it).
-constexpr std::uint8_t kWriterVersion[2] = {0x21, 0x1d};
-constexpr std::size_t kFileHeaderSize = 0x15 + 4 + kLocatorCount * 9 + 2 + 16;
+// R14 files locate five sections (header, classes, object map, one unused, the measurement); 2000 files also the
+// auxiliary header.
+constexpr int kMaxLocators = 6;
 
 void put(std::vector<std::uint8_t>& out, const std::uint8_t* p, std::size_t n) { out.insert(out.end(), p, p + n); }
 void putRL(std::vector<std::uint8_t>& out, std::uint32_t v)
@@ -50,6 +50,10 @@ void putSection(std::vector<std::uint8_t>& out, const Sentinel& begin, const Bit
 
 DwgBuilder::DwgBuilder(const Drawing& drawing, int version) : drawing_(drawing), version_(version)
 {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::system_clock::now().time_since_epoch())
+                        .count();
+    now_ = {std::uint32_t(ms / 86'400'000 + 2'440'588), std::uint32_t(ms % 86'400'000)};  // 1970-01-01: 2440587.5
     extents_ = drawing.extents();
 
     std::vector<std::string> wanted;
@@ -86,7 +90,8 @@ DwgBuilder::DwgBuilder(const Drawing& drawing, int version) : drawing_(drawing),
     }
 }
 
-void DwgBuilder::putSecondHeader(std::vector<std::uint8_t>& out, const std::uint32_t (*locators)[2]) const
+void DwgBuilder::putSecondHeader(std::vector<std::uint8_t>& out, const std::uint32_t (*locators)[2],
+                                 int count) const
 {
     BitWriter d;
     d.writeBL(std::uint32_t(out.size()));  // where this section starts
@@ -100,8 +105,8 @@ void DwgBuilder::putSecondHeader(std::vector<std::uint8_t>& out, const std::uint
     d.writeRC(kWriterVersion[0]);
     d.writeRC(kWriterVersion[1]);
     d.writeRS(kCodePage1252);
-    d.writeBS(kLocatorCount);
-    for (int i = 0; i < kLocatorCount; ++i) {
+    d.writeBS(std::uint16_t(count));
+    for (int i = 0; i < count; ++i) {
         d.writeRC(std::uint8_t(i));
         d.writeBL(locators[i][0]);
         d.writeBL(locators[i][1]);
@@ -127,27 +132,6 @@ void DwgBuilder::putSecondHeader(std::vector<std::uint8_t>& out, const std::uint
     putRS(out, crc16(kCrcSeed, out.data() + start, out.size() - start));
     out.insert(out.end(), 8, 0);
     put(out, kSecondHeaderEnd.data(), kSecondHeaderEnd.size());
-}
-
-std::vector<std::uint8_t> DwgBuilder::auxHeader() const
-{
-    // The fields as real files fill them; the dates and the handle seed are this drawing's.
-    std::vector<std::uint8_t> a = {
-        0xff, 0x88, 0x01, kWriterVersion[0], 0x00, kWriterVersion[1], 0x00, 0x01, 0x00, 0x00, 0x00, 0xff, 0xff, 0xff,
-        0xff, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x16, 0x00, 0x2e, 0x00, 0x16, 0x00, 0x2e, 0x00, 0x04,
-        0x00, 0x65, 0x05, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-        0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x02, 0x00, 0x07, 0x00};
-    const auto [day, msec] = julianNow();
-    putRL(a, day);
-    putRL(a, msec);
-    putRL(a, day);
-    putRL(a, msec);
-    putRL(a, std::uint32_t(nextHandle_));
-    putRL(a, 0);  // plot stamp
-    a.insert(a.end(), {0x00, 0x00, 0x0d, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-                       0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x11, 0x00, 0x00, 0x00, 0x00, 0x00,
-                       0x00, 0x00, 0x00, 0x00, 0x00, 0x00});
-    return a;
 }
 
 std::vector<std::uint8_t> DwgBuilder::buildPaged() const
@@ -181,20 +165,19 @@ std::vector<std::uint8_t> DwgBuilder::buildPaged() const
         put(objects, bytes.data(), bytes.size());
     }
     sections[2] = {"AcDb:Handles", 4, writeObjectMap(map)};
-    sections.push_back({"AcDb:Template", 5, {0, 0, 1, 0}});  // no description; MEASUREMENT metric
+    sections.push_back({"AcDb:Template", 5, templateInfo()});
     sections.push_back({"AcDb:AuxHeader", 2, auxHeader()});
-    // An empty summary (eight empty strings, no times, no properties) and an empty preview, stored raw.
-    std::vector<std::uint8_t> summary;
-    for (int i = 0; i < 8; ++i)
-        summary.insert(summary.end(), {1, 0, 0});
-    summary.resize(summary.size() + 8 + 8 + 8 + 2 + 8, 0);
-    sections.push_back({"AcDb:SummaryInfo", 9, summary, false, 0x80, 0x20});
+    sections.push_back({"AcDb:ObjFreeSpace", 6, objFreeSpace()});
+    sections.push_back({"AcDb:RevHistory", 8, revHistory()});
+    // Stored raw, where the plain header points: the summary, the preview (an empty image) and the writer.
+    sections.push_back({"AcDb:SummaryInfo", 9, summaryInfo(), false, 0x80, 0x20});
     std::vector<std::uint8_t> preview;
     put(preview, kImageBegin, 16);
     putRL(preview, 1);
     preview.push_back(0);
     put(preview, kImageEnd, 16);
     sections.push_back({"AcDb:Preview", 10, preview, false, 0x40, 0x0d});
+    sections.push_back({"AcDb:AppInfo", 11, appInfo(), false, 0x300, 0x2c});
 
     PagedFileInfo info;
     info.magic = r2010() ? "AC1024" : r2007() ? "AC1021" : "AC1018";
@@ -227,7 +210,14 @@ std::vector<std::uint8_t> DwgBuilder::build()
     if (paged())
         return buildPaged();
 
-    std::vector<std::uint8_t> out(kFileHeaderSize, 0);
+    const int count = r2000() ? 6 : 5;
+    std::vector<std::uint8_t> out(0x15 + 4 + std::size_t(count) * 9 + 2 + 16, 0);  // the file header, below
+    // 2000: the auxiliary header right after it.
+    const auto auxAt = std::uint32_t(out.size());
+    if (r2000()) {
+        const std::vector<std::uint8_t> aux = auxHeader();
+        put(out, aux.data(), aux.size());
+    }
 
     // An empty preview image.
     const auto imageAt = std::uint32_t(out.size());
@@ -255,12 +245,13 @@ std::vector<std::uint8_t> DwgBuilder::build()
     const auto mapEnd = std::uint32_t(out.size());
 
     // The second header, right after the map: where the sections are, and the handles of the root objects.
-    const std::uint32_t locators[kLocatorCount][2] = {{headerAt, classesAt - headerAt},
-                                                      {classesAt, classesEnd - classesAt},
-                                                      {mapAt, mapEnd - mapAt},
-                                                      {0, 0},
-                                                      {0, 0}};
-    putSecondHeader(out, locators);
+    const std::uint32_t locators[kMaxLocators][2] = {{headerAt, classesAt - headerAt},
+                                                     {classesAt, classesEnd - classesAt},
+                                                     {mapAt, mapEnd - mapAt},
+                                                     {0, 0},
+                                                     {0, 0},
+                                                     {auxAt, imageAt - auxAt}};
+    putSecondHeader(out, locators, count);
 
     // MEASUREMENT: metric.
     const auto measurementAt = std::uint32_t(out.size());
@@ -277,13 +268,13 @@ std::vector<std::uint8_t> DwgBuilder::build()
     fh.push_back(kWriterVersion[0]);
     fh.push_back(kWriterVersion[1]);
     putRS(fh, kCodePage1252);
-    putRL(fh, kLocatorCount);
-    for (int i = 0; i < kLocatorCount; ++i) {
+    putRL(fh, std::uint32_t(count));
+    for (int i = 0; i < count; ++i) {
         fh.push_back(std::uint8_t(i));
         putRL(fh, i == 4 ? measurementAt : locators[i][0]);
         putRL(fh, i == 4 ? 4 : locators[i][1]);
     }
-    putRS(fh, std::uint16_t(crc16(0, fh.data(), fh.size()) ^ fileHeaderCrcMask(kLocatorCount)));
+    putRS(fh, std::uint16_t(crc16(0, fh.data(), fh.size()) ^ fileHeaderCrcMask(count)));
     put(fh, kFileHeaderEnd.data(), kFileHeaderEnd.size());
     std::memcpy(out.data(), fh.data(), fh.size());
     return out;

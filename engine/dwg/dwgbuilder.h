@@ -26,6 +26,10 @@ inline constexpr std::uint64_t BlockControl = 0x1, LayerControl = 0x2, StyleCont
                                PaperBlockEnd = 0x21, PaperLayout = 0x22, VportActive = 0x23, kFirstFree = 0x24;
 }  // namespace handle
 
+// The release that wrote the file, as real files give it (the file header, the second header and the auxiliary
+// header carry it).
+inline constexpr std::uint8_t kWriterVersion[2] = {0x21, 0x1d};
+
 class DwgBuilder {
 public:
     DwgBuilder(const Drawing& drawing, int version);
@@ -39,9 +43,15 @@ private:
     bool r2007() const { return version_ >= 21; }  // split object streams, UTF-16 strings
     bool r2010() const { return version_ >= 23; }
     std::vector<std::uint8_t> buildPaged() const;
+    // dwginfo.cpp
     std::vector<std::uint8_t> auxHeader() const;
+    std::vector<std::uint8_t> summaryInfo() const;
+    std::vector<std::uint8_t> appInfo() const;
+    std::vector<std::uint8_t> objFreeSpace() const;
+    static std::vector<std::uint8_t> revHistory();
+    std::vector<std::uint8_t> templateInfo() const;
     void add(std::uint64_t h, std::vector<std::uint8_t> bytes);
-    void putSecondHeader(std::vector<std::uint8_t>& out, const std::uint32_t (*locators)[2]) const;
+    void putSecondHeader(std::vector<std::uint8_t>& out, const std::uint32_t (*locators)[2], int count) const;
 
     // dwgtables.cpp
     void writeControls();
@@ -57,10 +67,10 @@ private:
     std::uint16_t entityType(const Geometry& g) const;
     // dwgheadervars.cpp
     BitWriter headerVariables() const;  // up to 2004: the data stream of headerStreams()
-    static std::pair<std::uint32_t, std::uint32_t> julianNow();  // a Julian day and milliseconds into it
 
     const Drawing& drawing_;
     int version_;
+    std::pair<std::uint32_t, std::uint32_t> now_;  // a Julian day and milliseconds into it: created, updated
     Extents extents_;
     std::vector<std::string> layerNames_;  // the drawing's layers, valid and unique
     std::vector<std::uint64_t> layerHandles_;

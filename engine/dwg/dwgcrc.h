@@ -12,6 +12,17 @@ std::uint16_t crc16(std::uint16_t seed, const std::uint8_t* data, std::size_t si
 // The CRC-32 of R2004 and later (reflected 0xEDB88320), continuing from `seed`.
 std::uint32_t crc32(std::uint32_t seed, const std::uint8_t* data, std::size_t size);
 
+// The 64-bit checks of 2007 files. Each is fed the bytes in "word order": every aligned 8-byte block as bytes
+// 6 7 4 5 2 3 0 1, a 4-byte rest as 2 3 0 1, then what remains in order.
+// The reflected CRC-64 of polynomial 0xAD93D23594C935A9 from `init`, without a final inversion.
+std::uint64_t crc64Mirrored(std::uint64_t init, const std::uint8_t* data, std::size_t size);
+// The CRC-64 of polynomial 0x42F0E1EBA9EA3693, most significant bit first, from `init`, inverted at the end.
+std::uint64_t crc64Normal(std::uint64_t init, const std::uint8_t* data, std::size_t size);
+// Their seeds, derived from a length n through L(x) = 214013 x + 2531011 (mod 2^64):
+// seed1 = ~(L(n) | L(L(n)) << 32), seed2 = ~((L(n) << 32) + L(L(n)) + n).
+std::uint64_t crc64Seed1(std::uint64_t n);
+std::uint64_t crc64Seed2(std::uint64_t n);
+
 // Seed of object, header, class and object-map checksums.
 inline constexpr std::uint16_t kCrcSeed = 0xC0C1;
 

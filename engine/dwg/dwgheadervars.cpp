@@ -2,7 +2,6 @@
 #include "dwgbuilder.h"
 #include "dwgdimvars.h"
 
-#include <chrono>
 
 namespace unplot::engine::dwg {
 namespace {
@@ -65,15 +64,6 @@ void write2007Variables(BitWriter& d, BitWriter& refs)
 }
 
 }  // namespace
-
-std::pair<std::uint32_t, std::uint32_t> DwgBuilder::julianNow()
-{
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::system_clock::now().time_since_epoch())
-                        .count();
-    const auto day = std::uint32_t(ms / 86'400'000 + 2'440'588);  // 1970-01-01 is Julian day 2440587.5
-    return {day, std::uint32_t(ms % 86'400'000)};
-}
 
 BitWriter DwgBuilder::headerVariables() const { return headerStreams().data(); }
 
@@ -170,11 +160,10 @@ SplitStreams DwgBuilder::headerStreams() const
     for (double v : {10.0, 10.0, 20.0, 0.0, 0.5, 20.0, 1.0})
         d.writeBD(v);  // CHAMFERA CHAMFERB CHAMFERC CHAMFERD FACETRES CMLSCALE CELTSCALE
     text("acad");  // MENUNAME
-    const auto [day, msec] = julianNow();
-    d.writeBL(day);    // TDCREATE
-    d.writeBL(msec);
-    d.writeBL(day);  // TDUPDATE
-    d.writeBL(msec);
+    for (int i = 0; i < 2; ++i) {  // TDCREATE, TDUPDATE
+        d.writeBL(now_.first);
+        d.writeBL(now_.second);
+    }
     if (paged()) {
         for (int i = 0; i < 3; ++i)
             d.writeBL(0);  // unknown

@@ -1,6 +1,7 @@
 #include "dwgpaged.h"
 
 #include "dwgcrc.h"
+#include "lz77.h"
 
 #include <algorithm>
 #include <cstring>
@@ -44,7 +45,7 @@ struct PageRecord {
 // A system page (section map or page map): 20-byte plain header, compressed data.
 void putSystemPage(std::vector<std::uint8_t>& out, std::uint32_t type, const std::vector<std::uint8_t>& data)
 {
-    const std::vector<std::uint8_t> packed = compressLiterals(data.data(), data.size());
+    const std::vector<std::uint8_t> packed = compress2004(data.data(), data.size());
     const std::size_t start = out.size();
     putRL(out, type);
     putRL(out, std::uint32_t(data.size()));
@@ -89,27 +90,81 @@ std::uint32_t pageChecksum(std::uint32_t seed, const std::uint8_t* data, std::si
     return (sum2 << 16) | (sum1 & 0xffff);
 }
 
-std::vector<std::uint8_t> compressLiterals(const std::uint8_t* data, std::size_t size)
+namespace {
+
+// The count of a long form: zero bytes of 0xFF each, then a last byte that is not zero.
+void putLongCount(std::vector<std::uint8_t>& out, std::size_t v)
 {
-    // One literal run (at least 4 bytes: shorter data is padded with zeros), then the end-of-stream opcode 0x11.
-    std::vector<std::uint8_t> run(data, data + size);
-    if (run.size() < 4)
-        run.resize(4, 0);
-    const std::size_t n = run.size();
-    std::vector<std::uint8_t> out;
-    out.reserve(n + n / 255 + 8);
+    const std::size_t zeros = (v - 1) / 0xff;
+    out.insert(out.end(), zeros, 0);
+    out.push_back(std::uint8_t(v - zeros * 0xff));
+}
+
+// A run of 4 or more literals: its opcode (0x01..0x0F, or 0x00 and a long count), then the bytes.
+void putLiteralRun(std::vector<std::uint8_t>& out, const std::uint8_t* p, std::size_t n)
+{
     if (n <= 0x12) {
         out.push_back(std::uint8_t(n - 3));
     } else {
         out.push_back(0);
-        const std::size_t zeros = (n - 19) / 255;
-        out.insert(out.end(), zeros, 0);
-        out.push_back(std::uint8_t(n - 18 - zeros * 255));
+        putLongCount(out, n - 0x12);
     }
-    out.insert(out.end(), run.begin(), run.end());
-    out.push_back(0x11);
-    out.push_back(0);
-    out.push_back(0);
+    out.insert(out.end(), p, p + n);
+}
+
+// A back reference; up to 3 literals that follow it ride in the low bits of its last offset byte (`low`). Of the
+// forms for distances beyond 0x4000 only 0x10..0x17 are used: readers disagree on 0x18..0x1F.
+void putMatch(std::vector<std::uint8_t>& out, const Match& m, std::uint8_t low)
+{
+    if (m.distance <= 0x400 && m.length <= 14) {
+        const std::size_t v = m.distance - 1;
+        out.push_back(std::uint8_t((m.length + 1) << 4 | (v & 3) << 2 | low));
+        out.push_back(std::uint8_t(v >> 2));
+        return;
+    }
+    const bool near = m.distance <= 0x4000;
+    const std::size_t longest = near ? 0x21 : 9;  // the longest count the opcode itself holds
+    if (m.length <= longest) {
+        out.push_back(std::uint8_t(near ? m.length + 0x1e : 0x10 | (m.length - 2)));
+    } else {
+        out.push_back(near ? 0x20 : 0x10);
+        putLongCount(out, m.length - longest);
+    }
+    const std::size_t v = near ? m.distance - 1 : m.distance - 0x4000;
+    out.push_back(std::uint8_t((v & 0x3f) << 2 | low));
+    out.push_back(std::uint8_t(v >> 6));
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> compress2004(const std::uint8_t* data, std::size_t size)
+{
+    std::vector<std::uint8_t> padded;
+    if (size < 4) {  // a stream starts with a literal run of at least 4 bytes
+        padded.assign(data, data + size);
+        padded.resize(4, 0);
+        data = padded.data();
+        size = 4;
+    }
+    std::size_t trailing = 0;
+    const std::vector<Match> matches = findMatches(data, size, {0x7fff, SIZE_MAX, 0x400, 4}, trailing);
+    std::vector<std::uint8_t> out;
+    out.reserve(size / 2 + 16);
+    std::size_t at = 0;
+    for (std::size_t k = 0; k <= matches.size(); ++k) {
+        const std::size_t literals = k < matches.size() ? matches[k].literals : trailing;
+        if (k == 0 || literals > 3)
+            putLiteralRun(out, data + at, literals);
+        else
+            out.insert(out.end(), data + at, data + at + literals);  // announced by the match before
+        at += literals;
+        if (k == matches.size())
+            break;
+        const std::size_t following = k + 1 < matches.size() ? matches[k + 1].literals : trailing;
+        putMatch(out, matches[k], std::uint8_t(following <= 3 ? following : 0));
+        at += matches[k].length;
+    }
+    out.insert(out.end(), {0x11, 0, 0});  // the end, and two bytes readers skip
     return out;
 }
 
@@ -157,7 +212,7 @@ std::vector<std::uint8_t> writePagedFile(const std::vector<PagedSection>& sectio
             const std::size_t length = std::min<std::size_t>(s.pageSize, s.data.size() - std::min(from, s.data.size()));
             std::vector<std::uint8_t> stored;
             if (s.compressed) {
-                stored = compressLiterals(s.data.data() + from, length);
+                stored = compress2004(s.data.data() + from, length);
             } else {
                 stored.assign(s.data.begin() + std::ptrdiff_t(from), s.data.begin() + std::ptrdiff_t(from + length));
                 stored.resize(s.pageSize, 0);
@@ -195,8 +250,8 @@ std::vector<std::uint8_t> writePagedFile(const std::vector<PagedSection>& sectio
     putSystemPage(out, kSectionMapType, sectionMap);
     pages.push_back({sectionMapId, std::uint32_t(out.size() - sectionMapAt)});
 
-    // The page map lists itself: its own page size is known only once it is written, but the size of the map's
-    // data does not depend on it, and literal runs keep the compressed size independent of the values.
+    // The page map lists itself: its own page size is known only once it is written, and the values it holds change
+    // what the map compresses to: grow the size it gives itself until the page fits in it.
     const auto pageMapId = std::uint32_t(pages.size() + 1);
     const std::size_t pageMapAt = out.size();
     std::vector<std::uint8_t> pageMap;
@@ -209,13 +264,16 @@ std::vector<std::uint8_t> writePagedFile(const std::vector<PagedSection>& sectio
         putRL(pageMap, pageMapId);
         putRL(pageMap, ownSize);
     };
-    fillPageMap(0);
-    {
-        std::vector<std::uint8_t> probe;
-        putSystemPage(probe, kPageMapType, pageMap);
-        fillPageMap(std::uint32_t(probe.size()));
+    for (std::uint32_t ownSize = 0x20;;) {  // pad the page to the size it gives itself
+        fillPageMap(ownSize);
+        putSystemPage(out, kPageMapType, pageMap);
+        if (out.size() - pageMapAt <= ownSize) {
+            out.resize(pageMapAt + ownSize, 0);
+            break;
+        }
+        ownSize = std::uint32_t(out.size() - pageMapAt);
+        out.resize(pageMapAt);
     }
-    putSystemPage(out, kPageMapType, pageMap);
     const auto pageMapSize = std::uint32_t(out.size() - pageMapAt);
 
     // The encrypted header, at 0x80 and again at the end of the file.

@@ -27,8 +27,9 @@ struct PagedFileInfo {
 // The 32-bit checksum of pages and their headers (two 16-bit sums modulo 0xFFF1), continuing from `seed`.
 std::uint32_t pageChecksum(std::uint32_t seed, const std::uint8_t* data, std::size_t size);
 
-// Data in the LZ77 encoding of these files, as literal runs only (valid for every reader that decodes it).
-std::vector<std::uint8_t> compressLiterals(const std::uint8_t* data, std::size_t size);
+// Data in the LZ77 variant of 2004 and 2010 files, with greedy matching over the data (at most one page). Data of
+// fewer than 4 bytes is padded with zeros to the shortest literal run.
+std::vector<std::uint8_t> compress2004(const std::uint8_t* data, std::size_t size);
 
 // The plain fields at the start of a 2004 and later file (its first 0x80 bytes are there): version, maintenance
 // release, writer, code page.

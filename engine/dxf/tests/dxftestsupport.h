@@ -3,6 +3,7 @@
 
 #include "drawing.h"
 #include "dxftags.h"
+#include "sampledrawings.h"
 
 #include <map>
 #include <string>
@@ -10,6 +11,10 @@
 #include <vector>
 
 namespace unplot::engine::dxf::test {
+
+using unplot::test::largeDrawing;
+using unplot::test::primitivesCounts;
+using unplot::test::primitivesDrawing;
 
 using Tags = std::vector<std::pair<int, std::string>>;
 
@@ -29,14 +34,6 @@ Tags collectTags(const Drawing& drawing, int version);
 std::vector<DxfObject> splitObjects(const Tags& tags);
 // Header variables: name to the tags that follow it.
 std::map<std::string, Tags> headerVariables(const Tags& tags);
-
-// A page with one of every kind of entity, on layers, in colours and widths, with non-ASCII text; and what a
-// reader should count in it (degenerate entities it contains are not written).
-Drawing primitivesDrawing();
-std::map<std::string, int> primitivesCounts();
-
-// `copies` times the primitives drawing's entities, shifted: a few thousand entities for copies ~ 300.
-Drawing largeDrawing(int copies);
 
 inline constexpr int kVersions[] = {14, 15, 18, 21, 23};
 

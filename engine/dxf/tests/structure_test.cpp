@@ -259,7 +259,7 @@ TEST_P(DxfStructure, ZeroLengthAndEmptyEntitiesAreNotWritten)
 TEST_P(DxfStructure, EllipseMajorAxisIsTheLongerOne)
 {
     const auto ellipses = inSection("ENTITIES", "ELLIPSE");
-    ASSERT_EQ(ellipses.size(), 2u);
+    ASSERT_EQ(ellipses.size(), 3u);
     EXPECT_EQ(ellipses[0]->value(40), "0.5");
     EXPECT_EQ(ellipses[0]->value(41), "0.0");
     EXPECT_EQ(ellipses[0]->value(42), "3.0");
@@ -274,7 +274,7 @@ TEST_P(DxfStructure, EllipseMajorAxisIsTheLongerOne)
 TEST_P(DxfStructure, HatchSolidWithPolylineAndEdgeLoops)
 {
     const auto hatches = inSection("ENTITIES", "HATCH");
-    ASSERT_EQ(hatches.size(), 2u);
+    ASSERT_EQ(hatches.size(), 3u);
     const DxfObject& h = *hatches[0];
     EXPECT_EQ(h.value(2), "SOLID");
     EXPECT_EQ(h.value(70), "1");
