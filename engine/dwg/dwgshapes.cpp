@@ -1,6 +1,6 @@
 #include "dwgshapes.h"
 
-#include "dxfhatch.h"
+#include "fillloops.h"
 
 #include <cmath>
 #include <numbers>
@@ -140,7 +140,7 @@ struct Normalizer {
     {
         Hatch h;
         h.evenOdd = true;  // the loops kept already express the fill rule in odd parity
-        for (const dxf::BoundaryLoop& loop : dxf::boundaryLoops(g))
+        for (const BoundaryLoop& loop : boundaryLoops(g))
             h.loops.push_back(Loop{loop.start, loop.segments});
         if (h.loops.empty())
             return std::nullopt;

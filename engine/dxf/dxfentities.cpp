@@ -1,6 +1,6 @@
 // ENTITIES section: one DXF entity per drawing entity, none for degenerate geometry.
 #include "dxfcontext.h"
-#include "dxfhatch.h"
+#include "fillloops.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,11 +1,11 @@
 // Which loops a fill keeps, by fill rule and nesting.
-#include "dxfhatch.h"
+#include "fillloops.h"
 
 #include <gtest/gtest.h>
 
 #include <limits>
 
-namespace unplot::engine::dxf {
+namespace unplot::engine {
 namespace {
 
 using K = PathSegment::Kind;
@@ -38,7 +38,7 @@ std::vector<Vec2> starts(const std::vector<BoundaryLoop>& loops)
     return result;
 }
 
-TEST(DxfHatchLoops, FillRuleAndNesting)
+TEST(FillLoops, FillRuleAndNesting)
 {
     const struct {
         const char* name;
@@ -66,7 +66,7 @@ TEST(DxfHatchLoops, FillRuleAndNesting)
         EXPECT_EQ(starts(boundaryLoops(row.hatch)), row.kept) << row.name;
 }
 
-TEST(DxfHatchLoops, DegenerateLoopsAndEdgesDropped)
+TEST(FillLoops, DegenerateLoopsAndEdgesDropped)
 {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     Hatch h;
@@ -94,4 +94,4 @@ TEST(DxfHatchLoops, DegenerateLoopsAndEdgesDropped)
 }
 
 } // namespace
-} // namespace unplot::engine::dxf
+} // namespace unplot::engine

@@ -1,11 +1,11 @@
 #pragma once
-// The boundary loops of a solid fill as a HATCH can hold them.
+// The boundary loops of a solid fill as a HATCH can hold them: one rule for both writers.
 
 #include "drawing.h"
 
 #include <vector>
 
-namespace unplot::engine::dxf {
+namespace unplot::engine {
 
 // A loop without zero-length edges; `straight` when it has no curve (then written as a polyline boundary, its
 // closing edge implicit and dropped from `segments`).
@@ -24,4 +24,4 @@ struct BoundaryLoop {
 // self-intersecting loops keep the odd-parity reading (a self-crossing star shows its centre empty).
 std::vector<BoundaryLoop> boundaryLoops(const Hatch& hatch);
 
-} // namespace unplot::engine::dxf
+} // namespace unplot::engine

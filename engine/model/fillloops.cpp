@@ -1,8 +1,8 @@
-#include "dxfhatch.h"
+#include "fillloops.h"
 
 #include <cmath>
 
-namespace unplot::engine::dxf {
+namespace unplot::engine {
 namespace {
 
 constexpr double kEpsilon = 1e-8;             // as for entities: closer points are one point
@@ -119,4 +119,4 @@ std::vector<BoundaryLoop> boundaryLoops(const Hatch& hatch)
     return kept;
 }
 
-} // namespace unplot::engine::dxf
+} // namespace unplot::engine
