@@ -23,7 +23,8 @@ inline constexpr std::uint64_t BlockControl = 0x1, LayerControl = 0x2, StyleCont
                                MlineStyleDict = 0x16, MlineStandard = 0x17, PlotSettingsDict = 0x18,
                                LayoutDict = 0x19, DimStandard = 0x1A, ModelBlock = 0x1B, ModelBlockBegin = 0x1C,
                                ModelBlockEnd = 0x1D, ModelLayout = 0x1E, PaperBlock = 0x1F, PaperBlockBegin = 0x20,
-                               PaperBlockEnd = 0x21, PaperLayout = 0x22, VportActive = 0x23, kFirstFree = 0x24;
+                               PaperBlockEnd = 0x21, PaperLayout = 0x22, VportActive = 0x23, PaperViewport = 0x24,
+                               kFirstFree = 0x25;
 }  // namespace handle
 
 // The release that wrote the file, as real files give it (the file header, the second header and the auxiliary
@@ -61,6 +62,7 @@ private:
     void writeLayouts();
     void writeDimStyle();
     void writeVport();
+    void writePaperViewport();
     // dwgentities.cpp
     void writeEntities();
     void writeGeometry(ObjectWriter& w, const Geometry& g);

@@ -12,7 +12,7 @@ namespace unplot::engine::dwg {
 
 // Fixed object type numbers.
 namespace type {
-inline constexpr std::uint16_t Text = 1, Block = 4, EndBlk = 5, Arc = 17, Circle = 18, Line = 19, Ellipse = 35,
+inline constexpr std::uint16_t Text = 1, Block = 4, EndBlk = 5, Arc = 17, Circle = 18, Line = 19, Viewport = 34, Ellipse = 35,
                                Spline = 36, Dictionary = 42, BlockControl = 48, BlockHeader = 49, LayerControl = 50,
                                Layer = 51, StyleControl = 52, Style = 53, LtypeControl = 56, Ltype = 57,
                                ViewControl = 60, UcsControl = 62, VportControl = 64, Vport = 65, AppIdControl = 66,

@@ -261,7 +261,8 @@ void DwgBuilder::writeBlocks()
     const Space spaces[] = {
         {handle::ModelBlock, handle::ModelBlockBegin, handle::ModelBlockEnd, handle::ModelLayout, "*Model_Space",
          firstEntity_, lastEntity_},
-        {handle::PaperBlock, handle::PaperBlockBegin, handle::PaperBlockEnd, handle::PaperLayout, "*Paper_Space", 0, 0},
+        {handle::PaperBlock, handle::PaperBlockBegin, handle::PaperBlockEnd, handle::PaperLayout, "*Paper_Space",
+         r2000() ? handle::PaperViewport : 0, r2000() ? handle::PaperViewport : 0},
     };
     for (const Space& s : spaces) {
         const std::string name = versioned(s.name, r2000());
@@ -433,20 +434,88 @@ void DwgBuilder::writeLayouts()
         d.writeBS(0);
         d.write3BD(extents_.min.x, extents_.min.y, 0);
         d.write3BD(extents_.max.x, extents_.max.y, 0);
+        const bool paper = block == handle::PaperBlock;
         if (paged()) {
-            d.writeBL(0);                         // no viewports
+            d.writeBL(paper ? 1 : 0);             // viewports
             w.refs().writeH(HC::HardPointer, 0);  // plot view
         }
         if (r2007())
             w.refs().writeH(HC::SoftPointer, 0);  // visual style: none
         w.refs().writeH(HC::SoftPointer, block);
-        w.refs().writeH(HC::SoftPointer, 0);  // last active viewport
+        w.refs().writeH(HC::SoftPointer, paper ? handle::PaperViewport : handle::VportActive);  // last active
         w.refs().writeH(HC::HardPointer, 0);  // base UCS
         w.refs().writeH(HC::HardPointer, 0);  // named UCS
+        if (paged() && paper)
+            w.refs().writeH(HC::SoftPointer, handle::PaperViewport);
         add(h, w.finish());
     };
     layout(handle::ModelLayout, "Model", 0, 1712, handle::ModelBlock);
     layout(handle::PaperLayout, "Layout1", 1, 688, handle::PaperBlock);
+    writePaperViewport();
+}
+
+// The sheet of the paper layout: the paper space's own viewport, which every layout of a real file holds (on it, the
+// layout would show a view of the model; this one shows the page).
+void DwgBuilder::writePaperViewport()
+{
+    EntityCommon c;
+    c.space = 0;  // as real files give this one viewport: its block named, not the space implied
+    c.owner = handle::PaperBlock;
+    c.layer = handle::Layer0;
+    ObjectWriter w(version_, type::Viewport, handle::PaperViewport, c);
+    BitWriter& d = w.data();
+    const double width = drawing_.widthMm > 0 ? drawing_.widthMm : 210;
+    const double height = drawing_.heightMm > 0 ? drawing_.heightMm : 297;
+    d.write3BD(width / 2, height / 2, 0);  // centre
+    d.writeBD(width * 1.1);                // the view shown, with a margin
+    d.writeBD(height * 1.1);
+    d.write3BD(0, 0, 0);  // target
+    d.write3BD(0, 0, 1);  // direction
+    d.writeBD(0);         // twist
+    d.writeBD(height * 1.1);
+    d.writeBD(50);  // lens length
+    d.writeBD(0);   // front clip
+    d.writeBD(0);   // back clip
+    d.writeBD(0);   // snap angle
+    d.write2RD(width / 2, height / 2);
+    d.write2RD(0, 0);    // snap base
+    d.write2RD(10, 10);  // snap spacing
+    d.write2RD(10, 10);  // grid spacing
+    d.writeBS(1000);     // circle zoom
+    if (r2007())
+        d.writeBS(5);  // major grid lines every 5
+    d.writeBL(0);      // no frozen layers
+    d.writeBL(0x8020);  // status, as real files have it
+    w.text("");         // style sheet
+    d.writeRC(0);       // render mode
+    d.writeB(false);    // UCS at origin
+    d.writeB(true);     // UCS per viewport
+    d.write3BD(0, 0, 0);
+    d.write3BD(1, 0, 0);
+    d.write3BD(0, 1, 0);
+    d.writeBD(0);  // elevation
+    d.writeBS(0);  // orthographic view: none
+    if (paged())
+        d.writeBS(0);  // shade plot: as displayed
+    if (r2007()) {
+        d.writeB(true);           // default lighting on
+        d.writeRC(1);             // one distant light
+        d.writeBD(0);             // brightness
+        d.writeBD(0);             // contrast
+        d.writeCMC(0, 0x333333);  // ambient colour
+    }
+    w.refs().writeH(HC::HardPointer, 0);  // clip boundary
+    if (!paged())
+        w.refs().writeH(HC::HardPointer, 0);  // viewport entity header
+    w.refs().writeH(HC::HardPointer, 0);      // named UCS
+    w.refs().writeH(HC::HardPointer, 0);      // base UCS
+    if (r2007()) {
+        w.refs().writeH(HC::SoftPointer, 0);  // background
+        w.refs().writeH(HC::HardPointer, 0);  // visual style
+        w.refs().writeH(HC::SoftPointer, 0);  // shade plot
+        w.refs().writeH(HC::HardOwner, 0);    // sun
+    }
+    add(handle::PaperViewport, w.finish());
 }
 
 }  // namespace unplot::engine::dwg

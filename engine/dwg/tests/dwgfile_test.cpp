@@ -88,7 +88,7 @@ TEST_P(DwgReadBack, LibdxfrwSeesTheSameEntities)
         const int error = r.at("error").get<int>();
         EXPECT_TRUE(error == 0 || (failsOnLayouts && error == kBadReadObjects)) << r.dump();
         EXPECT_TRUE(failsOnLayouts || r.at("ok").get<bool>()) << r.dump();
-        int total = 0;
+        int total = GetParam() >= 15 ? 1 : 0;  // libdxfrw counts the paper layout's viewport too
         for (const auto& [type, n] : primitivesCounts(copies))
             total += n;
         EXPECT_EQ(r.at("entities").get<int>(), total) << r.dump();

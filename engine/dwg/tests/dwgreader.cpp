@@ -1,5 +1,6 @@
 #include "dwgreader.h"
 
+#include "compress2007.h"
 #include "container2007.h"
 #include "dwgcrc.h"
 #include "dwgpaged.h"
@@ -312,36 +313,14 @@ Bytes decompress2004(const std::uint8_t* in, std::size_t size, std::size_t expec
 
 namespace {
 
-// A literal run of the 2007 variant as stored: 32-byte blocks with their quarters reversed, then a tail laid out per
-// its length.
+// A literal run of the 2007 variant as stored: in 32-byte blocks and a tail, in an order of their own (the writer's
+// table, which reading the real 2007 file checks).
 void copyLiterals2007(Bytes& out, const std::uint8_t* src, std::size_t n)
 {
-    for (; n >= 32; src += 32, n -= 32)
-        for (int q = 3; q >= 0; --q)
-            out.insert(out.end(), src + q * 8, src + q * 8 + 8);
-    // Each tail as pieces (length, offset); 2 and 3 reverse, 16 swaps its halves.
-    static const std::vector<std::vector<std::pair<int, int>>> tails = {
-        {}, {{1, 0}}, {{2, 0}}, {{3, 0}}, {{4, 0}}, {{1, 4}, {4, 0}}, {{1, 5}, {4, 1}, {1, 0}},
-        {{2, 5}, {4, 1}, {1, 0}}, {{8, 0}}, {{1, 8}, {8, 0}}, {{1, 9}, {8, 1}, {1, 0}}, {{2, 9}, {8, 1}, {1, 0}},
-        {{4, 8}, {8, 0}}, {{1, 12}, {4, 8}, {8, 0}}, {{1, 13}, {4, 9}, {8, 1}, {1, 0}},
-        {{2, 13}, {4, 9}, {8, 1}, {1, 0}}, {{16, 0}}, {{8, 9}, {1, 8}, {8, 0}}, {{1, 17}, {16, 1}, {1, 0}},
-        {{3, 16}, {16, 0}}, {{4, 16}, {16, 0}}, {{1, 20}, {4, 16}, {16, 0}}, {{2, 20}, {4, 16}, {16, 0}},
-        {{3, 20}, {4, 16}, {16, 0}}, {{8, 16}, {16, 0}}, {{8, 17}, {1, 16}, {16, 0}},
-        {{1, 25}, {8, 17}, {1, 16}, {16, 0}}, {{2, 25}, {8, 17}, {1, 16}, {16, 0}}, {{4, 24}, {8, 16}, {16, 0}},
-        {{1, 28}, {4, 24}, {8, 16}, {16, 0}}, {{2, 28}, {4, 24}, {8, 16}, {16, 0}},
-        {{1, 30}, {4, 26}, {8, 18}, {16, 2}, {2, 0}}};
-    for (auto [len, at] : tails[n]) {
-        const std::uint8_t* p = src + at;
-        if (len == 2 || len == 3) {
-            for (int k = len - 1; k >= 0; --k)
-                out.push_back(p[k]);
-        } else if (len == 16) {
-            out.insert(out.end(), p + 8, p + 16);
-            out.insert(out.end(), p, p + 8);
-        } else {
-            out.insert(out.end(), p, p + len);
-        }
-    }
+    const std::size_t start = out.size();
+    out.resize(start + n);
+    for (std::size_t i = 0; i < n; ++i)
+        out[start + i] = src[literalSlot2007(n, i)];
 }
 
 }  // namespace
