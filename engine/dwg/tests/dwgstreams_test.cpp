@@ -20,7 +20,7 @@ using unplot::engine::dwg::test::Bytes;
 
 namespace {
 
-// Bits of a byte array, most significant first.
+// Bits of a byte array, most significant first, read as the codes of the format.
 struct BitReader {
     const Bytes& b;
     std::size_t pos = 0;
@@ -33,38 +33,24 @@ struct BitReader {
         return v;
     }
     std::uint8_t rc() { return std::uint8_t(bits(8)); }
+    std::uint16_t rs() { return std::uint16_t(rc() | rc() << 8); }
     std::uint32_t bs()
     {
-        switch (bits(2)) {
-        case 0: return rs();
-        case 1: return rc();
-        case 2: return 0;
-        default: return 256;
-        }
+        const auto code = bits(2);
+        return code == 0 ? rs() : code == 1 ? rc() : code == 2 ? 0 : 256;
     }
     std::uint32_t bl()
     {
-        switch (bits(2)) {
-        case 0: {
-            const std::uint32_t lo = rs();
-            return lo | std::uint32_t(rs()) << 16;
-        }
-        case 1: return rc();
-        default: return 0;
-        }
+        const auto code = bits(2);
+        return code == 0 ? rs() | std::uint32_t(rs()) << 16 : code == 1 ? rc() : 0;
     }
     double bd()
     {
-        switch (bits(2)) {
-        case 0: {
-            std::uint64_t raw = 0;
-            for (int i = 0; i < 8; ++i)
-                raw |= std::uint64_t(rc()) << (8 * i);
-            return std::bit_cast<double>(raw);
-        }
-        case 1: return 1.0;
-        default: return 0.0;
-        }
+        const auto code = bits(2);
+        std::uint64_t raw = 0;
+        for (int i = 0; code == 0 && i < 8; ++i)
+            raw |= std::uint64_t(rc()) << (8 * i);
+        return code == 0 ? std::bit_cast<double>(raw) : code == 1 ? 1.0 : 0.0;
     }
     std::pair<int, std::uint64_t> h()
     {
@@ -81,11 +67,6 @@ struct BitReader {
             c = char16_t(rs());
         return t;
     }
-    std::uint16_t rs()
-    {
-        const std::uint8_t lo = rc();
-        return std::uint16_t(lo | rc() << 8);
-    }
 };
 
 // Copies bits [from, to) of `b` into `w`.
@@ -95,15 +76,6 @@ void copyBits(const Bytes& b, std::size_t from, std::size_t to, BitWriter& w)
     while (to - r.pos >= 32)
         w.writeBits(r.bits(32), 32);
     w.writeBits(r.bits(int(to - r.pos)), int(to - r.pos));
-}
-
-TEST(SplitStreams, NoStringsIsOneClearBitAfterTheData)
-{
-    SplitStreams s;
-    s.data().writeB(true);
-    const BitWriter w = s.dataAndStrings();
-    EXPECT_EQ(w.bitCount(), 2u);
-    EXPECT_EQ(w.bytes(), Bytes{0x80});
 }
 
 TEST(SplitStreams, StringsFollowTheDataWithTheirSizeAndASetBit)
@@ -130,54 +102,23 @@ TEST(SplitStreams, LongStringStreamsTakeAHighSizeWordFirst)
     EXPECT_EQ(r.bits(1), 1u);
 }
 
-TEST(SplitStreams, ObjectWorkedOutByHand)
+TEST(SplitStreams, ObjectsWorkedOutByHand)
 {
     SplitStreams s;
     s.data().writeB(true);
     s.handles().writeH(HandleCode::SoftPointer, 0x1F);
-    // BOT 00 00010011, data 1, no strings 0: 12 bits; handles 0100 0001 0001 1111, then 4 bits of padding. The
-    // handle stream is 32 - 12 = 20 bits (UMC 0x14); the size counts the four bytes after the UMC.
-    const std::vector<std::uint8_t> o = s.object2010(0x13);
-    const Bytes expect = {0x04, 0x00, 0x14, 0x04, 0xE4, 0x11, 0xF0};
-    ASSERT_EQ(o.size(), expect.size() + 2);
-    EXPECT_EQ(Bytes(o.begin(), o.end() - 2), expect);
-    const std::uint16_t crc = crc16(kCrcSeed, expect.data(), expect.size());
-    EXPECT_EQ(o[7] | o[8] << 8, crc);
-}
-
-TEST(SplitStreams, Object2007WorkedOutByHand)
-{
-    SplitStreams s;
-    s.data().writeB(true);
-    s.handles().writeH(HandleCode::SoftPointer, 0x1F);
-    // BS 01 00010011, RL 44 (0x2C: the 10 + 32 bits of type and size, data 1, no strings 0), handles
-    // 0100 0001 0001 1111, 4 bits of padding: 64 bits, 8 bytes after the MS size. No handle stream size.
-    const std::vector<std::uint8_t> o = s.object2007(0x13);
-    const Bytes expect = {0x08, 0x00, 0x44, 0xCB, 0x00, 0x00, 0x00, 0x24, 0x11, 0xF0};
-    ASSERT_EQ(o.size(), expect.size() + 2);
-    EXPECT_EQ(Bytes(o.begin(), o.end() - 2), expect);
-    const std::uint16_t crc = crc16(kCrcSeed, expect.data(), expect.size());
-    EXPECT_EQ(o[10] | o[11] << 8, crc);
-}
-
-TEST(SplitStreams, Object2007SizeCoversTheStrings)
-{
-    SplitStreams s;
-    s.strings().writeRC(0xAB);
-    s.handles().writeRC(0xCD);
-    const std::vector<std::uint8_t> o = s.object2007(0x13);
-    const Bytes body(o.begin() + 2, o.end() - 2);
-    BitReader r{body, 0};
-    EXPECT_EQ(r.bits(2), 1u);
-    EXPECT_EQ(r.bits(8), 0x13u);
-    std::uint32_t bitSize = 0;
-    for (int i = 0; i < 4; ++i)
-        bitSize |= std::uint32_t(r.bits(8)) << (8 * i);
-    EXPECT_EQ(bitSize, 10u + 32 + 8 + 16 + 1);  // strings, their RS size, the presence bit
-    EXPECT_EQ(r.bits(8), 0xABu);
-    EXPECT_EQ(r.rs(), 8u);
-    EXPECT_EQ(r.bits(1), 1u);
-    EXPECT_EQ(r.bits(8), 0xCDu);
+    // 2010: BOT 00 00010011, data 1, no strings 0: 12 bits; handles 0100 0001 0001 1111, then 4 bits of padding.
+    // The handle stream is 32 - 12 = 20 bits (UMC 0x14); the size counts the four bytes after the UMC.
+    // 2007: BS 01 00010011, RL 44 (0x2C: the 10 + 32 bits of type and size, data 1, no strings 0), the handles,
+    // 4 bits of padding: 64 bits, 8 bytes after the MS size. No handle stream size.
+    const std::pair<std::vector<std::uint8_t>, Bytes> rows[] = {
+        {s.object2010(0x13), {0x04, 0x00, 0x14, 0x04, 0xE4, 0x11, 0xF0}},
+        {s.object2007(0x13), {0x08, 0x00, 0x44, 0xCB, 0x00, 0x00, 0x00, 0x24, 0x11, 0xF0}}};
+    for (const auto& [o, expect] : rows) {
+        ASSERT_EQ(o.size(), expect.size() + 2);
+        EXPECT_EQ(Bytes(o.begin(), o.end() - 2), expect);
+        EXPECT_EQ(o[expect.size()] | o[expect.size() + 1] << 8, crc16(kCrcSeed, expect.data(), expect.size()));
+    }
 }
 
 TEST(SplitStreams, Utf16KeepsCharactersBeyondTheBasicPlaneAsPairs)
@@ -204,119 +145,65 @@ TEST(ObjectWriter, TextGoesWhereTheVersionWantsIt)
     EXPECT_EQ(w.strings().bytes(), expect.bytes());
 }
 
-// One object of a real file, taken apart the way a reader of 2010 files does it.
+// The streams of bits [from, end) of `b` whose handles start at `endBit`: before them, the strings' presence bit,
+// their size in bits (RS; with 0x8000 set, a high RS before it) and the strings; before the strings, the data.
+SplitStreams split(const Bytes& b, std::size_t from, std::size_t endBit, std::size_t end)
+{
+    SplitStreams s;
+    std::size_t dataEnd = endBit - 1;
+    if (BitReader{b}.bit(endBit - 1)) {
+        BitReader sizes{b, endBit - 17};
+        std::size_t stringBits = sizes.rs();
+        dataEnd = endBit - 17;
+        if (stringBits & 0x8000) {
+            sizes.pos = endBit - 33;
+            stringBits = (stringBits & 0x7fff) | std::size_t(sizes.rs()) << 15;
+            dataEnd = endBit - 33;
+        }
+        dataEnd -= stringBits;
+        copyBits(b, dataEnd, dataEnd + stringBits, s.strings());
+    }
+    copyBits(b, from, dataEnd, s.data());
+    copyBits(b, endBit, end, s.handles());
+    return s;
+}
+
+// One object of a real 2010 file taken apart: MS size, UMC size of the handle stream, the type, the streams.
 struct RealObject {
     std::uint16_t type = 0;
     SplitStreams streams;
 };
-
 RealObject takeApart(const Bytes& o)
 {
-    RealObject r;
     BitReader in{o};
-    std::size_t size = 0;
-    for (int shift = 0;; shift += 15) {
+    std::size_t size = 0, handleBits = 0;
+    for (int shift = 0, more = 1; more; shift += 15) {
         const std::uint16_t word = in.rs();
         size |= std::size_t(word & 0x7fff) << shift;
-        if ((word & 0x8000) == 0)
-            break;
+        more = word & 0x8000;
     }
-    std::size_t handleBits = 0;
-    for (int shift = 0;; shift += 7) {
+    for (int shift = 0, more = 1; more; shift += 7) {
         const std::uint8_t b = in.rc();
         handleBits |= std::size_t(b & 0x7f) << shift;
-        if ((b & 0x80) == 0)
-            break;
+        more = b & 0x80;
     }
-    const std::size_t bodyStart = in.pos;  // the size counts from here
-    switch (in.bits(2)) {
-    case 0: r.type = in.rc(); break;
-    case 1: r.type = std::uint16_t(in.rc() + 0x1f0); break;
-    default: r.type = in.rs(); break;
-    }
-    const std::size_t end = bodyStart + 8 * size;
-    const std::size_t endBit = end - handleBits;
-    std::size_t dataEnd = endBit - 1;
-    if (in.bit(endBit - 1)) {
-        BitReader sizes{o, endBit - 17};
-        std::size_t stringBits = sizes.rs();
-        dataEnd = endBit - 17;
-        if (stringBits & 0x8000) {
-            sizes.pos = endBit - 33;
-            stringBits = (stringBits & 0x7fff) | std::size_t(sizes.rs()) << 15;
-            dataEnd = endBit - 33;
-        }
-        dataEnd -= stringBits;
-        copyBits(o, dataEnd, dataEnd + stringBits, r.streams.strings());
-    }
-    copyBits(o, in.pos, dataEnd, r.streams.data());
-    copyBits(o, endBit, end, r.streams.handles());
+    const std::size_t end = in.pos + 8 * size;
+    const auto code = in.bits(2);
+    RealObject r;
+    r.type = code == 0 ? in.rc() : code == 1 ? std::uint16_t(in.rc() + 0x1f0) : in.rs();
+    r.streams = split(o, in.pos, end - handleBits, end);
     return r;
 }
 
-// A header or classes section of a real file, taken apart by the reader's rules: the bit stream starts with its own
-// size in bits, which counts up to the strings' presence bit.
+// A header or classes section taken apart: its bit stream starts with its own size in bits, which counts up to the
+// strings' presence bit.
 SplitStreams takeApartSection(const Bytes& d)
 {
-    SplitStreams s;
-    const std::size_t start = 24 * 8;
-    BitReader in{d, start};
-    const std::size_t size = d.at(16) | d.at(17) << 8 | d.at(18) << 16 | std::size_t(d.at(19)) << 24;
-    const std::size_t endBit = start + std::size_t(in.rs() | in.rs() << 16);
-    std::size_t dataEnd = endBit - 1;
-    if (in.bit(endBit - 1)) {
-        BitReader sizes{d, endBit - 17};
-        std::size_t stringBits = sizes.rs();
-        dataEnd = endBit - 17;
-        if (stringBits & 0x8000) {
-            sizes.pos = endBit - 33;
-            stringBits = (stringBits & 0x7fff) | std::size_t(sizes.rs()) << 15;
-            dataEnd = endBit - 33;
-        }
-        dataEnd -= stringBits;
-        copyBits(d, dataEnd, dataEnd + stringBits, s.strings());
-    }
-    copyBits(d, in.pos, dataEnd, s.data());
-    copyBits(d, endBit, start + 8 * size, s.handles());
-    return s;
-}
-
-TEST(Classes2010, NamesMoveToTheStringStreamAsUtf16)
-{
-    const std::vector<std::uint8_t> framed = framedSection2010(kClassesBegin, classStreams(23), kClassesEnd);
-    const Bytes section(framed.begin(), framed.end());
-    ASSERT_TRUE(std::equal(kClassesBegin.begin(), kClassesBegin.end(), section.begin()));
-    ASSERT_TRUE(std::equal(kClassesEnd.begin(), kClassesEnd.end(), section.end() - 16));
-    const std::size_t size = section[16] | section[17] << 8;
-    EXPECT_EQ(section.size(), 16 + 8 + size + 2 + 16);
-    EXPECT_EQ(section[size + 24] | section[size + 25] << 8, crc16(kCrcSeed, &section[16], 8 + size));
-
-    const SplitStreams s = takeApartSection(section);
-    BitReader d{s.data().bytes()}, t{s.strings().bytes()};
-    EXPECT_EQ(d.bs(), 502u);  // the highest class number
-    EXPECT_EQ(d.rc(), 0u);
-    EXPECT_EQ(d.rc(), 0u);
-    EXPECT_EQ(d.bits(1), 1u);
-    const char16_t* names[][2] = {{u"AcDbDictionaryWithDefault", u"ACDBDICTIONARYWDFLT"},
-                                  {u"AcDbPlaceHolder", u"ACDBPLACEHOLDER"},
-                                  {u"AcDbLayout", u"LAYOUT"}};
-    for (std::uint32_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(d.bs(), 500 + i);
-        EXPECT_EQ(d.bs(), 0u);
-        EXPECT_EQ(d.bits(1), 0u);
-        EXPECT_EQ(d.bs(), 0x1F3u);
-        EXPECT_EQ(d.bl(), i == 2 ? 2u : 1u);
-        EXPECT_EQ(d.bl(), 22u);
-        EXPECT_EQ(d.bl(), 42u);
-        EXPECT_EQ(d.bl(), 0u);
-        EXPECT_EQ(d.bl(), 0u);
-        EXPECT_EQ(t.tu(), u"ObjectDBX Classes");
-        EXPECT_EQ(t.tu(), names[i][0]);
-        EXPECT_EQ(t.tu(), names[i][1]);
-    }
-    EXPECT_EQ(d.pos, s.data().bitCount());
-    EXPECT_EQ(t.pos, s.strings().bitCount());
-    EXPECT_LT(s.handles().bitCount(), 8u);  // no handles: only the padding
+    BitReader in{d, 16 * 8};
+    const std::size_t size = in.rs() | std::size_t(in.rs()) << 16;
+    in.pos = 24 * 8;
+    const std::size_t endBit = in.pos + (in.rs() | std::size_t(in.rs()) << 16);
+    return split(d, in.pos, endBit, 24 * 8 + 8 * size);
 }
 
 // The header variables of a 2010 file, field by field: B, BS, BL, BD, RC, 2RD, 3BD and CMC in the data stream,
@@ -342,32 +229,16 @@ struct HeaderWalk {
 HeaderWalk walkHeader2010(const SplitStreams& s)
 {
     BitReader d{s.data().bytes()}, t{s.strings().bytes()}, h{s.handles().bytes()};
-    auto handle = [](BitReader& r) {
-        const std::uint8_t code = r.rc();
-        std::uint64_t v = 0;
-        for (int i = 0; i < (code & 15); ++i)
-            v = v << 8 | r.rc();
-        return v;
-    };
     HeaderWalk w;
     std::istringstream fields(kHeader2010);
     for (std::string f; fields >> f;) {
-        if (f == "B")
-            d.bits(1);
-        else if (f == "BS")
-            d.bs();
-        else if (f == "BL")
-            d.bl();
+        if (f == "B" || f == "RC" || f == "2RD")
+            d.bits(f == "B" ? 1 : f == "RC" ? 8 : 128);
+        else if (f == "BS" || f == "BL")
+            f == "BS" ? d.bs() : d.bl();
         else if (f == "BD" || f == "3BD")
-            for (int i = 0; i < (f == "BD" ? 1 : 3); ++i) {
-                const auto code = d.bits(2);
-                if (code == 0)
-                    d.bits(64);
-            }
-        else if (f == "RC")
-            d.rc();
-        else if (f == "2RD")
-            d.bits(128);
+            for (int i = 0; i < (f == "BD" ? 1 : 3); ++i)
+                d.bd();
         else if (f == "CMC") {
             d.bs();
             d.bl();
@@ -376,10 +247,8 @@ HeaderWalk walkHeader2010(const SplitStreams& s)
                 w.strings.push_back(t.tu());
         } else if (f == "T")
             w.strings.push_back(t.tu());
-        else if (f == "H")
-            w.handles.push_back(handle(h));
-        else if (f == "HD")
-            w.handseed = handle(d);
+        else if (f == "H" || f == "HD")
+            (f == "H" ? w.handles.emplace_back() : w.handseed) = (f == "H" ? h : d).h().second;
         else
             ADD_FAILURE() << "field type " << f;
     }
@@ -542,31 +411,6 @@ TEST_F(Real2010File, ObjectWriterWritesTheCommonFieldsAsARealWriter)
     }
     EXPECT_GE(entities, 5);  // 7 in this file
     EXPECT_GE(others, 20);   // 24
-}
-
-TEST_F(Real2010File, LayerNamesAreTheFirstStringOfTheStringStream)
-{
-    const Bytes& objects = file_->sections.at("AcDb:AcDbObjects");
-    bool sawLayer0 = false;
-    for (const auto& [handle, offset] : file_->objectAt) {
-        const RealObject r = takeApart(test::objectBytes(objects, std::size_t(offset), true));
-        if (r.type != 51)
-            continue;
-        BitReader s{r.streams.strings().bytes()};
-        std::size_t length = 0;
-        switch (s.bits(2)) {
-        case 0: length = s.rs(); break;
-        case 1: length = s.rc(); break;
-        case 2: length = 0; break;
-        default: length = 256; break;
-        }
-        std::u16string name;
-        for (std::size_t i = 0; i < length; ++i)
-            name.push_back(char16_t(s.rs()));
-        EXPECT_GT(name.size(), 0u);
-        sawLayer0 = sawLayer0 || name == u"0";
-    }
-    EXPECT_TRUE(sawLayer0);
 }
 
 }  // namespace
