@@ -5,6 +5,7 @@
 #include "reedsolomon.h"
 
 #include <algorithm>
+#include <deque>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -30,6 +31,11 @@ void putRLL(Bytes& out, std::uint64_t v)
 {
     for (int i = 0; i < 8; ++i)
         out.push_back(std::uint8_t(v >> (8 * i)));
+}
+std::uint32_t getRL(const Bytes& in, std::size_t at)
+{
+    return std::uint32_t(in[at]) | std::uint32_t(in[at + 1]) << 8 | std::uint32_t(in[at + 2]) << 16 |
+           std::uint32_t(in[at + 3]) << 24;
 }
 void setRL(Bytes& out, std::size_t at, std::uint32_t v)
 {
@@ -288,35 +294,61 @@ std::vector<std::uint8_t> codeFileHeader2007(const std::vector<std::uint8_t>& bo
 
 std::vector<std::uint8_t> writeFile2007(const std::vector<PagedSection>& sections, const PagedFileInfo& info)
 {
-    // Page ids: 1 the page map, 2 its copy, then the data pages, then the section map and its copy.
+    // Page ids: 1 the page map, 2 its copy, then the data pages, then the section map and its copy. Raw sections
+    // whose data names its own place in the file (the preview) come first in the file, where their place is known
+    // before anything else is; then the page map and its copy, the other data pages, the section maps.
+    std::deque<PagedSection> placed;  // those sections, their places filled in
     std::vector<SectionPages> all;
     std::uint64_t nextId = 3;
+    std::size_t frontSize = 0;
     for (const PagedSection& s : sections) {
-        all.push_back(pagesOf(s));
-        for (DataPage& p : all.back().pages)
+        const PagedSection* section = &s;
+        if (!s.relocations.empty()) {
+            section = &placed.emplace_back(s);
+            for (std::size_t field : s.relocations)
+                setRL(placed.back().data, field, std::uint32_t(kPages2007Offset + frontSize + getRL(s.data, field)));
+        }
+        all.push_back(pagesOf(*section));
+        for (DataPage& p : all.back().pages) {
             p.id = nextId++;
+            if (!s.relocations.empty())
+                frontSize += p.bytes.size();
+        }
     }
     const std::uint64_t sectionMapId = nextId;
     const SystemPage smap = systemPage(sectionMap(all));
+    auto inOrder = [&](auto each) {  // the data pages in file order, and whether each is in front
+        for (bool front : {true, false})
+            for (const SectionPages& sp : all)
+                if (sp.section->relocations.empty() != front)
+                    for (std::size_t i = 0; i < sp.pages.size(); ++i)
+                        each(sp, i, front);
+    };
 
-    // The page map lists every page in file order, itself first: iterate until its own size settles.
+    // The page map lists every page in file order: iterate until its own size settles.
     std::size_t pageMapSize = 0x100;
     SystemPage pmap;
     for (;;) {
         Bytes m;
-        for (std::uint64_t id : {1, 2}) {
-            putRLL(m, pageMapSize);
+        auto entry = [&](std::uint64_t size, std::uint64_t id) {
+            putRLL(m, size);
             putRLL(m, id);
-        }
-        for (const SectionPages& sp : all)
-            for (const DataPage& p : sp.pages) {
-                putRLL(m, p.bytes.size());
-                putRLL(m, p.id);
+        };
+        bool mapsListed = false;
+        inOrder([&](const SectionPages& sp, std::size_t i, bool front) {
+            if (!front && !mapsListed) {
+                entry(pageMapSize, 1);
+                entry(pageMapSize, 2);
+                mapsListed = true;
             }
-        for (std::uint64_t id : {sectionMapId, sectionMapId + 1}) {
-            putRLL(m, smap.bytes.size());
-            putRLL(m, id);
+            entry(sp.pages[i].bytes.size(), sp.pages[i].id);
+        });
+        if (!mapsListed) {
+            entry(pageMapSize, 1);
+            entry(pageMapSize, 2);
         }
+        entry(smap.bytes.size(), sectionMapId);
+        entry(smap.bytes.size(), sectionMapId + 1);
         pmap = systemPage(m);
         if (pmap.bytes.size() <= pageMapSize) {
             pmap.bytes.resize(pageMapSize, 0);
@@ -332,15 +364,18 @@ std::vector<std::uint8_t> writeFile2007(const std::vector<PagedSection>& section
     Bytes out;
     out.reserve(total);
     out.resize(kPages2007Offset, 0);
-    for (int copy = 0; copy < 2; ++copy)
-        out.insert(out.end(), pmap.bytes.begin(), pmap.bytes.end());
     std::map<std::size_t, std::uint32_t> addresses;  // plain-header field -> where a raw section's page starts
-    for (const SectionPages& sp : all)
-        for (std::size_t i = 0; i < sp.pages.size(); ++i) {
-            if (sp.section->addressField != 0 && i == 0)
-                addresses[sp.section->addressField] = std::uint32_t(out.size());
-            out.insert(out.end(), sp.pages[i].bytes.begin(), sp.pages[i].bytes.end());
-        }
+    inOrder([&](const SectionPages& sp, std::size_t i, bool front) {
+        if (!front && out.size() == kPages2007Offset + frontSize)
+            for (int copy = 0; copy < 2; ++copy)
+                out.insert(out.end(), pmap.bytes.begin(), pmap.bytes.end());
+        if (sp.section->addressField != 0 && i == 0)
+            addresses[sp.section->addressField] = std::uint32_t(out.size());
+        out.insert(out.end(), sp.pages[i].bytes.begin(), sp.pages[i].bytes.end());
+    });
+    if (out.size() == kPages2007Offset + frontSize)  // no other data page
+        for (int copy = 0; copy < 2; ++copy)
+            out.insert(out.end(), pmap.bytes.begin(), pmap.bytes.end());
     for (int copy = 0; copy < 2; ++copy)
         out.insert(out.end(), smap.bytes.begin(), smap.bytes.end());
     const std::size_t headerCopyAt = out.size();
@@ -348,8 +383,8 @@ std::vector<std::uint8_t> writeFile2007(const std::vector<PagedSection>& section
 
     Bytes h;
     for (std::uint64_t v : std::initializer_list<std::uint64_t>{
-             0x70, fileSize, pmap.compressedCrc, pmap.correction, 0 /* CRC seed */, pageMapSize /* copy */,
-             2 /* its id */, 0 /* page map offset */, 1 /* page map id */, headerCopyAt - kPages2007Offset,
+             0x70, fileSize, pmap.compressedCrc, pmap.correction, 0 /* CRC seed */, frontSize + pageMapSize /* copy */,
+             2 /* its id */, frontSize /* page map offset */, 1 /* page map id */, headerCopyAt - kPages2007Offset,
              pmap.compressed, pmap.uncompressed, sectionMapId + 1 /* pages */, sectionMapId + 1 /* highest id */, 0x20,
              0x40, pmap.crc, kMaxPageData, 4, 1, all.size() + 1 /* sections, the empty entry included */, smap.crc,
              smap.compressed, sectionMapId + 1 /* copy */, sectionMapId, smap.uncompressed, smap.compressedCrc,

@@ -4,6 +4,7 @@
 #include "dwgclasses.h"
 #include "dwgcrc.h"
 #include "dwgpaged.h"
+#include "dwgpreview.h"
 #include "dwgshapes.h"
 #include "dwgtext.h"
 #include "objectmap.h"
@@ -169,14 +170,12 @@ std::vector<std::uint8_t> DwgBuilder::buildPaged() const
     sections.push_back({"AcDb:AuxHeader", 2, auxHeader()});
     sections.push_back({"AcDb:ObjFreeSpace", 6, objFreeSpace()});
     sections.push_back({"AcDb:RevHistory", 8, revHistory()});
-    // Stored raw, where the plain header points: the summary, the preview (an empty image) and the writer.
+    // Stored raw, where the plain header points: the summary, the preview and the writer.
     sections.push_back({"AcDb:SummaryInfo", 9, summaryInfo(), false, 0x80, 0x20});
-    std::vector<std::uint8_t> preview;
-    put(preview, kImageBegin, 16);
-    putRL(preview, 1);
-    preview.push_back(0);
-    put(preview, kImageEnd, 16);
-    sections.push_back({"AcDb:Preview", 10, preview, false, 0x40, 0x0d});
+    std::vector<std::uint8_t> preview = previewImage(previewShapes(), drawing_.widthMm, drawing_.heightMm, 0);
+    const auto previewPage = std::uint32_t((preview.size() + 0x1f) & ~std::size_t(0x1f));
+    sections.push_back({"AcDb:Preview", 10, std::move(preview), false, previewPage, 0x0d,
+                        {std::begin(kPreviewAddresses), std::end(kPreviewAddresses)}});
     sections.push_back({"AcDb:AppInfo", 11, appInfo(), false, 0x300, 0x2c});
 
     PagedFileInfo info;
@@ -194,6 +193,15 @@ std::vector<std::uint8_t> DwgBuilder::buildPaged() const
 }
 
 void DwgBuilder::add(std::uint64_t h, std::vector<std::uint8_t> bytes) { objects_[h] = std::move(bytes); }
+
+std::vector<std::pair<const Geometry*, Rgb>> DwgBuilder::previewShapes() const
+{
+    std::vector<std::pair<const Geometry*, Rgb>> shapes;
+    shapes.reserve(kept_.size());
+    for (const Kept& k : kept_)
+        shapes.emplace_back(&k.geometry, k.entity->style.color);
+    return shapes;
+}
 
 std::vector<std::uint8_t> DwgBuilder::build()
 {
@@ -219,12 +227,18 @@ std::vector<std::uint8_t> DwgBuilder::build()
         put(out, aux.data(), aux.size());
     }
 
-    // An empty preview image.
+    // The preview (R14: an empty one).
     const auto imageAt = std::uint32_t(out.size());
-    put(out, kImageBegin, 16);
-    putRL(out, 1);
-    out.push_back(0);
-    put(out, kImageEnd, 16);
+    if (r2000()) {
+        const std::vector<std::uint8_t> preview =
+            previewImage(previewShapes(), drawing_.widthMm, drawing_.heightMm, imageAt);
+        put(out, preview.data(), preview.size());
+    } else {
+        put(out, kImageBegin, 16);
+        putRL(out, 1);
+        out.push_back(0);
+        put(out, kImageEnd, 16);
+    }
 
     const auto headerAt = std::uint32_t(out.size());
     putSection(out, kHeaderVarsBegin, headerVariables(), kHeaderVarsEnd);

@@ -52,6 +52,7 @@ private:
     static std::vector<std::uint8_t> revHistory();
     std::vector<std::uint8_t> templateInfo() const;
     void add(std::uint64_t h, std::vector<std::uint8_t> bytes);
+    std::vector<std::pair<const Geometry*, Rgb>> previewShapes() const;
     void putSecondHeader(std::vector<std::uint8_t>& out, const std::uint32_t (*locators)[2], int count) const;
 
     // dwgtables.cpp

@@ -31,6 +31,11 @@ void setRL(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t v)
     for (int i = 0; i < 4; ++i)
         out[at + std::size_t(i)] = std::uint8_t(v >> (8 * i));
 }
+std::uint32_t readRL(const std::vector<std::uint8_t>& in, std::size_t at)
+{
+    return std::uint32_t(in[at]) | std::uint32_t(in[at + 1]) << 8 | std::uint32_t(in[at + 2]) << 16 |
+           std::uint32_t(in[at + 3]) << 24;
+}
 void padTo32(std::vector<std::uint8_t>& out, std::size_t pageStart)
 {
     while ((out.size() - pageStart) % 0x20 != 0)
@@ -220,6 +225,8 @@ std::vector<std::uint8_t> writePagedFile(const std::vector<PagedSection>& sectio
             const std::size_t start = out.size();
             if (s.addressField != 0 && p == 0)
                 setRL(out, s.addressField, std::uint32_t(start + 32));
+            for (std::size_t field : s.relocations)  // raw sections have one page
+                setRL(stored, field, std::uint32_t(start + 32 + readRL(stored, field)));
             const auto id = std::uint32_t(pages.size() + 1);
             std::vector<std::uint8_t> header;
             putRL(header, kDataPageType);

@@ -15,6 +15,8 @@ struct PagedSection {
     bool compressed = true;  // stored through the LZ77 encoding (else raw pages of pageSize bytes)
     std::uint32_t pageSize = 0x7400;  // largest decompressed page
     std::size_t addressField = 0;     // if not 0: where the file header gives the address of the section's data
+    // Raw sections: RL fields of the data that count from its start; the container adds the data's file address.
+    std::vector<std::size_t> relocations = {};
 };
 
 struct PagedFileInfo {

@@ -111,6 +111,92 @@ TEST_P(OurFile, ReaderNoticesACorruptedObject)
     EXPECT_THROW(test::readDwg(file), std::runtime_error);
 }
 
+// The sections that describe a file, taken apart field by field: what the reference drawings hold and what we
+// write have the same fields in the same places (strings with their length; 8-bit before 2007 where the version
+// says; 2010's 128-bit limits), and nothing but zeros after them.
+std::size_t infoFields(const std::string& section, const Bytes& d, int version)
+{
+    std::size_t at = 0;
+    auto take = [&](std::size_t n) {
+        at += n;
+        if (at > d.size())
+            throw std::runtime_error(section + ": past the end");
+        return std::size_t(d[at - n]) | (n > 1 ? std::size_t(d[at - n + 1]) << 8 : 0);
+    };
+    auto string = [&](bool wide) { take((wide ? 2 : 1) * take(2)); };
+    const bool wide = version >= 21;
+    if (section == "AcDb:AppInfo") {
+        take(4);
+        string(true);
+        for (std::size_t n = take(4); n-- > 0;) {
+            take(16);
+            string(true);
+        }
+    } else if (section == "AcDb:SummaryInfo") {
+        for (int i = 0; i < 8; ++i)
+            string(wide);
+        take(24);
+        for (std::size_t n = take(2); n-- > 0;)
+            string(wide), string(wide);
+        take(8);
+    } else if (section == "AcDb:RevHistory") {
+        take(8);
+        take(4 * take(4));
+    } else if (section == "AcDb:ObjFreeSpace") {
+        take(version >= 23 ? 24 : 20);
+        take((version >= 23 ? 16 : 8) * take(1));
+    } else if (section == "AcDb:Template") {
+        string(wide);
+        take(2);
+    } else {
+        take(123);  // AcDb:AuxHeader
+    }
+    if (!std::all_of(d.begin() + std::ptrdiff_t(at), d.end(), [](auto c) { return c == 0; }))
+        throw std::runtime_error(section + ": more than its fields");
+    return at;
+}
+
+TEST_P(OurFile, InfoSectionsHaveTheFieldsOfRealOnes)
+{
+    const int v = GetParam();
+    if (v == 14)
+        return;  // R14 files have none of them
+    const char* samples[] = {"example_2000.dwg", "example_2004.dwg", "example_2007.dwg", "example_2010.dwg"};
+    const Bytes real = test::sample(samples[v == 15 ? 0 : v == 18 ? 1 : v == 21 ? 2 : 3]);
+    if (real.empty())
+        GTEST_SKIP() << "no reference drawings under " << UNPLOT_SHARED_DIR << "/dwg-samples";
+    const test::DwgFile theirs = test::readDwg(real);
+    const test::DwgFile ours = test::readDwg(writeDwg(unplot::test::primitivesDrawing(), v));
+    for (const std::string section : {"AcDb:AuxHeader", "AcDb:AppInfo", "AcDb:SummaryInfo", "AcDb:RevHistory",
+                                      "AcDb:ObjFreeSpace", "AcDb:Template"}) {
+        if (v == 15 && section != "AcDb:AuxHeader")
+            break;  // 2000 files have the auxiliary header only
+        const std::size_t size = infoFields(section, theirs.sections.at(section), v);
+        EXPECT_EQ(size, theirs.sections.at(section).size()) << section;
+        const std::size_t ourSize = infoFields(section, ours.sections.at(section), v);
+        if (section != "AcDb:AppInfo" && section != "AcDb:SummaryInfo") {
+            EXPECT_EQ(ourSize, size) << section;  // no strings of their own
+        }
+    }
+}
+
+// 2000 to 2010: the preview's bitmap entry gives where the bitmap is in the file (R14: an empty preview).
+TEST_P(OurFile, PreviewBitmapIsWhereItsEntrySays)
+{
+    const Bytes file = writeDwg(unplot::test::primitivesDrawing(), GetParam());
+    const Bytes preview = test::readDwg(file).sections.at("AcDb:Preview");
+    ASSERT_EQ(preview.at(20), GetParam() == 14 ? 0 : 2);  // entries
+    if (GetParam() == 14)
+        return;
+    auto rl = [](const Bytes& b, std::size_t at) { return b.at(at) | b.at(at + 1) << 8 | b.at(at + 2) << 16; };
+    ASSERT_EQ(preview.at(30), 2);  // the bitmap
+    const auto at = std::size_t(rl(preview, 31));
+    EXPECT_EQ(rl(file, at), 40);  // its header: size, width, height
+    EXPECT_EQ(rl(file, at + 4), 184);
+    EXPECT_EQ(rl(file, at + 8), 126);
+    EXPECT_EQ(std::size_t(rl(preview, 35)), 40 + 1024 + 184 * 126);
+}
+
 INSTANTIATE_TEST_SUITE_P(Dwg, OurFile, testing::Values(14, 15, 18, 21, 23),
                          [](const auto& row) { return "v" + std::to_string(row.param); });
 
