@@ -30,6 +30,7 @@ Drawing primitivesDrawing()
     d.entities = {
         {red, Line{{10, 10}, {110, 60}}},
         {red, Line{{5, 5}, {5, 5}}}, // zero length: not written
+        {hidden, Line{{100, 7}, {7.001, 50}}},  // an end whose x shares its high bytes with the start's y
         {walls, Polyline{{{0, 0}, {100, 0}, {100, 100}, {0, 100}, {0, 0}}, true}},
         {walls, Polyline{{{200, 10}, {200, 10}, {250, 20}, {300, 10}}, false}},
         {walls, Polyline{{{7, 7}, {7, 7}}, false}}, // one point: not written
@@ -69,7 +70,7 @@ Drawing primitivesDrawing()
 
 std::map<std::string, int> primitivesCounts(int copies)
 {
-    std::map<std::string, int> counts = {{"LINE", 2}, {"LWPOLYLINE", 2}, {"SPLINE", 2}, {"CIRCLE", 2},
+    std::map<std::string, int> counts = {{"LINE", 3}, {"LWPOLYLINE", 2}, {"SPLINE", 2}, {"CIRCLE", 2},
                                          {"ARC", 1},  {"ELLIPSE", 4},    {"TEXT", 2},   {"HATCH", 3}};
     for (auto& [type, n] : counts)
         n *= copies;
