@@ -63,11 +63,16 @@ void MainWindow::connectActions()
     connect(ui_->versionControl, &QComboBox::activated, this, [&c] { c.selectVersionAction(); });
     connect(ui_->convertButton, &QPushButton::clicked, this, [&c] { c.convertAction(); });
 
-    // Ctrl+Q and Ctrl+W close the window (and so end the application).
-    for (const auto key : {QKeySequence::Quit, QKeySequence::Close}) {
-        auto* shortcut = new QShortcut(QKeySequence(key), this);
-        connect(shortcut, &QShortcut::activated, this, &QWidget::close);
+    // Ctrl+Q, and the desktop's own keys to quit and to close, close the window (and so end the application).
+    QList<QKeySequence> closeKeys{QKeySequence(Qt::CTRL | Qt::Key_Q)};
+    for (const auto standard : {QKeySequence::Quit, QKeySequence::Close}) {
+        for (const QKeySequence& key : QKeySequence::keyBindings(standard)) {
+            if (!closeKeys.contains(key)) // one shortcut per key: two would make it ambiguous
+                closeKeys << key;
+        }
     }
+    for (const QKeySequence& key : closeKeys)
+        connect(new QShortcut(key, this), &QShortcut::activated, this, &QWidget::close);
 
     // Return or Enter anywhere in the window presses Convert, as the default button of a dialog would.
     for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) {
