@@ -6,10 +6,8 @@
 // and never writes anywhere but its temporary archive and the chosen output; the busy indicator and the poll
 // timer run exactly while a job does.
 
-#include "fakehttpclient.h"
+#include "fakes.h"
 #include "fuzzcheck.h"
-#include "faketimer.h"
-#include "fakeview.h"
 #include "viewcontroller.h"
 
 #include <QTemporaryDir>
@@ -44,7 +42,7 @@ struct Folder {
 
 JsonReply replyOf(const QByteArray& piece)
 {
-    return piece.startsWith('!') ? FakeHttpClient::unreachable(QString::fromUtf8(piece.mid(1)))
+    return piece.startsWith('!') ? JsonReply{true, QString::fromUtf8(piece.mid(1)), 0, std::nullopt}
                                  : FakeHttpClient::reply(piece);
 }
 
@@ -57,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     view.input = folder.input;
     view.output = folder.output;
     FakeHttpClient http;
-    FakeTimerScheduler timers;
+    FakeTimers timers;
     ServiceConfig config;
     config.host = kHost;
     config.documentsDir = folder.dir.filePath(QStringLiteral("Documents"));
@@ -76,14 +74,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (http.uploads.size() > uploads) {
             http.uploads[uploads++].reply(replyOf(piece));
         } else if (http.downloads.size() > downloads) {
-            const FakeHttpClient::Download& download = http.downloads[downloads++];
+            const FakeHttpClient::Call& download = http.downloads[downloads++];
             // An address that is not valid in strict mode is never sent (the HTTP contract refuses it).
             const QUrl url(download.url, QUrl::StrictMode);
             FUZZ_CHECK((!url.isValid() || ownService(url)) && download.destination == controller.tempZipPath());
             if (piece.startsWith('!'))
                 download.fail(QString::fromUtf8(piece.mid(1)));
             else
-                FUZZ_CHECK(download.finish(piece));
+                download.finish(piece);
         } else if (http.gets.size() > gets) {
             const QUrl url(http.gets.back().url, QUrl::StrictMode);
             FUZZ_CHECK(ownService(url) &&
@@ -93,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         if (controller.conversion())
             timers.fire();
-        FUZZ_CHECK(view.busy == controller.conversion() && timers.running() == controller.conversion());
+        FUZZ_CHECK(view.busy() == controller.conversion() && timers.running() == controller.conversion());
     }
     return 0;
 }

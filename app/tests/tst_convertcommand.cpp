@@ -1,201 +1,132 @@
-// `unplot convert` as a user runs it: the built binary against the scripted service (scripted_service.py).
+// `unplot convert` as a user runs it: the built binary against the scripted conversion service.
 
-#include <QDir>
-#include <QFile>
+#include "scriptedhttpserver.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace {
-
-struct Run {
-    int exitCode = -1;
-    QStringList stdoutLines;
-    QStringList stderrLines;
-};
-
-QStringList linesOf(const QByteArray& bytes)
-{
-    QStringList lines = QString::fromUtf8(bytes).split(QLatin1Char('\n'));
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    return lines;
-}
-
-}  // namespace
+using namespace unplot::test;
 
 class TestConvertCommand : public QObject {
     Q_OBJECT
 
-private:
-    QProcess service_;
-    QString port_;
-    std::unique_ptr<QTemporaryDir> dir_;
+    ScriptedHttpServer service;
+    std::unique_ptr<QTemporaryDir> dir;
+    int exitCode = -1;
+    QStringList out, err; // the lines written to standard output and standard error
 
-    QString path(const QString& name) const { return dir_->filePath(name); }
+    QString path(const QString& name) const { return dir->filePath(name); }
 
-    QString makePdf(const QString& name, const QByteArray& scenario)
+    // A PDF whose bytes choose what the service does with it (ScriptedHttpServer::serveConversions).
+    QString pdf(const QString& name, const QByteArray& scenario = "ok")
     {
-        const QString file = path(name);
-        QFile out(file);
-        if (!out.open(QIODevice::WriteOnly))
-            qFatal("cannot write %s", qPrintable(file));
-        out.write("%PDF-1.4\n% SCENARIO:" + scenario + "\n%%EOF\n");
-        return file;
+        QFile file(path(name));
+        if (!file.open(QIODevice::WriteOnly) || file.write("%PDF-1.4\n% SCENARIO:" + scenario + "\n%%EOF\n") <= 0)
+            qFatal("cannot write %s", qPrintable(file.fileName()));
+        return file.fileName();
     }
 
-    Run convert(const QStringList& args, const QString& serviceFromEnvironment = {})
+    void convert(const QStringList& args, const QString& serviceFromEnvironment = {})
     {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));  // temp.zip goes to $HOME/Documents
-        env.remove(QStringLiteral("XDG_DOCUMENTS_DIR"));
-        env.insert(QStringLiteral("UNPLOT_SERVICE"),
-                   serviceFromEnvironment.isEmpty() ? QStringLiteral("127.0.0.1:") + port_ : serviceFromEnvironment);
+        env.insert("HOME", path("home")); // temp.zip goes to $HOME/Documents
+        env.remove("XDG_DOCUMENTS_DIR");
+        env.insert("UNPLOT_SERVICE", serviceFromEnvironment.isEmpty() ? "127.0.0.1:" + port() : serviceFromEnvironment);
         process.setProcessEnvironment(env);
-        process.start(QStringLiteral(UNPLOT_BINARY), QStringList{QStringLiteral("convert")} + args);
-        Run run;
-        if (!process.waitForFinished(120000)) {
-            process.kill();
-            process.waitForFinished();
-            return run;
-        }
-        run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        run.stdoutLines = linesOf(process.readAllStandardOutput());
-        run.stderrLines = linesOf(process.readAllStandardError());
-        return run;
+        process.start(UNPLOT_BINARY, QStringList{"convert"} + args);
+        QVERIFY(QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 120'000));
+        exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        out = QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        err = QString::fromUtf8(process.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
     }
+    QString port() const { return QString::number(service.port()); }
 
-    static QJsonObject archiveFields(const QString& file)
+    // The form fields the service received, as it wrote them into the archive.
+    static QJsonObject fields(const QString& archive)
     {
-        QFile in(file);
-        if (!in.open(QIODevice::ReadOnly))
-            return {};
-        const QByteArray bytes = in.readAll();
-        if (!bytes.startsWith("PK"))
-            return {};
-        return QJsonDocument::fromJson(bytes.mid(2)).object();
+        QFile file(archive);
+        return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll().mid(2)).object() : QJsonObject();
     }
 
 private slots:
     void initTestCase()
     {
-        if (!QFile::exists(QStringLiteral(UNPLOT_PYTHON)))
-            QSKIP("no " UNPLOT_PYTHON " to run the scripted service");
-        service_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        service_.start(QStringLiteral(UNPLOT_PYTHON), {QStringLiteral(SCRIPTED_SERVICE)});
-        QVERIFY(service_.waitForStarted());
-        QTRY_VERIFY(service_.canReadLine());
-        const QString line = QString::fromLatin1(service_.readLine()).trimmed();
-        QVERIFY2(line.startsWith(QLatin1String("PORT ")), qPrintable(line));
-        port_ = line.mid(5);
-    }
-    void cleanupTestCase()
-    {
-        service_.kill();
-        service_.waitForFinished();
+        QVERIFY(service.listen());
+        service.serveConversions();
     }
     void init()
     {
-        dir_ = std::make_unique<QTemporaryDir>();
-        QVERIFY(dir_->isValid());
-        QDir().mkpath(path(QStringLiteral("home")));
+        dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(QDir().mkpath(path("home")));
     }
 
-    void happyPathSendsTheOptionsAndWritesTheArchive()
+    void convertsWithTheOptionsGiven_data()
     {
-        const QString input = makePdf(QStringLiteral("plan.pdf"), "wait1");
-        const QString output = path(QStringLiteral("plan out.zip"));
-        const Run run = convert({input, "-o", output, "--dxf", "--pages", "1,3", "--version", "2004", "--service",
-                                 "127.0.0.1:" + port_},
-                                QStringLiteral("127.0.0.1:9"));  // --service wins over the environment
-        QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.stderrLines.first(), QStringLiteral("Uploading..."));
-        QVERIFY(run.stderrLines.contains(QStringLiteral("Converting...")));
-        QVERIFY(run.stderrLines.contains(QStringLiteral("Convert successful")));
-        QVERIFY(run.stdoutLines.contains(QStringLiteral("\"queue:1\"")));
-        QVERIFY(!run.stdoutLines.filter(QStringLiteral("/download/")).isEmpty());
-
-        const QJsonObject fields = archiveFields(output);
-        QCOMPARE(fields.value("drp_Type").toString(), QStringLiteral("0"));
-        QCOMPARE(fields.value("txt_Page").toString(), QStringLiteral("1,3"));
-        QCOMPARE(fields.value("drp_Version").toString(), QStringLiteral("18"));
-        QCOMPARE(fields.value("fileName").toString(), QStringLiteral("convert.pdf"));
-        QVERIFY(QFile::exists(path(QStringLiteral("home/Documents/temp.zip"))));
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QStringList>("sent"); // drp_Type, txt_Page, drp_Version
+        QTest::newRow("defaults: DWG, all pages, R14") << QStringList{} << QStringList{"1", "-1", "14"};
+        QTest::newRow("DXF, pages 1 and 3, 2004")
+            << QStringList{"--dxf", "--pages", "1,3", "--version", "2004"} << QStringList{"0", "1,3", "18"};
     }
-
-    void defaultsAreDwgAllPagesR14()
+    void convertsWithTheOptionsGiven()
     {
-        const QString output = path(QStringLiteral("out.zip"));
-        const Run run = convert({makePdf(QStringLiteral("a.pdf"), "ok"), "-o", output});
-        QCOMPARE(run.exitCode, 0);
-        const QJsonObject fields = archiveFields(output);
-        QCOMPARE(fields.value("drp_Type").toString(), QStringLiteral("1"));
-        QCOMPARE(fields.value("txt_Page").toString(), QStringLiteral("-1"));
-        QCOMPARE(fields.value("drp_Version").toString(), QStringLiteral("14"));
+        QFETCH(QStringList, options);
+        QFETCH(QStringList, sent);
+        const QString output = path("plan out.zip");
+        convert(QStringList{pdf("plan.pdf", "wait1"), "-o", output, "--service", "127.0.0.1:" + port()} + options,
+                "127.0.0.1:9"); // --service wins over the environment
+        QCOMPARE(exitCode, 0);
+        QCOMPARE(err.first(), QStringLiteral("Uploading..."));
+        QVERIFY(err.contains("Converting...") && err.contains("Convert successful"));
+        QVERIFY(out.contains("\"queue:1\"") && !out.filter("/download/").isEmpty());
+        const QJsonObject received = fields(output);
+        QCOMPARE((QStringList{received["drp_Type"].toString(), received["txt_Page"].toString(),
+                              received["drp_Version"].toString()}),
+                 sent);
+        QVERIFY(QFile::exists(path("home/Documents/temp.zip")));
     }
 
     void failures_data()
     {
-        QTest::addColumn<QByteArray>("scenario");
-        QTest::addColumn<QString>("stderrLine");  // a line that must be on standard error
-        QTest::addColumn<QString>("stdoutLine");  // a line that must be on standard output, or empty
-        QTest::newRow("rejected upload") << QByteArray("reject") << "convert The file is not a PDF drawing."
-                                         << QString();
-        QTest::newRow("failing status") << QByteArray("fail") << "unplot convert: %1: not converted"
-                                        << "\"convert faild status: 30\"";
-        QTest::newRow("download failure") << QByteArray("dlfail") << "Convert Faild" << QString();
+        QTest::addColumn<QByteArray>("scenario"); // "" for an input that does not exist
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("line"); // a line of standard error; %1 is the input
+        QTest::newRow("rejected upload") << QByteArray("reject") << QStringList{}
+                                         << "convert The file is not a PDF document.";
+        QTest::newRow("failing status") << QByteArray("fail") << QStringList{} << "unplot convert: %1: not converted";
+        QTest::newRow("download failure") << QByteArray("dlfail") << QStringList{} << "Convert Faild";
+        QTest::newRow("unreadable input") << QByteArray() << QStringList{}
+                                          << "convert Cannot read the input file %1.";
+        QTest::newRow("time limit") << QByteArray("slow") << QStringList{"--time-limit", "2"}
+                                    << "Oops,  file conversion failed. Please email your PDF file to "
+                                       "support@unplot.example for services.";
     }
     void failures()
     {
         QFETCH(QByteArray, scenario);
-        QFETCH(QString, stderrLine);
-        QFETCH(QString, stdoutLine);
-        const QString input = makePdf(QStringLiteral("in.pdf"), scenario);
-        const QString output = path(QStringLiteral("out.zip"));
-        const Run run = convert({input, "-o", output});
-        QCOMPARE(run.exitCode, 1);
-        QVERIFY2(run.stderrLines.contains(stderrLine.arg(input)), qPrintable(run.stderrLines.join('|')));
-        if (!stdoutLine.isEmpty())
-            QVERIFY2(run.stdoutLines.contains(stdoutLine), qPrintable(run.stdoutLines.join('|')));
-        QVERIFY(!run.stderrLines.contains(QStringLiteral("Convert successful")));
-        QVERIFY(!QFile::exists(output));
-    }
-
-    void unreadableInput()
-    {
-        const QString input = path(QStringLiteral("missing.pdf"));
-        const QString output = path(QStringLiteral("out.zip"));
-        const Run run = convert({input, "-o", output});
-        QCOMPARE(run.exitCode, 1);
-        QVERIFY2(!run.stderrLines.filter(input).isEmpty(), qPrintable(run.stderrLines.join('|')));
-        QVERIFY(!QFile::exists(output));
-    }
-
-    void timeLimitEndsTheJob()
-    {
-        const QString output = path(QStringLiteral("out.zip"));
-        const Run run = convert({makePdf(QStringLiteral("in.pdf"), "slow"), "-o", output, "--time-limit", "2"});
-        QCOMPARE(run.exitCode, 1);
-        const QStringList alerts = run.stderrLines.filter(QStringLiteral("Oops,  file conversion failed. Please"));
-        QCOMPARE(alerts.size(), 1);
-        QVERIFY(!QFile::exists(output));
+        QFETCH(QStringList, options);
+        QFETCH(QString, line);
+        const QString input = scenario.isEmpty() ? path("missing.pdf") : pdf("in.pdf", scenario);
+        convert(QStringList{input, "-o", path("out.zip")} + options);
+        QCOMPARE(exitCode, 1);
+        QVERIFY2(err.count(line.arg(input)) == 1, qPrintable(err.join('\n')));
+        QVERIFY(!err.contains("Convert successful"));
+        QVERIFY(!QFile::exists(path("out.zip")));
     }
 
     void batchWithOneFailingFile()
     {
-        const QString outDir = path(QStringLiteral("out"));
-        const Run run = convert({makePdf(QStringLiteral("a.pdf"), "ok"), makePdf(QStringLiteral("b.PDF"), "fail"),
-                                 makePdf(QStringLiteral("c.pdf"), "ok"), "-d", outDir});
-        QCOMPARE(run.exitCode, 1);
-        QVERIFY(QFile::exists(outDir + QStringLiteral("/a.zip")));
-        QVERIFY(!QFile::exists(outDir + QStringLiteral("/b.zip")));
-        QVERIFY(QFile::exists(outDir + QStringLiteral("/c.zip")));
-        QCOMPARE(run.stderrLines.filter(QStringLiteral("Convert successful")).size(), 2);
-        QCOMPARE(run.stderrLines.filter(QStringLiteral("not converted")).size(), 1);
-        QVERIFY(run.stdoutLines.contains(QStringLiteral("\"convert faild status: 30\"")));
+        convert({pdf("a.pdf"), pdf("b.PDF", "fail"), pdf("c.pdf"), "-d", path("out")});
+        QCOMPARE(exitCode, 1);
+        QVERIFY(QFile::exists(path("out/a.zip")) && QFile::exists(path("out/c.zip")));
+        QVERIFY(!QFile::exists(path("out/b.zip")));
+        QCOMPARE(err.filter("Convert successful").size(), 2);
+        QCOMPARE(err.filter("not converted").size(), 1);
+        QVERIFY(out.contains("\"convert faild status: 30\""));
     }
 
     void usageErrors_data()
@@ -219,20 +150,19 @@ private slots:
     {
         QFETCH(QStringList, args);
         QFETCH(QString, reason);
-        const Run run = convert(args);
-        QCOMPARE(run.exitCode, 2);
-        QCOMPARE(run.stderrLines.size(), 1);
-        QVERIFY2(run.stderrLines.first().contains(reason), qPrintable(run.stderrLines.first()));
-        QVERIFY(run.stdoutLines.isEmpty());
+        const qsizetype requests = service.requests().size();
+        convert(args);
+        QCOMPARE(exitCode, 2);
+        QVERIFY2(err.size() == 1 && err.first().contains(reason), qPrintable(err.join('\n')));
+        QVERIFY(out.isEmpty() && service.requests().size() == requests);
     }
 
     void helpExplainsEveryOption()
     {
-        const Run run = convert({"--help"});
-        QCOMPARE(run.exitCode, 0);
-        const QString text = run.stdoutLines.join('\n');
+        convert({"--help"});
+        QCOMPARE(exitCode, 0);
         for (const char* option : {"-o", "-d", "--dwg", "--dxf", "--pages", "--version", "--time-limit", "--service"})
-            QVERIFY2(text.contains(QLatin1String(option)), option);
+            QVERIFY2(out.join('\n').contains(QLatin1String(option)), option);
     }
 };
 

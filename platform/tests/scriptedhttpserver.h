@@ -1,28 +1,42 @@
 #pragma once
-// A small HTTP/1.1 server on 127.0.0.1 (a free port) for the adapter tests. It reads each request whole (headers
-// and a Content-Length body), records it byte for byte, and hands it to a script that writes whatever reply the
-// test wants: a complete one, one without Content-Length, a chunked one, or one that stops half-way.
+// A small HTTP/1.1 server on 127.0.0.1 (a free port) for the client's tests. It reads each request whole (headers
+// and a Content-Length body), records it, and hands it to a script that writes whatever reply the test wants: a
+// complete one, a chunked one, one cut short, one that never ends. serveConversions() turns it into a conversion
+// service whose behaviour each uploaded PDF chooses; the scripted_service program runs that on its own.
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPair>
 #include <QTcpServer>
 
 #include <functional>
+#include <optional>
 
 class QTcpSocket;
 
 namespace unplot::test {
 
+using Headers = QList<QPair<QByteArray, QByteArray>>;
+
 struct RecordedRequest {
     QByteArray method;
     QByteArray target;
-    QList<QPair<QByteArray, QByteArray>> headers; // as received, in order
+    Headers headers; // as received, in order
     QByteArray body;
 
     QByteArray header(const QByteArray& name) const; // the first header of that name, any case; empty if none
 };
+
+struct ReceivedPart {
+    Headers headers;
+    QByteArray data;
+};
+
+// The parts of a multipart/form-data body, read strictly (the boundary of the Content-Type, CRLF line ends, the
+// closing delimiter); none when the body is not such a form.
+std::optional<QList<ReceivedPart>> readForm(const RecordedRequest& request);
 
 class ScriptedHttpServer : public QObject {
     Q_OBJECT
@@ -46,8 +60,28 @@ public:
     // Writes raw bytes, then closes the connection once they are sent.
     static void replyRaw(QTcpSocket& socket, const QByteArray& bytes);
     static QByteArray chunked(const QByteArray& body, qsizetype chunkSize);
+    // Writes `head`, then `size` bytes of `fill` as fast as the client takes them, never all in memory; with a
+    // negative size nothing follows `head` and the connection stays open: a transfer that stalls.
+    static void stream(QTcpSocket& socket, const QByteArray& head, qint64 size, char fill = ' ');
+
+    // A conversion service. Each uploaded PDF says what happens to it with words "SCENARIO:NAME" in its bytes:
+    //   wait<N>  N polls report the file waiting before the result is ready (default: ready at the first poll)
+    //   slow     every poll reports the file waiting
+    //   reject   the upload is refused: "The file is not a PDF document."
+    //   fail     the first poll reports status 30 with the message "The engine could not read the file."
+    //   warn     the result comes with status 101 and two warnings in `message`
+    //   dlfail   the download is closed without a reply
+    //   size<N>  the archive is N bytes long
+    // The archive is "PK" followed by the form's plain fields as JSON, so a test can see what was sent.
+    void serveConversions();
+    void serveConversion(const RecordedRequest& request, QTcpSocket& socket);
 
 private:
+    struct Job {
+        QList<QByteArray> scenario;
+        int waits = 0;
+        QByteArray archive;
+    };
     void accept();
     void read(QTcpSocket* socket);
 
@@ -55,6 +89,7 @@ private:
     Script script_;
     QList<RecordedRequest> requests_;
     int connections_ = 0;
+    QHash<QByteArray, Job> jobs_;
 };
 
 } // namespace unplot::test
