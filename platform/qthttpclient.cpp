@@ -1,5 +1,7 @@
 #include "qthttpclient.h"
 
+#include "filefailure.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -19,8 +21,8 @@
 namespace unplot {
 namespace {
 
-// How long a transfer may stay silent (nothing sent, nothing received) before it is given up.
-constexpr int kTransferTimeoutMs = 120'000;
+// The most a reply read as JSON may hold: the service's replies are a few hundred bytes.
+constexpr qint64 kMaxJsonReplyBytes = 1 << 20;
 // The most a download keeps in memory between the socket and the file. Qt 6.4 throttles the socket with it, and
 // a chunked body cut off while that throttle holds can stall until the transfer time-out; the stall was seen often
 // with 1 MB and 2 MB, and not in any trial with 4 MB.
@@ -39,14 +41,6 @@ QUrl strictUrl(const QString& text)
 QString invalidUrlText(const QString& text)
 {
     return QStringLiteral("Invalid URL: \"%1\"").arg(text);
-}
-
-QNetworkRequest makeRequest(const QUrl& url, QNetworkRequest::RedirectPolicy redirects)
-{
-    QNetworkRequest request(url);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, redirects);
-    request.setTransferTimeout(kTransferTimeoutMs);
-    return request;
 }
 
 // QNetworkReply reports 4xx and 5xx replies as errors too; these are the codes it maps HTTP statuses to.
@@ -69,20 +63,25 @@ struct ReplyOutcome {
     int httpStatus = 0;
 };
 
-// Whether a finished reply is a complete HTTP exchange, whatever its status.
-ReplyOutcome outcomeOf(const QNetworkReply& reply)
+// Whether a finished reply is a complete HTTP exchange, whatever its status. `stall` is the transfer time-out,
+// which Qt reports as a cancelled operation.
+ReplyOutcome outcomeOf(const QNetworkReply& reply, std::chrono::milliseconds stall)
 {
     const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const QNetworkReply::NetworkError error = reply.error();
     if (status.isValid() && (error == QNetworkReply::NoError || isHttpStatusError(error)))
         return {false, {}, status.toInt()};
+    if (error == QNetworkReply::OperationCanceledError)
+        return {true, QStringLiteral("Nothing arrived for %1 s: the transfer was given up.").arg(std::chrono::duration<double>(stall).count()),
+                0};
     return {true, reply.errorString(), 0};
 }
 
-// The body as JSON, top-level fragments ("3", "\"text\"", "null") allowed. QJsonDocument reads only arrays and
-// objects, so the body is read as the one element of an array: "[" + body + "]" holds exactly one element
-// exactly when the body is one JSON value with optional white space around it.
-std::optional<QJsonValue> parseJsonFragment(const QByteArray& body)
+} // namespace
+
+// QJsonDocument reads only arrays and objects, so the body is read as the one element of an array: "[" + body + "]"
+// holds exactly one element exactly when the body is one JSON value with optional white space around it.
+std::optional<QJsonValue> parseJsonReply(const QByteArray& body)
 {
     QByteArray wrapped;
     wrapped.reserve(body.size() + 2);
@@ -93,6 +92,8 @@ std::optional<QJsonValue> parseJsonFragment(const QByteArray& body)
         return std::nullopt;
     return document.array().at(0);
 }
+
+namespace {
 
 // A name or file name inside the quotes of Content-Disposition, escaped the way browsers do.
 QByteArray dispositionValue(const QString& text)
@@ -136,6 +137,7 @@ struct Download {
     QSaveFile* file = nullptr; // a child of the reply
     HttpClient::ProgressHandler onProgress;
     HttpClient::DownloadHandler onDone;
+    std::chrono::milliseconds stall;
     qint64 written = 0;
     double reported = -1.0;
     bool done = false;
@@ -163,7 +165,7 @@ struct Download {
 
     QString writeErrorText() const
     {
-        return QStringLiteral("Cannot write \"%1\": %2").arg(file->fileName(), file->errorString());
+        return QStringLiteral("Cannot write \"%1\": %2").arg(file->fileName(), failureOf(*file));
     }
 
     void finish(DownloadResult result)
@@ -196,7 +198,7 @@ struct Download {
             failWriting();
             return;
         }
-        const ReplyOutcome outcome = outcomeOf(*reply);
+        const ReplyOutcome outcome = outcomeOf(*reply, stall);
         if (outcome.transportError) {
             file->cancelWriting();
             finish({true, outcome.errorText, 0, 0});
@@ -212,11 +214,21 @@ struct Download {
 
 } // namespace
 
-QtHttpClient::QtHttpClient() : manager_(new QNetworkAccessManager) {}
+QtHttpClient::QtHttpClient(std::chrono::milliseconds stallTimeout)
+    : manager_(new QNetworkAccessManager), stall_(stallTimeout)
+{}
 
 QtHttpClient::~QtHttpClient()
 {
     delete manager_;
+}
+
+QNetworkRequest QtHttpClient::makeRequest(const QUrl& url, QNetworkRequest::RedirectPolicy redirects) const
+{
+    QNetworkRequest request(url);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, redirects);
+    request.setTransferTimeout(int(stall_.count()));
+    return request;
 }
 
 void QtHttpClient::later(std::function<void()> call)
@@ -226,16 +238,30 @@ void QtHttpClient::later(std::function<void()> call)
 
 void QtHttpClient::readJsonReply(QNetworkReply* reply, JsonHandler onReply)
 {
-    QObject::connect(reply, &QNetworkReply::finished, manager_, [reply, onReply = std::move(onReply)] {
+    // A reply too large to be one of the service's is given up as soon as it is, and read as no JSON value.
+    auto tooLarge = std::make_shared<bool>(false);
+    QObject::connect(reply, &QNetworkReply::readyRead, manager_, [reply, tooLarge] {
+        if (reply->bytesAvailable() > kMaxJsonReplyBytes && !*tooLarge) {
+            *tooLarge = true;
+            reply->abort();
+        }
+    });
+    QObject::connect(reply, &QNetworkReply::finished, manager_,
+                     [reply, tooLarge, stall = stall_, onReply = std::move(onReply)] {
         QObject::disconnect(reply, nullptr, nullptr, nullptr);
         reply->deleteLater();
-        const ReplyOutcome outcome = outcomeOf(*reply);
         JsonReply result;
-        result.transportError = outcome.transportError;
-        result.errorText = outcome.errorText;
-        result.httpStatus = outcome.httpStatus;
-        if (!outcome.transportError)
-            result.value = parseJsonFragment(reply->readAll());
+        if (*tooLarge) {
+            result.errorText = QStringLiteral("The reply is larger than %1 bytes.").arg(kMaxJsonReplyBytes);
+            result.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        } else {
+            const ReplyOutcome outcome = outcomeOf(*reply, stall);
+            result.transportError = outcome.transportError;
+            result.errorText = outcome.errorText;
+            result.httpStatus = outcome.httpStatus;
+            if (!outcome.transportError)
+                result.value = parseJsonReply(reply->readAll());
+        }
         if (onReply)
             onReply(result);
     });
@@ -308,6 +334,7 @@ void QtHttpClient::download(const QString& url, const QString& destinationFile, 
     state->file = file.release();
     state->onProgress = std::move(onProgress);
     state->onDone = std::move(onDone);
+    state->stall = stall_;
 
     QObject::connect(reply, &QNetworkReply::readyRead, manager_, [state] {
         if (!state->done && !state->drain())

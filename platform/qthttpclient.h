@@ -1,8 +1,10 @@
 #pragma once
 #include "httpclient.h"
 
+#include <QNetworkRequest>
 #include <QObject>
 
+#include <chrono>
 #include <functional>
 
 class QNetworkAccessManager;
@@ -19,11 +21,13 @@ namespace unplot {
 // - Uploads stream a file part from disk; downloads stream into a QSaveFile beside the destination, so the
 //   destination is replaced only by a complete body and is left as it was after any failure. A destination that
 //   cannot be written (no folder, disk full) is reported as a transport error whose text names the file.
+// - A transfer on which nothing arrives or leaves for the stall time-out is given up (a transport error). A reply
+//   read as JSON that grows past 1 MiB is given up at that size and read as one without a value.
 // - Callbacks run from the event loop, never inside the call that starts the request. Destroying the client
 //   drops the callbacks of the requests still running; a callback must not destroy the client.
 class QtHttpClient final : public HttpClient {
 public:
-    QtHttpClient();
+    explicit QtHttpClient(std::chrono::milliseconds stallTimeout = std::chrono::seconds(120));
     ~QtHttpClient() override;
     QtHttpClient(const QtHttpClient&) = delete;
     QtHttpClient& operator=(const QtHttpClient&) = delete;
@@ -35,11 +39,17 @@ public:
                   DownloadHandler onDone) override;
 
 private:
+    QNetworkRequest makeRequest(const QUrl& url, QNetworkRequest::RedirectPolicy redirects) const;
     // Runs `call` from the event loop, unless the client is destroyed first.
     void later(std::function<void()> call);
     void readJsonReply(QNetworkReply* reply, JsonHandler onReply);
 
     QNetworkAccessManager* manager_;
+    std::chrono::milliseconds stall_;
 };
+
+// A reply's body read as JSON, top-level fragments ("3", "\"text\"", "null") allowed; none when it is not one
+// JSON value with optional white space around it.
+std::optional<QJsonValue> parseJsonReply(const QByteArray& body);
 
 } // namespace unplot

@@ -126,20 +126,23 @@ QByteArray ScriptedHttpServer::chunked(const QByteArray& body, qsizetype chunkSi
     return out + "0\r\n\r\n";
 }
 
-void ScriptedHttpServer::stream(QTcpSocket& socket, const QByteArray& head, qint64 size, char fill)
+void ScriptedHttpServer::stream(QTcpSocket& socket, const QByteArray& head, qint64 size, char fill,
+                                const QByteArray& tail)
 {
     socket.write(head);
     if (size < 0)
         return;
     static constexpr qint64 kPiece = 1 << 20;
-    auto more = [&socket, left = size, fill]() mutable {
-        if (left == 0)
-            socket.disconnectFromHost();
+    auto more = [&socket, left = size, fill, tail]() mutable {
         if (left <= 0 || socket.bytesToWrite() > kPiece)
             return;
         const qint64 piece = std::min(left, kPiece);
         socket.write(QByteArray(piece, fill));
         left -= piece;
+        if (left == 0) {
+            socket.write(tail);
+            socket.disconnectFromHost(); // once everything is written
+        }
     };
     connect(&socket, &QTcpSocket::bytesWritten, &socket, more);
     more();

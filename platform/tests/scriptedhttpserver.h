@@ -60,9 +60,10 @@ public:
     // Writes raw bytes, then closes the connection once they are sent.
     static void replyRaw(QTcpSocket& socket, const QByteArray& bytes);
     static QByteArray chunked(const QByteArray& body, qsizetype chunkSize);
-    // Writes `head`, then `size` bytes of `fill` as fast as the client takes them, never all in memory; with a
-    // negative size nothing follows `head` and the connection stays open: a transfer that stalls.
-    static void stream(QTcpSocket& socket, const QByteArray& head, qint64 size, char fill = ' ');
+    // Writes `head`, then `size` bytes of `fill` as fast as the client takes them (never all in memory), then
+    // `tail`; with a negative size nothing follows `head` and the connection stays open: a transfer that stalls.
+    static void stream(QTcpSocket& socket, const QByteArray& head, qint64 size, char fill = ' ',
+                       const QByteArray& tail = {});
 
     // A conversion service. Each uploaded PDF says what happens to it with words "SCENARIO:NAME" in its bytes:
     //   wait<N>  N polls report the file waiting before the result is ready (default: ready at the first poll)

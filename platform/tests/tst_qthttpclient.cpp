@@ -11,6 +11,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <cstring>
 #include <sys/resource.h>
 
 using namespace unplot;
@@ -226,6 +227,7 @@ private slots:
         row("empty body", 200, "", "");
         row("truncated object", 200, R"({"num":)", "");
         row("two values", 200, "1 2", "");
+        row("two values with a comma", 200, "1,2", "");
         row("bracket injection", 200, "1],[2", "");
         row("closing bracket", 200, "]", "");
         row("single quotes", 200, "'a'", "");
@@ -415,9 +417,35 @@ private slots:
         });
         serve(withLength("200 OK", randomBytes(4 << 20)));
         run("download", server->url("/result/a.zip"));
+        QCOMPARE(downloaded.errorText, QStringLiteral("Cannot write \"%1\": %2").arg(destination, std::strerror(EFBIG)));
+        QVERIFY(downloaded.transportError && downloaded.bytesWritten == 0);
+        previousFileKept();
+    }
+
+    // A reply of 100 MB is given up at 1 MiB, as no JSON value, although it is one.
+    void hugeJsonReplyIsGivenUp()
+    {
+        server->setScript([](const RecordedRequest&, QTcpSocket& socket) {
+            const qint64 size = 100 << 20;
+            ScriptedHttpServer::stream(socket, "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(size + 3) +
+                                                   "\r\n\r\n\"",
+                                       size, 'x', "\"\n");
+        });
+        run("get", server->url("/queue"));
+        QVERIFY(!json.transportError && !json.value);
+        QCOMPARE(json.errorText, QStringLiteral("The reply is larger than 1048576 bytes."));
+    }
+
+    // A download on which nothing arrives any more is given up after the stall time-out.
+    void stalledDownloadIsGivenUp()
+    {
+        client = std::make_unique<QtHttpClient>(std::chrono::milliseconds(300));
+        server->setScript([](const RecordedRequest&, QTcpSocket& socket) {
+            ScriptedHttpServer::stream(socket, head("200 OK", "Content-Length: 5000\r\n") + "PK\x03\x04", -1);
+        });
+        run("download", server->url("/result/a.zip"));
         QVERIFY(downloaded.transportError);
-        QVERIFY2(downloaded.errorText.contains(destination), qPrintable(downloaded.errorText));
-        QCOMPARE(downloaded.bytesWritten, 0);
+        QCOMPARE(downloaded.errorText, QStringLiteral("Nothing arrived for 0.3 s: the transfer was given up."));
         previousFileKept();
     }
 };
