@@ -1,6 +1,7 @@
 #include "convertcommand.h"
 
 #include "convertoptions.h"
+#include "drawingarchive.h"
 #include "headlessview.h"
 #include "qthttpclient.h"
 #include "qttimer.h"
@@ -11,6 +12,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
@@ -21,6 +23,8 @@ namespace unplot {
 
 namespace {
 
+constexpr int kConverted = 0;
+constexpr int kNotConverted = 1;
 constexpr int kUsageError = 2;
 
 void printLine(std::FILE* stream, const QString& line)
@@ -30,11 +34,13 @@ void printLine(std::FILE* stream, const QString& line)
     std::fflush(stream);
 }
 
-// Runs one job to its end; true when it ended with the "Convert" "successful" alert.
-bool runJob(ViewController& controller, HeadlessView& view, const ConvertJob& job, int timeLimitSeconds)
+// Runs one job to its end; kConverted once its archive, or with `oneDrawing` its one drawing, is saved.
+int runJob(ViewController& controller, HeadlessView& view, const ConvertJob& job, const ConvertOptions& options)
 {
     view.resetJob();
-    view.setPaths(job.input, job.output);
+    QTemporaryDir archiveFolder; // for the archive of a job that saves only its drawing
+    const QString archive = options.oneDrawing ? archiveFolder.filePath(QStringLiteral("result.zip")) : job.output;
+    view.setPaths(job.input, archive, options.batch ? QFileInfo(job.input).fileName() + QStringLiteral(": ") : "");
 
     QEventLoop loop;
     // stopConvertTask stops the busy indicator just before it clears `conversion`: look again once it returned.
@@ -53,29 +59,49 @@ bool runJob(ViewController& controller, HeadlessView& view, const ConvertJob& jo
             return;
         timedOut = true;
         const ServiceConfig& config = controller.config();
-        view.printMessage(QStringLiteral("Oops, "),
-                          QStringLiteral("file conversion failed.\nPlease email your PDF file to ") +
-                              config.supportEmail + QStringLiteral(" for services."));
+        view.showAlert(QStringLiteral("Oops, "), QStringLiteral("file conversion failed.\nPlease email your PDF file to ") +
+                                                     config.supportEmail + QStringLiteral(" for services."));
         controller.stopConvertTask();
     });
 
     controller.convertAction();
-    if (!controller.conversion()) {
-        // The job did not start: the controller could not open the input file (and said so, or not).
-        if (view.alertCount() == 0)
-            view.printLine(QStringLiteral("unplot convert: %1: cannot be read").arg(job.input));
-        return false;
-    }
-    if (timeLimitSeconds > 0)
-        limit.start(std::chrono::seconds(timeLimitSeconds));
+    if (!controller.conversion())
+        return kNotConverted; // the job did not start: the input cannot be read, and the controller said so
+    if (options.timeLimitSeconds > 0)
+        limit.start(std::chrono::seconds(options.timeLimitSeconds));
     loop.exec();
     view.setOnBusyStopped({});
     view.finishStatusLine();
 
-    const bool ok = view.succeeded() && !timedOut;
-    if (!ok && view.alertCount() == 0 && !timedOut)
-        view.printLine(QStringLiteral("unplot convert: %1: not converted").arg(job.input));
-    return ok;
+    if (!view.succeeded() || timedOut) {
+        if (view.alertCount() == 0 && !timedOut)
+            view.printLine(QStringLiteral("unplot convert: %1: not converted: %2").arg(job.input, view.failure()));
+        return kNotConverted;
+    }
+    if (!options.oneDrawing)
+        return kConverted;
+    if (const int drawings = countDrawings(archive); drawings > 1) {
+        view.printLine(QStringLiteral("unplot convert: %1 gave %2 drawings, and -o %3 takes one: choose a page "
+                                      "with --pages N, or save them all with -o %4.zip")
+                           .arg(job.input)
+                           .arg(drawings)
+                           .arg(job.output, QFileInfo(job.output).completeBaseName()));
+        return kUsageError;
+    }
+    if (const QString error = extractOnlyDrawing(archive, job.output); !error.isEmpty()) {
+        view.printLine(QStringLiteral("unplot convert: %1: %2").arg(job.output, error));
+        return kNotConverted;
+    }
+    return kConverted;
+}
+
+// "4 converted, 2 not converted: notes.pdf (not a PDF), scan.pdf (...)"
+QString summary(int converted, const QStringList& failures)
+{
+    QString line = QStringLiteral("%1 converted").arg(converted);
+    if (!failures.isEmpty())
+        line += QStringLiteral(", %1 not converted: %2").arg(failures.size()).arg(failures.join(QStringLiteral(", ")));
+    return line;
 }
 
 }  // namespace
@@ -130,14 +156,24 @@ int ConvertCommand::run(const QStringList& arguments)
     view.setOptions(options.dwg, options.pages ? &*options.pages : nullptr, options.versionIndex);
     controller.selectVersionAction();
 
-    bool allConverted = true;
+    int status = kConverted;
+    int converted = 0;
+    QStringList failures; // "NAME (REASON)"
     for (const ConvertJob& job : options.jobs) {
-        if (!runJob(controller, view, job, options.timeLimitSeconds))
-            allConverted = false;
+        const int jobStatus = runJob(controller, view, job, options);
+        status = std::max(status, jobStatus);
+        if (jobStatus == kConverted)
+            ++converted;
+        else
+            failures << QStringLiteral("%1 (%2)").arg(QFileInfo(job.input).fileName(),
+                                                      view.failure().isEmpty() ? QStringLiteral("not converted")
+                                                                               : view.failure());
     }
+    if (options.batch)
+        view.printLine(summary(converted, failures));
     view.setBeforeOutput({});
     relay.reset();
-    return allConverted ? 0 : 1;
+    return status;
 }
 
 }  // namespace unplot

@@ -49,20 +49,24 @@ QString convertUsage()
         "Several inputs are converted one after the other into OUTDIR/<input name without .pdf>.zip.\n"
         "\n"
         "Options:\n"
-        "  -o, --output FILE        the output archive (.zip) for a single input\n"
+        "  -o, --output FILE        the output archive (.zip) for a single input; a FILE ending in .dxf or .dwg\n"
+        "                           receives the one drawing of a single page instead (DXF or DWG as it says)\n"
         "  -d, --output-dir DIR     the folder for the archives of one or more inputs (created when missing)\n"
         "      --dwg                DWG drawings (the default)\n"
         "      --dxf                DXF drawings\n"
         "      --pages LIST         only these pages, e.g. 1,3,5-7 (default: all pages)\n"
         "      --version CODE       drawing version: 14, 15, 18, 21, 23 or R14, 2000, 2004, 2007, 2010\n"
         "                           (default 14, that is R14)\n"
-        "      --time-limit SECONDS give up on a file after this many seconds; without it a file may take\n"
-        "                           600 s (the service's time budget; a longer limit does not extend it)\n"
+        "      --time-limit SECONDS give up on a file sooner than after 600 s, this program's budget for a whole\n"
+        "                           file (upload, queue, conversion, download; a longer limit does not extend\n"
+        "                           it). The conversion itself has the service's own limit (unplotd\n"
+        "                           --job-seconds, 120 s unless its operator changed it)\n"
         "      --service HOST[:PORT] the conversion service (default: $UNPLOT_SERVICE, else localhost:8040)\n"
         "  -h, --help               show this text\n"
         "\n"
-        "Progress goes to standard error, each message as one line \"question text\"; the diagnostic lines go to\n"
-        "standard output.\n"
+        "Progress goes to standard error, each message as one line \"question text\", followed by the warnings\n"
+        "of a file converted with some (\"warning: page 2: ...\"); with -d every line starts with the file's name\n"
+        "and a summary line ends the run. The diagnostic lines go to standard output.\n"
         "\n"
         "Exit status: 0 when every file was converted and saved; 1 when any file was not (rejected, failed, timed\n"
         "out, download failed, input unreadable); 2 for a usage error.\n");
@@ -167,8 +171,24 @@ ConvertParseResult parseConvertArguments(const QStringList& args)
     if (!output.isEmpty()) {
         if (inputs.size() > 1)
             return usageError(QStringLiteral("-o takes one input; use -d OUTDIR for several"));
+        if (QFileInfo(output).isDir())
+            return usageError(QStringLiteral("-o %1 is a folder; use -d %1 to save into it").arg(output));
+        const QString suffix = QFileInfo(output).suffix().toLower();
+        options.oneDrawing = suffix == QLatin1String("dxf") || suffix == QLatin1String("dwg");
+        if (options.oneDrawing) {
+            if ((suffix == QLatin1String("dxf") && sawDwg) || (suffix == QLatin1String("dwg") && sawDxf))
+                return usageError(QStringLiteral("-o %1 names a %2 drawing but --%3 asks for the other format")
+                                      .arg(output, suffix.toUpper(), sawDwg ? "dwg" : "dxf"));
+            options.dwg = suffix == QLatin1String("dwg");
+            const auto pages = options.pages ? protocol::parsePageList(options.pages->toStdString(), 0) : std::nullopt;
+            if (pages && (pages->all || pages->pages.size() != 1))
+                return usageError(QStringLiteral("-o %1 takes one drawing, but --pages %2 names more than one page; "
+                                                 "give one page, or -o NAME.zip for them all")
+                                      .arg(output, *options.pages));
+        }
         options.jobs.append({inputs.first(), output});
     } else {
+        options.batch = true;
         QStringList outputs;
         for (const QString& input : inputs) {
             const QString path = outputInDirectory(outputDir, input);

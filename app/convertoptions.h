@@ -15,6 +15,8 @@ struct ConvertJob {
 
 struct ConvertOptions {
     QList<ConvertJob> jobs;         // in the order given
+    bool batch = false;             // -d: several files, each line names its file, a summary at the end
+    bool oneDrawing = false;        // -o names a .dxf or .dwg: the one drawing goes there, not the archive
     bool dwg = true;                // false: DXF
     std::optional<QString> pages;   // absent: all pages
     int versionIndex = 0;           // entry of the version list (0 = R14, code 14)

@@ -1,5 +1,7 @@
 #include "headlessview.h"
 
+#include <QStringList>
+
 namespace unplot {
 
 namespace {
@@ -8,10 +10,11 @@ constexpr const char* kClearLine = "\r\x1b[K";
 
 HeadlessView::HeadlessView(std::FILE* stream, bool terminal) : stream_(stream), terminal_(terminal) {}
 
-void HeadlessView::setPaths(const QString& input, const QString& output)
+void HeadlessView::setPaths(const QString& input, const QString& output, const QString& linePrefix)
 {
     input_ = input;
     output_ = output;
+    linePrefix_ = linePrefix;
 }
 
 void HeadlessView::setOptions(bool dwg, const QString* pages, int versionIndex)
@@ -27,6 +30,7 @@ void HeadlessView::resetJob()
 {
     alertCount_ = 0;
     succeeded_ = false;
+    failure_.clear();
     lastStatus_.clear();
 }
 
@@ -57,17 +61,18 @@ void HeadlessView::setStatusText(const QString& text)
 {
     if (beforeOutput_)
         beforeOutput_();
+    const QString line = text.isEmpty() ? text : linePrefix_ + text;
     if (terminal_) {
-        write(QString::fromLatin1(kClearLine) + text);
+        write(QString::fromLatin1(kClearLine) + line);
         lineOpen_ = !text.isEmpty();
-        lastStatus_ = text;
+        lastStatus_ = line;
         return;
     }
     // One line per change; the cleared line of a finished job is not worth one.
-    if (text.isEmpty() || text == lastStatus_)
+    if (text.isEmpty() || line == lastStatus_)
         return;
-    lastStatus_ = text;
-    write(text + QLatin1Char('\n'));
+    lastStatus_ = line;
+    write(line + QLatin1Char('\n'));
 }
 
 void HeadlessView::stopBusyIndicator()
@@ -78,7 +83,7 @@ void HeadlessView::stopBusyIndicator()
 
 void HeadlessView::printMessage(const QString& question, const QString& text)
 {
-    QString line = question + QLatin1Char(' ') + text;
+    QString line = linePrefix_ + question + QLatin1Char(' ') + text;
     line.replace(QLatin1String("\r\n"), QLatin1String(" "));
     line.replace(QLatin1Char('\n'), QLatin1Char(' '));
     line.replace(QLatin1Char('\r'), QLatin1Char(' '));
@@ -96,8 +101,23 @@ void HeadlessView::printLine(const QString& line)
 void HeadlessView::showAlert(const QString& question, const QString& text)
 {
     ++alertCount_;
-    succeeded_ = question == QLatin1String("Convert") && text == QLatin1String("successful");
+    // The alert's text in a line, as the reason a job failed if nothing better comes.
+    failure_ = question == QLatin1String("Oops, ") ? QStringLiteral("timed out")
+                                                  : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts).join(": ");
     printMessage(question, text);
+}
+
+void HeadlessView::jobEnded(const JobOutcome& outcome)
+{
+    succeeded_ = outcome.saved;
+    if (!outcome.saved) {
+        if (!outcome.notes.isEmpty())
+            failure_ = outcome.notes;
+        return;
+    }
+    failure_.clear();
+    for (const QString& warning : outcome.notes.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        printLine(linePrefix_ + QStringLiteral("warning: ") + warning);
 }
 
 }  // namespace unplot

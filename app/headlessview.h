@@ -16,14 +16,16 @@ public:
     // `stream` receives the status and the alerts; `terminal` rewrites the status line in place.
     HeadlessView(std::FILE* stream, bool terminal);
 
-    // The settings of the next job.
-    void setPaths(const QString& input, const QString& output);
+    // The settings of the next job; `linePrefix` starts each of its status and message lines.
+    void setPaths(const QString& input, const QString& output, const QString& linePrefix = {});
     void setOptions(bool dwg, const QString* pages, int versionIndex);
 
-    // What the job showed: the alerts since resetJob(), and whether the last one reported success.
+    // What the job showed since resetJob(): its alerts, whether it saved the archive, and if not, why not in a few
+    // words.
     void resetJob();
     int alertCount() const { return alertCount_; }
     bool succeeded() const { return succeeded_; }
+    QString failure() const { return failure_; }
 
     // Ends a status line left open on a terminal, so that the next output starts on a line of its own.
     void finishStatusLine();
@@ -32,8 +34,6 @@ public:
     // Runs before the view writes anything: lets other output that is still buffered go first.
     void setBeforeOutput(std::function<void()> hook) { beforeOutput_ = std::move(hook); }
 
-    // Writes one message line (question + " " + text, line breaks turned into blanks).
-    void printMessage(const QString& question, const QString& text);
     // Writes one line of the front end's own.
     void printLine(const QString& line);
 
@@ -44,6 +44,7 @@ public:
     void startBusyIndicator() override {}
     void stopBusyIndicator() override;
     void showAlert(const QString& question, const QString& text) override;
+    void jobEnded(const JobOutcome& outcome) override;
     QString runInputChooser() override { return input_; }
     QString runOutputChooser() override { return output_; }
     QString inputPath() const override { return input_; }
@@ -60,11 +61,14 @@ public:
 
 private:
     void write(const QString& text);
+    // Writes one message line (question + " " + text, line breaks turned into blanks).
+    void printMessage(const QString& question, const QString& text);
 
     std::FILE* stream_;
     bool terminal_;
     bool lineOpen_ = false;
     QString lastStatus_;  // the status text shown last
+    QString linePrefix_;
     std::function<void()> beforeOutput_;
 
     QString input_;
@@ -77,6 +81,7 @@ private:
 
     int alertCount_ = 0;
     bool succeeded_ = false;
+    QString failure_;
     std::function<void()> onBusyStopped_;
 };
 

@@ -11,6 +11,8 @@
 #include <QFileInfo>
 #include <QKeySequence>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QSettings>
 #include <QShortcut>
 
 namespace unplot {
@@ -28,13 +30,27 @@ QString firstPath(const QStringList& files)
     return files.isEmpty() || files.first().isEmpty() ? QString() : QDir::toNativeSeparators(files.first());
 }
 
-// A chooser opens in the folder of the path its field shows, else in the home folder.
-QString startFolder(const QString& fieldText)
+// The settings kept between runs: the folders last chosen.
+QSettings settings()
 {
-    const QFileInfo shown(fieldText);
-    if (!fieldText.isEmpty() && shown.absoluteDir().exists())
-        return shown.absolutePath();
-    return QDir::homePath();
+    return QSettings(QStringLiteral("unplot"), QStringLiteral("unplot"));
+}
+
+// NAME.zip beside NAME.pdf.
+QString suggestedOutput(const QString& input)
+{
+    const QFileInfo info(input);
+    return QDir::toNativeSeparators(info.dir().filePath(info.completeBaseName() + QStringLiteral(".zip")));
+}
+
+// The one local PDF file a drag carries, or nothing.
+QString draggedPdf(const QMimeData* data)
+{
+    const QList<QUrl> urls = data ? data->urls() : QList<QUrl>();
+    const QString path = urls.size() == 1 ? urls.first().toLocalFile() : QString();
+    return path.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive) && QFileInfo(path).isFile()
+               ? QDir::toNativeSeparators(path)
+               : QString();
 }
 
 }  // namespace
@@ -92,6 +108,7 @@ void MainWindow::viewDidLoad()
     ui_->statusIcon->setSizePolicy(keepPlace);
     ui_->statusIcon->setVisible(false);  // shown only while busy
     ui_->selectFilename->setFocus();
+    setAcceptDrops(true);
     adjustSize();
 }
 
@@ -118,19 +135,72 @@ void MainWindow::closeEvent(QCloseEvent* event)
     windowShouldClose();
 }
 
+void MainWindow::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (ui_->selectFilename->isEnabled() && !draggedPdf(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event)
+{
+    const QString pdf = draggedPdf(event->mimeData());
+    if (!ui_->selectFilename->isEnabled() || pdf.isEmpty())
+        return;
+    event->acceptProposedAction();
+    ui_->selectFilename->setText(pdf);
+    if (ui_->saveFilename->text().isEmpty())
+        ui_->saveFilename->setText(suggestedOutput(pdf));
+}
+
 void MainWindow::setStatusText(const QString& text)
 {
+    ui_->statusBar->setTextFormat(Qt::PlainText);
     ui_->statusBar->setText(text);
+    ui_->statusBar->setToolTip(QString());
 }
 
 void MainWindow::startBusyIndicator()
 {
     ui_->statusIcon->setVisible(true);
+    setJobRunning(true);
 }
 
 void MainWindow::stopBusyIndicator()
 {
     ui_->statusIcon->setVisible(false);
+    setJobRunning(false);
+}
+
+// While a job runs, Convert and the settings (which it no longer reads) look disabled.
+void MainWindow::setJobRunning(bool running)
+{
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             ui_->selectFilename, ui_->selectFileButton, ui_->saveFilename, ui_->saveFileButton, ui_->dwgControl,
+             ui_->dxfControl, ui_->versionControl, ui_->optionAllPage, ui_->optionPage, ui_->pagesText,
+             ui_->convertButton})
+        control->setEnabled(!running);
+}
+
+// The status line says what became of the job: where the archive went (with a link to its folder) and the
+// service's warnings, or why nothing was converted when no alert said so.
+void MainWindow::jobEnded(const JobOutcome& outcome)
+{
+    const QStringList notes = outcome.notes.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QString text;
+    if (outcome.saved) {
+        text = QStringLiteral("Saved %1").arg(QFileInfo(outcome.output).fileName());
+        if (!notes.isEmpty())
+            text += notes.size() == 1 ? QStringLiteral(", with a warning: %1").arg(notes.first())
+                                      : QStringLiteral(", with %1 warnings: %2").arg(notes.size()).arg(notes.join("; "));
+        text = text.toHtmlEscaped() +
+               QStringLiteral(". <a href=\"%1\">Open the folder</a>")
+                   .arg(QUrl::fromLocalFile(QFileInfo(outcome.output).absolutePath()).toString().toHtmlEscaped());
+    } else if (!notes.isEmpty()) {
+        text = QStringLiteral("Not converted: %1").arg(notes.join(QStringLiteral("; "))).toHtmlEscaped();
+    }
+    ui_->statusBar->setTextFormat(Qt::RichText);
+    ui_->statusBar->setText(text);
+    ui_->statusBar->setToolTip(outcome.notes);
 }
 
 void MainWindow::showAlert(const QString& question, const QString& text)
@@ -147,37 +217,48 @@ void MainWindow::showAlert(const QString& question, const QString& text)
     dialogs_.runMessageBox(box);
 }
 
+QString MainWindow::runChooser(QFileDialog& dialog, QLineEdit* field, const QString& shown, const char* key)
+{
+    dialog.setOption(QFileDialog::DontUseNativeDialog); // the widget dialog honours ReadOnly (no new folder)
+    dialog.setOption(QFileDialog::ReadOnly);
+    dialog.setSizeGripEnabled(true);
+    const QFileInfo info(shown);
+    const QString last = settings().value(QLatin1String(key)).toString();
+    if (!shown.isEmpty() && info.absoluteDir().exists())
+        dialog.setDirectory(info.absolutePath());
+    else
+        dialog.setDirectory(!last.isEmpty() && QFileInfo(last).isDir() ? last : QDir::homePath());
+    if (dialog.acceptMode() == QFileDialog::AcceptSave && !shown.isEmpty())
+        dialog.selectFile(info.fileName());
+    const QString chosen = firstPath(dialogs_.runFileDialog(dialog));
+    if (!chosen.isEmpty()) {
+        field->setText(chosen);
+        settings().setValue(QLatin1String(key), QFileInfo(chosen).absolutePath());
+    }
+    return field->text();
+}
+
 QString MainWindow::runInputChooser()
 {
     QFileDialog dialog(this, QStringLiteral("Choose a .pdf file"));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);  // the widget dialog honours ReadOnly (no new folder)
-    dialog.setOption(QFileDialog::ReadOnly);
-    dialog.setSizeGripEnabled(true);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setDirectory(startFolder(ui_->selectFilename->text()));
     dialog.setNameFilter(QStringLiteral("PDF files (*.pdf)"));
-    const QString chosen = firstPath(dialogs_.runFileDialog(dialog));
-    if (!chosen.isEmpty())
-        ui_->selectFilename->setText(chosen);
-    return ui_->selectFilename->text();
+    return runChooser(dialog, ui_->selectFilename, ui_->selectFilename->text(), "folders/input");
 }
 
+// The output chooser opens where the output field points, else beside the input with the input's name.
 QString MainWindow::runOutputChooser()
 {
     QFileDialog dialog(this, QStringLiteral("Choose the output .zip file"));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setOption(QFileDialog::ReadOnly);
-    dialog.setSizeGripEnabled(true);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setDirectory(startFolder(ui_->saveFilename->text()));
     dialog.setNameFilter(QStringLiteral("ZIP archives (*.zip)"));
     dialog.setDefaultSuffix(QStringLiteral("zip"));
-    const QString chosen = firstPath(dialogs_.runFileDialog(dialog));
-    if (!chosen.isEmpty())
-        ui_->saveFilename->setText(chosen);
-    return ui_->saveFilename->text();
+    const QString output = ui_->saveFilename->text();
+    const QString input = ui_->selectFilename->text();
+    return runChooser(dialog, ui_->saveFilename, output.isEmpty() && !input.isEmpty() ? suggestedOutput(input) : output,
+                      "folders/output");
 }
 
 QString MainWindow::inputPath() const

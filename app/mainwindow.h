@@ -10,6 +10,9 @@
 
 #include <memory>
 
+class QFileDialog;
+class QLineEdit;
+
 namespace Ui {
 class MainWindow;
 }
@@ -35,6 +38,7 @@ public:
     void startBusyIndicator() override;
     void stopBusyIndicator() override;
     void showAlert(const QString& question, const QString& text) override;
+    void jobEnded(const JobOutcome& outcome) override;
     QString runInputChooser() override;
     QString runOutputChooser() override;
     QString inputPath() const override;
@@ -57,9 +61,15 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override; // a PDF file dropped on the window is the input
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void connectActions();
+    void setJobRunning(bool running);
+    // Runs a file dialog that opens where `shown` is (else in the folder last chosen under `key`) and writes the
+    // choice into `field`; returns the field's text.
+    QString runChooser(QFileDialog& dialog, QLineEdit* field, const QString& shown, const char* key);
 
     std::unique_ptr<Ui::MainWindow> ui_;
     DialogRunner& dialogs_;

@@ -6,6 +6,13 @@
 
 namespace unplot {
 
+// How a job ended, for the view to tell the user after the job's alert, if it had one.
+struct JobOutcome {
+    bool saved = false; // the archive was written to `output`
+    QString output;
+    QString notes; // what the service said about the job (its warnings, or why it failed), one per line
+};
+
 class ConversionView {
 public:
     virtual ~ConversionView() = default;
@@ -17,6 +24,9 @@ public:
 
     // A modal alert: returns once the user has dismissed it. Shown as question + " " + text.
     virtual void showAlert(const QString& question, const QString& text) = 0;
+
+    // The job has ended and the controller is idle again.
+    virtual void jobEnded(const JobOutcome& outcome) = 0;
 
     // The file choosers: run modally; a confirmed choice is written into the path field. Each returns the field's
     // text after the chooser has closed, chosen or cancelled.

@@ -1,11 +1,14 @@
 #include "viewcontroller.h"
 
 #include "diagnostics.h"
+#include "filefailure.h"
 #include "protocol.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHostAddress>
+#include <QHostInfo>
 #include <QJsonObject>
 #include <QSaveFile>
 #include <QUrl>
@@ -60,6 +63,24 @@ bool sameService(const QUrl& url, const QUrl& service)
            url.host().compare(service.host(), Qt::CaseInsensitive) == 0 && url.port(80) == service.port(80);
 }
 
+const QString kNotUnderstood = QStringLiteral("The service's reply could not be understood.");
+
+// Why a file cannot be read, or nothing when it can.
+QString unreadable(const QString& path)
+{
+    QFile file(path);
+    if (path.isEmpty())
+        return QStringLiteral("no file is given");
+    return file.open(QIODevice::ReadOnly) ? QString() : file.errorString();
+}
+
+// Whether a host names this machine, where our own service would run.
+bool isThisMachine(const QString& host)
+{
+    return host.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) == 0 || QHostAddress(host).isLoopback() ||
+           host.compare(QHostInfo::localHostName(), Qt::CaseInsensitive) == 0;
+}
+
 constexpr qint64 kCopyChunk = 1 << 20;
 
 } // namespace
@@ -109,17 +130,26 @@ void ViewController::convertAction()
         view_.setPageListState(0);
     }
 
+    const QString input = view_.inputPath();
+    if (const QString reason = unreadable(input); !reason.isEmpty()) {
+        dialogOKCancelWithQuestion(QStringLiteral("convert"),
+                                   QStringLiteral("Cannot read the input file %1: %2.").arg(input, reason));
+        return;
+    }
+
     conversion_ = true;
+    jobNotes_.clear();
     const quint64 job = ++job_;
     view_.startBusyIndicator();
     view_.setStatusText(QStringLiteral("Uploading..."));
 
-    const QString input = view_.inputPath();
     if (!uploadFileToWebServerWithQurl(input)) {
-        // Nothing was sent: end the job now instead of leaving "Uploading..." behind with nothing running.
+        // The file went away since it was checked. Nothing was sent: end the job now instead of leaving
+        // "Uploading..." behind with nothing running.
         stopConvertTask();
         dialogOKCancelWithQuestion(QStringLiteral("convert"),
-                                   QStringLiteral("Cannot read the input file ") + input + QStringLiteral("."));
+                                   QStringLiteral("Cannot read the input file %1: %2.").arg(input, unreadable(input)));
+        view_.jobEnded({});
         return;
     }
 
@@ -181,8 +211,11 @@ void ViewController::handleUploadReply(quint64 job, const JsonReply& reply)
             QStringLiteral("The conversion service at ") + config_.host + QStringLiteral(" cannot be reached.");
         if (!reply.errorText.isEmpty())
             text += QLatin1Char('\n') + reply.errorText;
+        if (isThisMachine(QUrl(config_.baseUrl()).host()))
+            text += QStringLiteral("\nStart it with unplotd, or with ./run.sh in unplot's source folder.");
         stopConvertTask();
         dialogOKCancelWithQuestion(QStringLiteral("convert"), text);
+        view_.jobEnded({});
         return;
     }
     if (!reply.value || !reply.value->isObject())
@@ -200,6 +233,7 @@ void ViewController::handleUploadReply(quint64 job, const JsonReply& reply)
         dialogOKCancelWithQuestion(QStringLiteral("convert"),
                                    message.isEmpty() ? QStringLiteral("The conversion service did not accept the file.")
                                                      : message);
+        view_.jobEnded({});
         return;
     }
     downloadID_ = fileId;
@@ -219,7 +253,7 @@ void ViewController::getConvertResponseTimer()
                                    QStringLiteral("file conversion failed.\nPlease email your PDF file to ") +
                                        config_.supportEmail + QStringLiteral(" for services."));
         if (isCurrent(job))
-            stopConvertTask();
+            endJob({});
         return;
     }
     --convert_timeout_;
@@ -247,7 +281,7 @@ void ViewController::handleConvertQueueResponse(const JsonReply& reply)
 
     const std::optional<qint64> num = integerValue(object.value(QStringLiteral("num")));
     if (!num) {
-        stopConvertTask();
+        endJob({false, {}, kNotUnderstood});
         printDiagnostic(QStringLiteral("protocol error"));
         return;
     }
@@ -257,7 +291,7 @@ void ViewController::handleConvertQueueResponse(const JsonReply& reply)
         return;
     }
     if (*num == protocol::kNumUnknownFile) {
-        stopConvertTask();
+        endJob({false, {}, QStringLiteral("The service does not know the file.")});
         printDiagnostic(QStringLiteral("file dose not exist"));
         return;
     }
@@ -270,8 +304,10 @@ void ViewController::handleConvertQueueResponse(const JsonReply& reply)
         printDiagnostic(QStringLiteral("file upload success, wait 1s reload"));
         return;
     }
+    const QString message = object.value(QStringLiteral("message")).toString();
     if (*status != protocol::status::kDone && *status != protocol::status::kDoneWithWarnings) {
-        stopConvertTask();
+        endJob({false, {},
+                message.isEmpty() ? QStringLiteral("The conversion failed (status %1).").arg(*status) : message});
         printDiagnostic(QStringLiteral("convert faild status: ") + QString::number(*status));
         return;
     }
@@ -288,10 +324,11 @@ void ViewController::handleConvertQueueResponse(const JsonReply& reply)
     const QString url =
         config_.baseUrl() + (result.startsWith(QLatin1Char('/')) ? result : QStringLiteral("/") + result);
     if (namesAuthority || !sameService(QUrl(url), service)) {
-        stopConvertTask();
+        endJob({false, {}, kNotUnderstood});
         printDiagnostic(QStringLiteral("protocol error"));
         return;
     }
+    jobNotes_ = message; // the warnings of a result that is ready
     printDiagnostic(url);
     downloadConvertResult(url);
 }
@@ -324,17 +361,18 @@ void ViewController::handleDownloadFinished(quint64 job, const DownloadResult& r
 {
     if (!isCurrent(job))
         return;
-    QString text = QStringLiteral("Faild");
-    if (!result.transportError && result.httpStatus >= 200 && result.httpStatus < 300) {
-        const QString error = saveResult();
-        if (error.isEmpty())
-            text = QStringLiteral("successful");
-        else
-            text += QLatin1Char('\n') + error;
-    }
-    dialogOKCancelWithQuestion(QStringLiteral("Convert"), text);
+    QString error; // why the archive was not saved, shown on a line of its own after "Faild"
+    if (result.transportError)
+        error = result.errorText.isEmpty() ? QStringLiteral("The download failed.") : result.errorText;
+    else if (result.httpStatus >= 200 && result.httpStatus < 300)
+        error = saveResult();
+    else
+        error = QStringLiteral("The service answered with HTTP status %1.").arg(result.httpStatus);
+    const QString output = view_.outputPath();
+    dialogOKCancelWithQuestion(QStringLiteral("Convert"),
+                               error.isEmpty() ? QStringLiteral("successful") : QStringLiteral("Faild\n") + error);
     if (isCurrent(job))
-        stopConvertTask();
+        endJob({error.isEmpty(), output, error.isEmpty() ? jobNotes_ : QString()});
 }
 
 QString ViewController::saveResult()
@@ -357,17 +395,23 @@ QString ViewController::saveResult()
             return source.errorString();
         }
         if (target.write(chunk) != chunk.size()) {
-            const QString error = target.errorString();
+            const QString error = failureOf(target);
             target.cancelWriting();
             return error;
         }
     }
     if (!target.commit())
-        return target.errorString();
+        return failureOf(target);
     return {};
 }
 
 // ---- Ending a job ----
+
+void ViewController::endJob(const JobOutcome& outcome)
+{
+    stopConvertTask();
+    view_.jobEnded(outcome);
+}
 
 void ViewController::stopConvertTask()
 {

@@ -66,6 +66,7 @@ private:
     void handleDownloadProgress(quint64 job, double fraction);
     void handleDownloadFinished(quint64 job, const DownloadResult& result);
     QString saveResult(); // copies temp.zip to the output path; the reason of a failure, or empty
+    void endJob(const JobOutcome& outcome); // stopConvertTask, then tells the view how the job went
 
     ConversionView& view_;
     HttpClient& http_;
@@ -80,6 +81,7 @@ private:
     qint64 convert_timeout_ = kTimeBudgetTicks;
     std::unique_ptr<RepeatingTimer> convertRespnseTimer_;
 
+    QString jobNotes_;   // the warnings that came with the job's result
     quint64 job_ = 0;    // increases with every job started; replies carry the job that sent their request
     int modalDepth_ = 0; // alerts and choosers open right now
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true); // HTTP callbacks do nothing once it is gone

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Drives the real window under Xvfb with real input events: types the two paths, presses Return (Convert) against
-# the scripted service, checks the archive written and takes a screenshot while it converts.
+# the scripted service, checks the archive written, and takes two screenshots: while it converts, and after the job
+# (which comes with warnings) has ended.
 #
-#   gui_e2e.sh UNPLOT SCRIPTED_SERVICE [SCREENSHOT.png]
+#   gui_e2e.sh UNPLOT SCRIPTED_SERVICE [FOLDER]    FOLDER receives screenshot.png and screenshot-warnings.png
 #
 # Exits 77 (skipped) when xvfb-run, xdotool or ImageMagick are missing.
 set -euo pipefail
-[ $# -ge 2 ] || { echo "usage: $0 UNPLOT SCRIPTED_SERVICE [SCREENSHOT.png]" >&2; exit 2; }
+[ $# -ge 2 ] || { echo "usage: $0 UNPLOT SCRIPTED_SERVICE [FOLDER]" >&2; exit 2; }
 for tool in xvfb-run xdotool import convert; do
     command -v "$tool" >/dev/null 2>&1 || { echo "SKIP: $tool is not installed"; exit 77; }
 done
@@ -14,7 +15,7 @@ if [ -z "${UNPLOT_E2E_UNDER_XVFB:-}" ]; then
     exec env UNPLOT_E2E_UNDER_XVFB=1 xvfb-run -a -s "-screen 0 1280x800x24 -dpi 96" "$0" "$@"
 fi
 
-unplot=$1 service=$2 screenshot=${3:-}
+unplot=$1 service=$2 screenshots=${3:-}
 # Under LeakSanitizer, leaks inside the session-bus and font libraries are not the window's.
 export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$(cd "$(dirname "$0")" && pwd)/lsan.supp"
 work=$(mktemp -d "${TMPDIR:-/tmp}/unplot-e2e.XXXXXX")
@@ -45,36 +46,42 @@ wait_for 100 grep -qs '^PORT ' "$work/port.txt" || fail "the scripted service di
 port=$(sed -n 's/^PORT //p' "$work/port.txt")
 mkdir -p "$work/Drawings" "$work/home"
 
-# Opens the window, types INPUT and OUTPUT into the two path fields and presses Return; the geometry of the window
-# is left in X Y WIDTH HEIGHT.
-convert_in_window() {
-    : >"$work/requests.log"
-    HOME="$work/home" UNPLOT_SERVICE="127.0.0.1:$port" "$unplot" >"$work/app-stdout.txt" 2>"$work/app-stderr.txt" &
-    app_pid=$!
-    window=$(timeout 20 xdotool search --sync --onlyvisible --name '^unplot$' | head -n 1) || fail "no window"
+# The window's picture as it is now, into $1.
+shoot() {
     eval "$(xdotool getwindowgeometry --shell "$window")"
-    xdotool mousemove --sync $((X + 4)) $((Y + 4)) click 1 # the input field has the focus
-    xdotool type --delay 10 "$1"
-    xdotool key Tab Tab
-    xdotool type --delay 10 "$2"
-    xdotool key Return
-    wait_for 150 grep -q 'GetConvertQueue' "$work/requests.log" || fail "no upload and poll reached the service"
+    import -window root "$work/screen.png"
+    convert "$work/screen.png" -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$1"
 }
 
 input="$work/Drawings/site plan.pdf" output="$work/Drawings/site plan.zip"
-printf '%%PDF-1.4\n%% SCENARIO:wait3\n%%%%EOF\n' >"$input"
-convert_in_window "$input" "$output"
-import -window root "$work/screen.png" # the first poll was answered "waiting": the window shows "Converting..."
-convert "$work/screen.png" -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$work/window.png"
+printf '%%PDF-1.4\n%% SCENARIO:wait3 SCENARIO:warn\n%%%%EOF\n' >"$input"
+HOME="$work/home" UNPLOT_SERVICE="127.0.0.1:$port" "$unplot" >"$work/app-stdout.txt" 2>"$work/app-stderr.txt" &
+app_pid=$!
+window=$(timeout 20 xdotool search --sync --onlyvisible --name '^unplot$' | head -n 1) || fail "no window"
+eval "$(xdotool getwindowgeometry --shell "$window")"
+xdotool mousemove --sync $((X + 4)) $((Y + 4)) click 1 # the input field has the focus
+xdotool type --delay 10 "$input"
+xdotool key Tab Tab
+xdotool type --delay 10 "$output"
+xdotool key Return
+wait_for 150 grep -q 'GetConvertQueue' "$work/requests.log" || fail "no upload and poll reached the service"
+shoot "$work/converting.png" # the first poll was answered "waiting": the window shows "Converting..."
+
 wait_for 300 test -s "$output" || fail "no archive written"
-grep -q '^PK{"drp_Type":"1","drp_Version":"14","txt_Page":"-1"}$' "$output" || fail "unexpected archive"
+grep -q '{"drp_Type":"1","drp_Version":"14","txt_Page":"-1"}' "$output" || fail "unexpected form in the archive"
 grep -q '/download/' "$work/app-stdout.txt" || fail "no download line on standard output"
+sleep 1
+xdotool key Return # dismisses "Convert successful"
+wait_for 50 bash -c "[ \$(xdotool search --onlyvisible --name . | wc -l) -le 1 ]" || true
+sleep 0.5
+shoot "$work/warnings.png" # the status line shows the warnings and offers the folder
 kill "$app_pid"
 wait "$app_pid" 2>/dev/null || true
 
-if [ -n "$screenshot" ]; then
-    mkdir -p "$(dirname "$screenshot")"
-    cp "$work/window.png" "$screenshot"
-    echo "screenshot: $screenshot"
+if [ -n "$screenshots" ]; then
+    mkdir -p "$screenshots"
+    cp "$work/converting.png" "$screenshots/screenshot.png"
+    cp "$work/warnings.png" "$screenshots/screenshot-warnings.png"
+    echo "screenshots: $screenshots/screenshot.png $screenshots/screenshot-warnings.png"
 fi
 echo "the window converted $input into $output"

@@ -2,11 +2,12 @@
 
 #include "scriptedhttpserver.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
 
 using namespace unplot::test;
 
@@ -19,6 +20,7 @@ class TestConvertCommand : public QObject {
     QStringList out, err; // the lines written to standard output and standard error
 
     QString path(const QString& name) const { return dir->filePath(name); }
+    QString port() const { return QString::number(service.port()); }
 
     // A PDF whose bytes choose what the service does with it (ScriptedHttpServer::serveConversions).
     QString pdf(const QString& name, const QByteArray& scenario = "ok")
@@ -28,8 +30,14 @@ class TestConvertCommand : public QObject {
             qFatal("cannot write %s", qPrintable(file.fileName()));
         return file.fileName();
     }
+    QByteArray read(const QString& name) const
+    {
+        QFile file(path(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none)");
+    }
 
-    void convert(const QStringList& args, const QString& serviceFromEnvironment = {})
+    // Runs `unplot convert ARGS`; with a file size limit, files cannot grow past it, as on a full disk.
+    void convert(const QStringList& args, const QString& serviceFromEnvironment = {}, rlim_t fileSizeLimit = 0)
     {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -37,19 +45,32 @@ class TestConvertCommand : public QObject {
         env.remove("XDG_DOCUMENTS_DIR");
         env.insert("UNPLOT_SERVICE", serviceFromEnvironment.isEmpty() ? "127.0.0.1:" + port() : serviceFromEnvironment);
         process.setProcessEnvironment(env);
+        if (fileSizeLimit > 0) {
+            process.setChildProcessModifier([fileSizeLimit] {
+                const rlimit limit{fileSizeLimit, fileSizeLimit};
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+                std::signal(SIGXFSZ, SIG_IGN);
+            });
+        }
         process.start(UNPLOT_BINARY, QStringList{"convert"} + args);
         QVERIFY(QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 120'000));
         exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
         out = QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
         err = QString::fromUtf8(process.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
     }
-    QString port() const { return QString::number(service.port()); }
 
-    // The form fields the service received, as it wrote them into the archive.
-    static QJsonObject fields(const QString& archive)
+    // The plain fields of the last form the service received.
+    QStringList sent() const
     {
-        QFile file(archive);
-        return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll().mid(2)).object() : QJsonObject();
+        for (qsizetype i = service.requests().size() - 1; i >= 0; --i) {
+            if (const auto form = readForm(service.requests()[i])) {
+                QStringList values;
+                for (const ReceivedPart& part : form->mid(1))
+                    values << QString::fromUtf8(part.data);
+                return values;
+            }
+        }
+        return {};
     }
 
 private slots:
@@ -66,67 +87,108 @@ private slots:
 
     void convertsWithTheOptionsGiven_data()
     {
+        QTest::addColumn<QByteArray>("scenario");
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<QStringList>("sent"); // drp_Type, txt_Page, drp_Version
-        QTest::newRow("defaults: DWG, all pages, R14") << QStringList{} << QStringList{"1", "-1", "14"};
-        QTest::newRow("DXF, pages 1 and 3, 2004")
+        QTest::newRow("defaults: DWG, all pages, R14") << QByteArray("wait1") << QStringList{} << QStringList{"1", "-1", "14"};
+        QTest::newRow("DXF, pages 1 and 3, 2004") << QByteArray("ok")
             << QStringList{"--dxf", "--pages", "1,3", "--version", "2004"} << QStringList{"0", "1,3", "18"};
     }
     void convertsWithTheOptionsGiven()
     {
+        QFETCH(QByteArray, scenario);
         QFETCH(QStringList, options);
-        QFETCH(QStringList, sent);
-        const QString output = path("plan out.zip");
-        convert(QStringList{pdf("plan.pdf", "wait1"), "-o", output, "--service", "127.0.0.1:" + port()} + options,
+        convert(QStringList{pdf("plan.pdf", scenario), "-o", path("plan out.zip"), "--service", "127.0.0.1:" + port()} +
+                    options,
                 "127.0.0.1:9"); // --service wins over the environment
         QCOMPARE(exitCode, 0);
         QCOMPARE(err.first(), QStringLiteral("Uploading..."));
-        QVERIFY(err.contains("Converting...") && err.contains("Convert successful"));
-        QVERIFY(out.contains("\"queue:1\"") && !out.filter("/download/").isEmpty());
-        const QJsonObject received = fields(output);
-        QCOMPARE((QStringList{received["drp_Type"].toString(), received["txt_Page"].toString(),
-                              received["drp_Version"].toString()}),
-                 sent);
+        QVERIFY(err.contains("Converting...") && err.last() == "Convert successful");
+        QVERIFY(out.contains("\"queue:1\"") == (scenario == "wait1") && !out.filter("/download/").isEmpty());
+        QTEST(sent(), "sent");
+        QVERIFY(read("plan out.zip").contains("drawing of page 1"));
         QVERIFY(QFile::exists(path("home/Documents/temp.zip")));
     }
 
+    void warningsFollowTheSuccessLine()
+    {
+        convert({pdf("scan.pdf", "warn"), "-o", path("scan.zip")});
+        QCOMPARE(exitCode, 0);
+        QCOMPARE(err.mid(err.indexOf("Convert successful")),
+                 (QStringList{"Convert successful", "warning: page 2: images are not converted yet",
+                              "warning: page 3: shadings are not converted yet"}));
+    }
+
+    // Nothing is left behind but the previous output; the line says why.
     void failures_data()
     {
         QTest::addColumn<QByteArray>("scenario"); // "" for an input that does not exist
         QTest::addColumn<QStringList>("options");
-        QTest::addColumn<QString>("line"); // a line of standard error; %1 is the input
-        QTest::newRow("rejected upload") << QByteArray("reject") << QStringList{}
+        QTest::addColumn<int>("fileSizeLimit");
+        QTest::addColumn<QString>("line"); // how a line of standard error starts; %1 stands for the input
+        QTest::newRow("rejected upload") << QByteArray("reject") << QStringList{} << 0
                                          << "convert The file is not a PDF document.";
-        QTest::newRow("failing status") << QByteArray("fail") << QStringList{} << "unplot convert: %1: not converted";
-        QTest::newRow("download failure") << QByteArray("dlfail") << QStringList{} << "Convert Faild";
-        QTest::newRow("unreadable input") << QByteArray() << QStringList{}
-                                          << "convert Cannot read the input file %1.";
-        QTest::newRow("time limit") << QByteArray("slow") << QStringList{"--time-limit", "2"}
+        QTest::newRow("failing status") << QByteArray("fail") << QStringList{} << 0
+                                        << "unplot convert: %1: not converted: The engine could not read the file.";
+        QTest::newRow("download failure") << QByteArray("dlfail") << QStringList{} << 0 << "Convert Faild ";
+        QTest::newRow("unreadable input") << QByteArray() << QStringList{} << 0
+                                          << "convert Cannot read the input file %1: No such file or directory.";
+        QTest::newRow("time limit") << QByteArray("slow") << QStringList{"--time-limit", "2"} << 0
                                     << "Oops,  file conversion failed. Please email your PDF file to "
                                        "support@unplot.example for services.";
+        QTest::newRow("no service") << QByteArray("ok") << QStringList{"--service", "127.0.0.1:1"} << 0
+                                    << "convert The conversion service at 127.0.0.1:1 cannot be reached. Connection "
+                                       "refused Start it with unplotd, or with ./run.sh in unplot's source folder.";
+        QTest::newRow("archive larger than the free space") << QByteArray("size4000000") << QStringList{} << (1 << 20)
+                                                            << "Convert Faild Cannot write \"$HOME/Documents/temp.zip\": "
+                                                               "File too large";
     }
     void failures()
     {
         QFETCH(QByteArray, scenario);
         QFETCH(QStringList, options);
+        QFETCH(int, fileSizeLimit);
         QFETCH(QString, line);
         const QString input = scenario.isEmpty() ? path("missing.pdf") : pdf("in.pdf", scenario);
-        convert(QStringList{input, "-o", path("out.zip")} + options);
+        QFile previous(path("out.zip"));
+        QVERIFY(previous.open(QIODevice::WriteOnly) && previous.write("the previous archive") > 0);
+        previous.close();
+        convert(QStringList{input, "-o", path("out.zip")} + options, {}, rlim_t(fileSizeLimit));
         QCOMPARE(exitCode, 1);
-        QVERIFY2(err.count(line.arg(input)) == 1, qPrintable(err.join('\n')));
+        QVERIFY2(err.filter(QRegularExpression('^' + QRegularExpression::escape(line.replace("%1", input).replace("$HOME", path("home"))))).size() == 1,
+                 qPrintable(err.join('\n')));
         QVERIFY(!err.contains("Convert successful"));
-        QVERIFY(!QFile::exists(path("out.zip")));
+        QCOMPARE(err.contains("Uploading..."), !scenario.isEmpty());
+        QCOMPARE(read("out.zip"), QByteArray("the previous archive"));
+        QCOMPARE(QDir(path("")).entryList(QDir::Files | QDir::Hidden).size(), scenario.isEmpty() ? 1 : 2);
     }
 
-    void batchWithOneFailingFile()
+    // Each line names its file; a summary ends the run.
+    void batch()
     {
-        convert({pdf("a.pdf"), pdf("b.PDF", "fail"), pdf("c.pdf"), "-d", path("out")});
+        convert({pdf("a.pdf"), pdf("b.PDF", "fail"), pdf("c.pdf"), pdf("d.pdf", "reject"), "-d", path("out")});
         QCOMPARE(exitCode, 1);
-        QVERIFY(QFile::exists(path("out/a.zip")) && QFile::exists(path("out/c.zip")));
-        QVERIFY(!QFile::exists(path("out/b.zip")));
-        QCOMPARE(err.filter("Convert successful").size(), 2);
-        QCOMPARE(err.filter("not converted").size(), 1);
+        QCOMPARE(QDir(path("out")).entryList(QDir::Files), (QStringList{"a.zip", "c.zip"}));
+        QVERIFY2(err.contains("a.pdf: Uploading...") && err.contains("c.pdf: Convert successful") &&
+                     err.contains("d.pdf: convert The file is not a PDF document."),
+                 qPrintable(err.join('\n')));
+        QCOMPARE(err.last(), QStringLiteral("2 converted, 2 not converted: b.PDF (The engine could not read the file.), "
+                                            "d.pdf (The file is not a PDF document.)"));
         QVERIFY(out.contains("\"convert faild status: 30\""));
+    }
+
+    // -o NAME.dxf (or .dwg) takes the one drawing of a single page, out of the archive.
+    void oneDrawing()
+    {
+        convert({pdf("plan.pdf", "pages1"), "-o", path("plan.dxf")});
+        QCOMPARE(exitCode, 0);
+        QCOMPARE(read("plan.dxf"), QByteArray("drawing of page 1"));
+        QCOMPARE(sent().first(), QStringLiteral("0"));
+        convert({pdf("plan.pdf", "pages3"), "-o", path("plan.dwg")});
+        QCOMPARE(exitCode, 2);
+        QCOMPARE(err.last(), "unplot convert: " + path("plan.pdf") + " gave 3 drawings, and -o " + path("plan.dwg") +
+                                 " takes one: choose a page with --pages N, or save them all with -o plan.zip");
+        QVERIFY(!QFile::exists(path("plan.dwg")));
     }
 
     void usageErrors_data()
@@ -143,6 +205,10 @@ private slots:
         QTest::newRow("both types") << QStringList{"a.pdf", "-o", "a.zip", "--dxf", "--dwg"} << "exclude each other";
         QTest::newRow("-o with two inputs") << QStringList{"a.pdf", "b.pdf", "-o", "a.zip"} << "-o takes one input";
         QTest::newRow("-o and -d") << QStringList{"a.pdf", "-o", "a.zip", "-d", "out"} << "exclude each other";
+        QTest::newRow("-o names a folder") << QStringList{"a.pdf", "-o", "."} << "-o . is a folder; use -d . to save";
+        QTest::newRow("-o NAME.dxf, two pages") << QStringList{"a.pdf", "-o", "a.dxf", "--pages", "1,3"}
+                                                << "-o a.dxf takes one drawing, but --pages 1,3 names more than one";
+        QTest::newRow("-o NAME.dxf --dwg") << QStringList{"a.pdf", "-o", "a.dxf", "--dwg"} << "names a DXF drawing";
         QTest::newRow("bad service") << QStringList{"a.pdf", "-o", "a.zip", "--service", "a b"} << "--service";
         QTest::newRow("same output twice") << QStringList{"x/a.pdf", "y/a.pdf", "-d", "out"} << "both be saved";
     }
@@ -157,12 +223,33 @@ private slots:
         QVERIFY(out.isEmpty() && service.requests().size() == requests);
     }
 
-    void helpExplainsEveryOption()
+    // The program's own arguments are decided before Qt starts: no display is needed for them.
+    void withoutADisplay_data()
     {
-        convert({"--help"});
-        QCOMPARE(exitCode, 0);
-        for (const char* option : {"-o", "-d", "--dwg", "--dxf", "--pages", "--version", "--time-limit", "--service"})
-            QVERIFY2(out.join('\n').contains(QLatin1String(option)), option);
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("line"); // the first line written
+        QTest::newRow("--version") << QStringList{"--version"} << 0 << "unplot ";
+        QTest::newRow("--help") << QStringList{"--help"} << 0 << "Usage: unplot ";
+        QTest::newRow("unknown argument") << QStringList{"--fast"} << 2 << "unplot: unknown argument '--fast'";
+        QTest::newRow("no display") << QStringList{} << 1 << "unplot: no display";
+        QTest::newRow("convert --help") << QStringList{"convert", "--help"} << 0 << "Usage: unplot convert";
+    }
+    void withoutADisplay()
+    {
+        QFETCH(QStringList, args);
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(name);
+        process.setProcessEnvironment(env);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(UNPLOT_BINARY, args);
+        QVERIFY(process.waitForFinished());
+        QTEST(process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, "status");
+        QFETCH(QString, line);
+        const QString written = QString::fromUtf8(process.readAll());
+        QVERIFY2(written.startsWith(line), qPrintable(written));
     }
 };
 

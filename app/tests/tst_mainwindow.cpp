@@ -11,6 +11,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QSettings>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -29,7 +31,7 @@ namespace {
 class RecordingDialogs final : public DialogRunner {
 public:
     QStringList boxes;                   // "TEXT|INFORMATIVE TEXT|ICON|BUTTONS"
-    QStringList fileDialogs;             // "TITLE|ACCEPT MODE|FILE MODE|FILTERS|READ-ONLY|SUFFIX"
+    QStringList fileDialogs; // "TITLE|ACCEPT MODE|FILE MODE|FILTERS|READ-ONLY|SUFFIX|FOLDER|NAME SUGGESTED"
     std::deque<QStringList> fileAnswers; // one per file dialog; none left cancels
 
     void runMessageBox(QMessageBox& box) override
@@ -43,7 +45,9 @@ public:
     {
         fileDialogs << QStringList{dialog.windowTitle(), QString::number(dialog.acceptMode()),
                                    QString::number(dialog.fileMode()), dialog.nameFilters().join(','),
-                                   QString::number(dialog.testOption(QFileDialog::ReadOnly)), dialog.defaultSuffix()}
+                                   QString::number(dialog.testOption(QFileDialog::ReadOnly)), dialog.defaultSuffix(),
+                                   dialog.directory().absolutePath(),
+                                   dialog.selectedFiles().value(0).mid(dialog.directory().absolutePath().size() + 1)}
                            .join('|');
         if (fileAnswers.empty())
             return {};
@@ -88,6 +92,7 @@ private slots:
     void init()
     {
         dir = std::make_unique<QTemporaryDir>();
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir->filePath("config"));
         http = std::make_unique<FakeHttpClient>();
         timers = std::make_unique<FakeTimers>();
         dialogs = std::make_unique<RecordingDialogs>();
@@ -149,20 +154,60 @@ private slots:
         QTEST(on, "on");
     }
 
+    // The save chooser opens beside the input with its name; the folders chosen last are remembered.
     void choosers()
     {
-        child<QLineEdit>("saveFilename")->setText("/x/old.zip");
-        dialogs->fileAnswers = {{"/tmp/plans/a b/Zeichnung ä.pdf"}, {}};
+        const QString plans = dir->filePath("plans/a b");
+        QVERIFY(QDir().mkpath(plans));
+        dialogs->fileAnswers = {{plans + "/Zeichnung ä.pdf"}, {}};
         QTest::mouseClick(child<QPushButton>("selectFileButton"), Qt::LeftButton);
         QTest::mouseClick(child<QPushButton>("saveFileButton"), Qt::LeftButton); // cancelled
-        QCOMPARE(child<QLineEdit>("selectFilename")->text(), QStringLiteral("/tmp/plans/a b/Zeichnung ä.pdf"));
-        QCOMPARE(child<QLineEdit>("saveFilename")->text(), QStringLiteral("/x/old.zip"));
-        QCOMPARE(dialogs->fileDialogs, (QStringList{"Choose a .pdf file|0|1|PDF files (*.pdf)|1|",
-                                                    "Choose the output .zip file|1|0|ZIP archives (*.zip)|1|zip"}));
+        QCOMPARE(child<QLineEdit>("selectFilename")->text(), plans + "/Zeichnung ä.pdf");
+        QCOMPARE(child<QLineEdit>("saveFilename")->text(), QString());
+        QCOMPARE(dialogs->fileDialogs,
+                 (QStringList{"Choose a .pdf file|0|1|PDF files (*.pdf)|1||" + QDir::homePath() + '|',
+                              "Choose the output .zip file|1|0|ZIP archives (*.zip)|1|zip|" + plans + "|Zeichnung ä.zip"}));
         dialogs->fileAnswers = {{dir->filePath("new.zip")}};
         QTest::mouseClick(child<QPushButton>("saveFileButton"), Qt::LeftButton);
         QCOMPARE(child<QLineEdit>("saveFilename")->text(), dir->filePath("new.zip"));
         QVERIFY(dialogs->boxes.isEmpty() && http->uploads.empty());
+
+        window = std::make_unique<MainWindow>(*http, *timers, ServiceConfig{}, *dialogs); // its fields empty
+        QTest::mouseClick(child<QPushButton>("selectFileButton"), Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>("saveFileButton"), Qt::LeftButton);
+        QVERIFY(dialogs->fileDialogs[3].endsWith('|' + plans + '|'));
+        QVERIFY2(dialogs->fileDialogs[4].endsWith('|' + dir->path() + '|'), qPrintable(dialogs->fileDialogs[4]));
+    }
+
+    // A PDF dropped on the window is the input, and NAME.zip beside it the output when none is given.
+    void dropAPdf()
+    {
+        const QString pdf = dir->filePath("site plan.pdf");
+        QFile(pdf).open(QIODevice::WriteOnly);
+        const auto drop = [this](const QString& file) {
+            QMimeData data;
+            data.setUrls({QUrl::fromLocalFile(file)});
+            QDragEnterEvent enter({5, 5}, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(window.get(), &enter);
+            QDropEvent dropped({5, 5}, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(window.get(), &dropped);
+            return enter.isAccepted();
+        };
+        QVERIFY(!drop(dir->filePath("notes.txt")));
+        QVERIFY(drop(pdf));
+        QCOMPARE(child<QLineEdit>("selectFilename")->text(), pdf);
+        QCOMPARE(child<QLineEdit>("saveFilename")->text(), dir->filePath("site plan.zip"));
+        child<QLineEdit>("saveFilename")->setText("/x/chosen.zip");
+        QVERIFY(drop(pdf));
+        QCOMPARE(child<QLineEdit>("saveFilename")->text(), QStringLiteral("/x/chosen.zip"));
+    }
+
+    void everyControlHasAnAccessibleName()
+    {
+        for (QWidget* control : window->findChildren<QWidget*>()) {
+            if (control->focusPolicy() != Qt::NoFocus && control->isVisible())
+                QVERIFY2(!control->accessibleName().isEmpty(), qPrintable(control->objectName()));
+        }
     }
 
     void alertBoxes()
@@ -172,16 +217,33 @@ private slots:
         QCOMPARE(dialogs->boxes, (QStringList{"|Oops,  file conversion failed.\nPlease email|2|OK", "| |2|OK"}));
     }
 
-    void busyWhileAJobRuns()
+    // While a job runs, Convert and the settings are disabled; afterwards the status line says where the
+    // archive went, with the service's warnings and a link to the folder.
+    void aJobFromStartToEnd()
     {
         startJob();
+        const auto enabled = [this] {
+            QString states;
+            for (auto* control : window->findChildren<QWidget*>())
+                if (control->focusPolicy() != Qt::NoFocus)
+                    states += control->isEnabled() ? '1' : '0';
+            return states;
+        };
+        QCOMPARE(enabled(), QString(enabled().size(), '0'));
         QCOMPARE(child<QLabel>("statusBar")->text(), QStringLiteral("Uploading..."));
         QVERIFY(child<QProgressBar>("statusIcon")->isVisible());
         http->uploads.at(0).reply(FakeHttpClient::reply(R"({"result":"10","fileId":"abc"})"));
         QCOMPARE(child<QLabel>("statusBar")->text(), QStringLiteral("Converting..."));
-        window->controller().stopConvertTask();
-        QCOMPARE(child<QLabel>("statusBar")->text(), QString());
+        timers->fire();
+        http->gets.at(0).reply(FakeHttpClient::reply(
+            R"({"num":0,"status":101,"result":"/d.zip","message":"page 2: images <left out>\npage 3: shadings"})"));
+        http->downloads.at(0).finish("PK");
+        QCOMPARE(dialogs->boxes, QStringList{"|Convert successful|2|OK"});
+        QCOMPARE(child<QLabel>("statusBar")->text(),
+                 "Saved out.zip, with 2 warnings: page 2: images &lt;left out&gt;; page 3: shadings. <a href=\"" +
+                     QUrl::fromLocalFile(dir->path()).toString() + "\">Open the folder</a>");
         QVERIFY(!child<QProgressBar>("statusIcon")->isVisible());
+        QCOMPARE(enabled(), QString(enabled().size(), '1'));
     }
 
     void returnPressesConvert()

@@ -24,7 +24,7 @@ namespace unplot::test {
 class FakeView final : public ConversionView {
 public:
     // What the controller did, in order: "status:TEXT", "busy:start", "busy:stop", "alert:QUESTION|TEXT",
-    // "chooser:input", "chooser:output".
+    // "chooser:input", "chooser:output", "ended:SAVED PATH|NOTES".
     QStringList events;
     QString input, output, pages;
     int dwg = 1, dxf = 0, allPages = 1, pageList = 0, version = 0;
@@ -47,6 +47,10 @@ public:
     {
         events << QStringLiteral("alert:") + question + QLatin1Char('|') + text;
         modal();
+    }
+    void jobEnded(const JobOutcome& outcome) override
+    {
+        events << QStringLiteral("ended:") + (outcome.saved ? outcome.output : QString()) + '|' + outcome.notes;
     }
     QString runInputChooser() override { return choose(QStringLiteral("input"), input, inputChoice); }
     QString runOutputChooser() override { return choose(QStringLiteral("output"), output, outputChoice); }

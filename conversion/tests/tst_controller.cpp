@@ -11,6 +11,7 @@
 #include <QUrlQuery>
 
 #include <csignal>
+#include <cstring>
 #include <sys/resource.h>
 
 using namespace unplot;
@@ -218,9 +219,6 @@ private slots:
         QTest::newRow("one value not a string") << QByteArray(R"({"result":"10","fileId":"ab","n":3})") << 200 << "";
         QTest::newRow("array") << QByteArray(R"([{"result":"10","fileId":"ab"}])") << 200 << "";
         QTest::newRow("not JSON") << QByteArray("<html>busy</html>") << 503 << "";
-        QTest::newRow("no connection") << QByteArray() << 0
-                                       << "alert:The conversion service at localhost:8040 cannot be reached.\n"
-                                          "Connection refused";
     }
     void uploadReply()
     {
@@ -228,21 +226,35 @@ private slots:
         QFETCH(int, httpStatus);
         QFETCH(QString, outcome);
         rig->start();
-        const JsonReply reply = FakeHttpClient::reply(body.isEmpty() ? std::nullopt : std::optional(body), httpStatus);
-        QVERIFY(captureStdout([&] { rig->http.uploads[0].reply(reply); }).isEmpty());
+        QVERIFY(captureStdout([&] { rig->http.uploads[0].reply(FakeHttpClient::reply(body, httpStatus)); }).isEmpty());
         if (outcome.startsWith("id:")) {
             QCOMPARE(rig->c->downloadID(), outcome.mid(3));
             QCOMPARE(rig->view.status(), QStringLiteral("Converting..."));
         } else if (outcome.startsWith("alert:")) {
             QVERIFY(rig->stopped());
-            QCOMPARE(rig->view.events.mid(2), (QStringList{"status:", "busy:stop", "alert:convert|" + outcome.mid(6)}));
+            QCOMPARE(rig->view.events.mid(2),
+                     (QStringList{"status:", "busy:stop", "alert:convert|" + outcome.mid(6), "ended:|"}));
         } else { // ignored: the job stays uploading until its time runs out
             QVERIFY(rig->c->conversion() && rig->c->downloadID().isEmpty());
             QCOMPARE(rig->view.events, (QStringList{"busy:start", "status:Uploading..."}));
         }
     }
 
-    void unreadableInputEndsTheJobAtOnce()
+    void unreachableServiceSaysHowToStartOurs()
+    {
+        for (const QString host : {"localhost:8040", "127.0.0.2", "conversion.example:8040"}) {
+            rig->c = std::make_unique<ViewController>(rig->view, rig->http, rig->timers, ServiceConfig{host, {}, {}});
+            rig->start();
+            rig->http.uploads.back().reply(FakeHttpClient::reply(std::nullopt));
+            QString alert = "alert:convert|The conversion service at " + host + " cannot be reached.\nConnection refused";
+            if (!host.startsWith("conversion"))
+                alert += "\nStart it with unplotd, or with ./run.sh in unplot's source folder.";
+            QCOMPARE(rig->view.alerts().last(), alert);
+            QVERIFY(rig->stopped());
+        }
+    }
+
+    void unreadableInputIsRefusedBeforeTheJobStarts()
     {
         for (const char* name : {"gone.pdf", "out"}) {
             rig->view.input = rig->dir.filePath(name);
@@ -250,7 +262,10 @@ private slots:
             rig->start();
             QVERIFY(rig->stopped());
             QVERIFY(rig->http.uploads.empty() && rig->timers.scheduled.empty());
-            QCOMPARE(rig->view.alerts(), QStringList{"alert:convert|Cannot read the input file " + rig->view.input + "."});
+            QCOMPARE(rig->view.events.size(), 1);
+            QVERIFY2(rig->view.events[0].startsWith("alert:convert|Cannot read the input file " + rig->view.input +
+                                                    (name[0] == 'g' ? ": No such file or directory." : ": ")),
+                     qPrintable(rig->view.events[0]));
         }
         rig->view.input = rig->dir.filePath("drawing.pdf");
         rig->start();
@@ -391,6 +406,43 @@ private slots:
         }
     }
 
+    // What the view hears at the end of a job: the archive saved and the service's warnings, or why it failed.
+    void jobEnded_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<bool>("downloaded");
+        QTest::addColumn<QString>("ended");
+        const QByteArray warnings = R"({"num":0,"status":101,"result":"/d.zip","message":"page 2: images\npage 3: text"})";
+        QTest::newRow("warnings") << warnings << true << "ended:OUT|page 2: images\npage 3: text";
+        QTest::newRow("warnings, download failed") << warnings << false << "ended:|";
+        QTest::newRow("message not a string") << QByteArray(R"({"num":0,"status":101,"result":"/d.zip","message":5})")
+                                              << true << "ended:OUT|";
+        QTest::newRow("failed with a message") << QByteArray(R"({"num":0,"status":33,"message":"Out of memory."})")
+                                               << false << "ended:|Out of memory.";
+        QTest::newRow("failed") << QByteArray(R"({"num":0,"status":30})") << false
+                                << "ended:|The conversion failed (status 30).";
+        QTest::newRow("unknown file") << QByteArray(R"({"num":-2})") << false
+                                      << "ended:|The service does not know the file.";
+        QTest::newRow("not understood") << QByteArray(R"({"status":100})") << false
+                                        << "ended:|The service's reply could not be understood.";
+    }
+    void jobEnded()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, downloaded);
+        QFETCH(QString, ended);
+        rig->start();
+        rig->accept();
+        rig->tick();
+        rig->answerPoll(reply);
+        if (!rig->http.downloads.empty() && downloaded)
+            rig->http.downloads[0].finish("PK");
+        else if (!rig->http.downloads.empty())
+            rig->http.downloads[0].fail("Connection closed");
+        QCOMPARE(rig->view.events.last(), ended.replace("OUT", rig->view.output));
+        QVERIFY(rig->stopped());
+    }
+
     void pollIdentifierIsOneQueryValue()
     {
         const QString fileId = QStringLiteral("a&op=mac_upload&fileId=b #é/?%");
@@ -459,7 +511,7 @@ private slots:
         const size_t polls = rig->http.gets.size();
         rig->view.whileModal = [&] { QVERIFY(rig->view.busy()); }; // the job ends once the alert is dismissed
         rig->tick(); // the 601st
-        QCOMPARE(rig->view.alerts(), QStringList{kTimeOutAlert});
+        QCOMPARE(rig->view.events.mid(rig->view.events.size() - 4), (QStringList{kTimeOutAlert, "status:", "busy:stop", "ended:|"}));
         QCOMPARE(rig->http.gets.size(), polls);
         QVERIFY(rig->stopped());
         rig->start();
@@ -525,8 +577,10 @@ private slots:
     void failedDownloadLeavesTheOutput_data()
     {
         QTest::addColumn<int>("httpStatus"); // 0: the connection dropped
-        for (int status : {0, 404, 500, 304})
-            QTest::newRow(qPrintable(QString::number(status))) << status;
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("dropped") << 0 << "Connection closed";
+        for (int status : {404, 500, 304})
+            QTest::addRow("%d", status) << status << QStringLiteral("The service answered with HTTP status %1.").arg(status);
     }
     void failedDownloadLeavesTheOutput()
     {
@@ -539,7 +593,9 @@ private slots:
         else
             rig->http.downloads[0].finish("<html>Not here</html>", httpStatus);
         QCOMPARE(readAll(rig->view.output), QByteArray("the old archive"));
-        QCOMPARE(rig->view.alerts(), QStringList{"alert:Convert|Faild"});
+        QFETCH(QString, reason);
+        QCOMPARE(rig->view.events.mid(rig->view.events.size() - 4),
+                 (QStringList{"alert:Convert|Faild\n" + reason, "status:", "busy:stop", "ended:|"}));
         QVERIFY(rig->stopped());
     }
 
@@ -571,7 +627,8 @@ private slots:
         QVERIFY2(alerts.size() == 1 && alerts[0].startsWith("alert:Convert|Faild\n") && alerts[0].size() > 20,
                  qPrintable(alerts.join('|')));
         QVERIFY(rig->stopped());
-        if (fault == "file size limit") {
+        if (fault == "file size limit") { // the system's reason, as for a full disk
+            QCOMPARE(alerts[0], "alert:Convert|Faild\n" + QString::fromLocal8Bit(std::strerror(EFBIG)));
             QCOMPARE(readAll(rig->view.output), QByteArray("the old archive"));
             QCOMPARE(QDir(outDir).entryList(QDir::Files), QStringList{"drawing.zip"}); // no temporary left over
         }

@@ -5,7 +5,10 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QUrlQuery>
+
+#include <zip.h>
 
 namespace unplot::test {
 
@@ -47,6 +50,20 @@ std::optional<QList<ReceivedPart>> readForm(const RecordedRequest& request)
             return parts;
     }
     return std::nullopt;
+}
+
+QByteArray zipArchive(const QList<QPair<QByteArray, QByteArray>>& members)
+{
+    const QTemporaryDir folder;
+    const QByteArray path = QFile::encodeName(folder.filePath(QStringLiteral("a.zip")));
+    zip_t* archive = zip_open(path.constData(), ZIP_CREATE | ZIP_TRUNCATE, nullptr);
+    for (const auto& [name, data] : members) {
+        zip_source_t* source = zip_source_buffer(archive, data.constData(), zip_uint64_t(data.size()), 0);
+        const zip_int64_t index = zip_file_add(archive, name.constData(), source, ZIP_FL_ENC_UTF_8);
+        zip_set_file_compression(archive, zip_uint64_t(index), ZIP_CM_STORE, 0);
+    }
+    QFile file(QFile::decodeName(path));
+    return zip_close(archive) == 0 && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 ScriptedHttpServer::ScriptedHttpServer(QObject* parent) : QObject(parent)
@@ -173,13 +190,19 @@ void ScriptedHttpServer::serveConversion(const RecordedRequest& request, QTcpSoc
                 fields.insert(QString::fromUtf8(name), QString::fromUtf8(part.data));
             }
         }
-        job.archive = "PK" + QJsonDocument(fields).toJson(QJsonDocument::Compact);
+        QList<QPair<QByteArray, QByteArray>> members{{"form.json", QJsonDocument(fields).toJson(QJsonDocument::Compact)}};
+        int pages = 1;
         for (const QByteArray& word : job.scenario) {
             if (word.startsWith("wait"))
                 job.waits = word.mid(4).toInt();
+            if (word.startsWith("pages"))
+                pages = word.mid(5).toInt();
             if (word.startsWith("size"))
-                job.archive = job.archive.leftJustified(word.mid(4).toLongLong(), ' ');
+                members.append({"padding", QByteArray(word.mid(4).toInt(), ' ')});
         }
+        for (int page = 1; page <= pages; ++page)
+            members.append({"page-" + QByteArray::number(page) + ".dxf", "drawing of page " + QByteArray::number(page)});
+        job.archive = zipArchive(members);
         if (job.scenario.contains("reject"))
             return reply(socket, 415, R"({"result":"41","message":"The file is not a PDF document."})");
         const QByteArray id = QByteArray::number(jobs_.size() + 1).rightJustified(32, '0');

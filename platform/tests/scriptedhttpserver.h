@@ -38,6 +38,9 @@ struct ReceivedPart {
 // closing delimiter); none when the body is not such a form.
 std::optional<QList<ReceivedPart>> readForm(const RecordedRequest& request);
 
+// A zip archive of (name, data) members, stored uncompressed.
+QByteArray zipArchive(const QList<QPair<QByteArray, QByteArray>>& members);
+
 class ScriptedHttpServer : public QObject {
     Q_OBJECT
 public:
@@ -72,8 +75,9 @@ public:
     //   fail     the first poll reports status 30 with the message "The engine could not read the file."
     //   warn     the result comes with status 101 and two warnings in `message`
     //   dlfail   the download is closed without a reply
-    //   size<N>  the archive is N bytes long
-    // The archive is "PK" followed by the form's plain fields as JSON, so a test can see what was sent.
+    //   pages<N> the archive holds N drawings, page-1.dxf to page-N.dxf (default one)
+    //   size<N>  the archive holds N more bytes
+    // The archive holds form.json too: the form's plain fields, as the service received them.
     void serveConversions();
     void serveConversion(const RecordedRequest& request, QTcpSocket& socket);
 

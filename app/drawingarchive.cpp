@@ -1,0 +1,71 @@
+#include "drawingarchive.h"
+
+#include "filefailure.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <QScopeGuard>
+
+#include <zip.h>
+
+namespace unplot {
+namespace {
+
+// Opens the archive and finds its drawings; the archive is null when it cannot be read.
+struct Drawings {
+    zip_t* archive = nullptr;
+    QList<zip_uint64_t> members;
+
+    explicit Drawings(const QString& path)
+    {
+        archive = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, nullptr);
+        for (zip_int64_t i = 0; archive && i < zip_get_num_entries(archive, 0); ++i) {
+            const QString name = QString::fromUtf8(zip_get_name(archive, zip_uint64_t(i), ZIP_FL_ENC_GUESS));
+            if (name.endsWith(QLatin1String(".dxf"), Qt::CaseInsensitive) ||
+                name.endsWith(QLatin1String(".dwg"), Qt::CaseInsensitive))
+                members << zip_uint64_t(i);
+        }
+    }
+    ~Drawings()
+    {
+        if (archive)
+            zip_discard(archive);
+    }
+    Drawings(const Drawings&) = delete;
+    Drawings& operator=(const Drawings&) = delete;
+};
+
+} // namespace
+
+int countDrawings(const QString& archive)
+{
+    const Drawings drawings(archive);
+    return drawings.archive ? int(drawings.members.size()) : -1;
+}
+
+QString extractOnlyDrawing(const QString& archive, const QString& target)
+{
+    const Drawings drawings(archive);
+    if (!drawings.archive)
+        return QStringLiteral("The result archive cannot be read.");
+    if (drawings.members.size() != 1)
+        return QStringLiteral("The result archive holds %1 drawings, not one.").arg(drawings.members.size());
+    zip_file_t* member = zip_fopen_index(drawings.archive, drawings.members.first(), 0);
+    if (!member)
+        return QString::fromUtf8(zip_strerror(drawings.archive));
+    const auto closeMember = qScopeGuard([member] { zip_fclose(member); });
+    QSaveFile out(target);
+    if (!out.open(QIODevice::WriteOnly))
+        return out.errorString();
+    char buffer[1 << 16];
+    zip_int64_t got = 0;
+    while ((got = zip_fread(member, buffer, sizeof buffer)) > 0) {
+        if (out.write(buffer, got) != got)
+            return failureOf(out);
+    }
+    if (got < 0)
+        return QStringLiteral("The result archive is damaged.");
+    return out.commit() ? QString() : failureOf(out);
+}
+
+} // namespace unplot
