@@ -105,17 +105,21 @@ public:
         void fail(const QString& error) const { done({true, error, 0, 0}); }
     };
     std::vector<Call> uploads, gets, downloads;
+    QStringList* log = nullptr; // when set, each request is written there: "POST URL", "GET URL", "GET URL > FILE"
 
     void upload(const QString& url, std::vector<FormPart> parts, EncodingFailed failed, JsonHandler onReply) override
     {
+        note("POST " + url);
         uploads.push_back({url, std::move(parts), {}, std::move(failed), std::move(onReply), {}, {}});
     }
     void getJson(const QString& url, JsonHandler onReply) override
     {
+        note("GET " + url);
         gets.push_back({url, {}, {}, {}, std::move(onReply), {}, {}});
     }
     void download(const QString& url, const QString& file, ProgressHandler progress, DownloadHandler done) override
     {
+        note("GET " + url + " > " + file);
         downloads.push_back({url, {}, file, {}, {}, std::move(progress), std::move(done)});
     }
 
@@ -131,6 +135,13 @@ public:
             reply.value = wrapped.array().at(0);
         return reply;
     }
+
+private:
+    void note(const QString& line)
+    {
+        if (log)
+            *log << line;
+    }
 };
 
 // Nothing ticks by itself: fire() runs the latest timer's tick, unless it was invalidated.
@@ -142,10 +153,13 @@ public:
         bool valid = true;
     };
     std::vector<std::shared_ptr<State>> scheduled;
+    QStringList* log = nullptr; // when set, "timer:MS" is written there for each timer scheduled
 
     std::unique_ptr<RepeatingTimer> scheduleRepeating(std::chrono::milliseconds interval,
                                                       std::function<void()> tick) override
     {
+        if (log)
+            *log << QStringLiteral("timer:%1").arg(interval.count());
         scheduled.push_back(std::make_shared<State>(State{interval, std::move(tick)}));
         return std::make_unique<Timer>(scheduled.back());
     }

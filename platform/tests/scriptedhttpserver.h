@@ -11,8 +11,10 @@
 #include <QPair>
 #include <QTcpServer>
 
+#include <csignal>
 #include <functional>
 #include <optional>
+#include <sys/resource.h>
 
 class QTcpSocket;
 
@@ -37,6 +39,24 @@ struct ReceivedPart {
 // The parts of a multipart/form-data body, read strictly (the boundary of the Content-Type, CRLF line ends, the
 // closing delimiter); none when the body is not such a form.
 std::optional<QList<ReceivedPart>> readForm(const RecordedRequest& request);
+
+// For as long as it lives, this process cannot grow a file beyond `bytes`: writes fail with EFBIG, as they fail
+// with ENOSPC on a full disk.
+struct FileSizeLimit {
+    rlimit saved{};
+    void (*handler)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        const rlimit limit{bytes, saved.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, handler);
+    }
+};
 
 // A zip archive of (name, data) members, stored uncompressed.
 QByteArray zipArchive(const QList<QPair<QByteArray, QByteArray>>& members);

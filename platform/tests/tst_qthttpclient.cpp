@@ -10,9 +10,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <csignal>
 #include <cstring>
-#include <sys/resource.h>
 
 using namespace unplot;
 using namespace unplot::test;
@@ -401,20 +399,9 @@ private slots:
         QCOMPARE(server->requests().size(), 1); // nothing sent for an unwritable destination
     }
 
-    // The disk fills up after one megabyte: the process may not grow a file beyond that (RLIMIT_FSIZE, with
-    // SIGXFSZ ignored, so writes fail with EFBIG instead of ending the process).
     void fullDiskIsAFailure()
     {
-        rlimit saved{};
-        QVERIFY(getrlimit(RLIMIT_FSIZE, &saved) == 0);
-        const auto savedHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit small = saved;
-        small.rlim_cur = 1 << 20;
-        QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
-        auto restore = qScopeGuard([&] {
-            setrlimit(RLIMIT_FSIZE, &saved);
-            std::signal(SIGXFSZ, savedHandler);
-        });
+        const FileSizeLimit fullAfter(1 << 20);
         serve(withLength("200 OK", randomBytes(4 << 20)));
         run("download", server->url("/result/a.zip"));
         QCOMPARE(downloaded.errorText, QStringLiteral("Cannot write \"%1\": %2").arg(destination, std::strerror(EFBIG)));
