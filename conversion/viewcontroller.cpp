@@ -248,6 +248,7 @@ void ViewController::getConvertResponseTimer()
         return; // a nested event loop of an open alert or chooser delivered this tick
 
     if (convert_timeout_ <= 0) {
+        http_.cancelDownloads(); // a download that never ends ends here
         const quint64 job = job_;
         dialogOKCancelWithQuestion(QStringLiteral("Oops, "),
                                    QStringLiteral("file conversion failed.\nPlease email your PDF file to ") +

@@ -59,6 +59,10 @@ public:
     // are created). `onProgress` runs zero or more times; `onDone` exactly once.
     virtual void download(const QString& url, const QString& destinationFile, ProgressHandler onProgress,
                           DownloadHandler onDone) = 0;
+
+    // Gives up every download still running, also one whose body never ends: each ends at once as a transport
+    // error (its `onDone` runs before this returns), its destination left as it was.
+    virtual void cancelDownloads() = 0;
 };
 
 }  // namespace unplot

@@ -17,6 +17,7 @@
 #include <QUrl>
 
 #include <memory>
+#include <utility>
 
 namespace unplot {
 namespace {
@@ -181,13 +182,13 @@ struct Download {
             onDone(result);
     }
 
-    void failWriting()
+    // Ends the transfer as a transport error, the destination as it was.
+    void giveUp(const QString& why)
     {
-        const QString text = writeErrorText();
         file->cancelWriting();
         QObject::disconnect(reply, nullptr, nullptr, nullptr);
         reply->abort();
-        finish({true, text, 0, 0});
+        finish({true, why, 0, 0});
     }
 
     void finished()
@@ -195,7 +196,7 @@ struct Download {
         if (done)
             return;
         if (!drain()) {
-            failWriting();
+            giveUp(writeErrorText());
             return;
         }
         const ReplyOutcome outcome = outcomeOf(*reply, stall);
@@ -221,6 +222,14 @@ QtHttpClient::QtHttpClient(std::chrono::milliseconds stallTimeout)
 QtHttpClient::~QtHttpClient()
 {
     delete manager_;
+}
+
+void QtHttpClient::cancelDownloads()
+{
+    for (const std::weak_ptr<void>& running : std::exchange(downloads_, {})) {
+        if (const auto download = std::static_pointer_cast<Download>(running.lock()); download && !download->done)
+            download->giveUp(QStringLiteral("The download was cancelled."));
+    }
 }
 
 QNetworkRequest QtHttpClient::makeRequest(const QUrl& url, QNetworkRequest::RedirectPolicy redirects) const
@@ -335,10 +344,12 @@ void QtHttpClient::download(const QString& url, const QString& destinationFile, 
     state->onProgress = std::move(onProgress);
     state->onDone = std::move(onDone);
     state->stall = stall_;
+    std::erase_if(downloads_, [](const std::weak_ptr<void>& download) { return download.expired(); });
+    downloads_.push_back(state);
 
     QObject::connect(reply, &QNetworkReply::readyRead, manager_, [state] {
         if (!state->done && !state->drain())
-            state->failWriting();
+            state->giveUp(state->writeErrorText());
     });
     QObject::connect(reply, &QNetworkReply::downloadProgress, manager_, [state](qint64 received, qint64 total) {
         // 1.0 is kept for the end, when the file is in place.

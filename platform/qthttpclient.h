@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -37,6 +38,7 @@ public:
     void getJson(const QString& url, JsonHandler onReply) override;
     void download(const QString& url, const QString& destinationFile, ProgressHandler onProgress,
                   DownloadHandler onDone) override;
+    void cancelDownloads() override;
 
 private:
     QNetworkRequest makeRequest(const QUrl& url, QNetworkRequest::RedirectPolicy redirects) const;
@@ -46,6 +48,7 @@ private:
 
     QNetworkAccessManager* manager_;
     std::chrono::milliseconds stall_;
+    std::vector<std::weak_ptr<void>> downloads_; // the state of each download that may still run
 };
 
 // A reply's body read as JSON, top-level fragments ("3", "\"text\"", "null") allowed; none when it is not one

@@ -122,6 +122,7 @@ public:
         note("GET " + url + " > " + file);
         downloads.push_back({url, {}, file, {}, {}, std::move(progress), std::move(done)});
     }
+    void cancelDownloads() override { note(QStringLiteral("cancel downloads")); }
 
     // The reply the Qt client makes of a body (top-level fragments allowed); no body is a transport error.
     static JsonReply reply(const std::optional<QByteArray>& body, int httpStatus = 200)

@@ -145,6 +145,7 @@ private slots:
         const QString waiting = "> \"file upload success, wait 1s reload\"";
         const QString notUnderstood = "The service's reply could not be understood.";
         const QString protocolError = "> \"protocol error\"";
+        const QStringList timedOut = QStringList{"cancel downloads", kTimeOut} + ended("");
 
         // Starting a job.
         row("Convert twice", {}, {"convert", "convert"}, kStarted);
@@ -224,17 +225,17 @@ private slots:
 
         // The time budget: the 601st tick ends the job, whatever it is doing.
         row("600 ticks", {"convert"}, {"tick 600"}, {});
-        row("time-out while uploading", {"convert", "tick 600"}, {"tick"}, QStringList{kTimeOut} + ended(""));
-        row("time-out with a poll due", {"convert", "tick 600", kAccept}, {"tick"}, QStringList{kTimeOut} + ended(""));
+        row("time-out while uploading", {"convert", "tick 600"}, {"tick"}, timedOut);
+        row("time-out with a poll due", {"convert", "tick 600", kAccept}, {"tick"}, timedOut);
         row("time-out with a poll in flight", {"convert", kAccept, "tick 600"}, {"tick"},
-            QStringList{kTimeOut} + ended(""));
+            timedOut);
         row("time-out while downloading", kDownloading + QStringList{"progress 0.5", "tick 599"}, {"tick"},
-            QStringList{kTimeOut} + ended(""));
+            timedOut);
         row("the time-out alert left open", {"convert", "tick 600"}, {"whileModal tick 5", "tick"},
-            QStringList{kTimeOut} + ended(""));
+            timedOut);
         row("ticks held back while a chooser is open", kPolling + QStringList{R"(poll {"num":4})"},
             {"whileModal tick 30", "chooseOutput DIR/other.zip", "saveAction", "whileModal", "tick 599", "tick"},
-            QStringList{"chooser:output", "> \"DIR/other.zip\"", kPoll, kTimeOut} + ended(""));
+            QStringList{"chooser:output", "> \"DIR/other.zip\"", kPoll} + timedOut);
 
         // The download.
         for (const double fraction : {0.0, 0.4278, 0.999, 1.0})
@@ -256,10 +257,10 @@ private slots:
                        ended("");
 
         // Replies to the requests of a job that has ended change nothing, also while the next one runs.
-        const QStringList timedOut{"tick 601", "convert"};
-        row("late upload reply", QStringList{"convert"} + timedOut, {"upload#0 " + kAccept.mid(7), "encfail#0 x", "tick"}, {});
-        row("late poll reply", kPolling + timedOut, {R"(poll#0 {"num":3})", "tick"}, {});
-        row("late download", kDownloading + timedOut, {"progress#0 0.5", "finish#0 200 PK", "tick"}, {});
+        const QStringList afterTimeOut{"tick 601", "convert"};
+        row("late upload reply", QStringList{"convert"} + afterTimeOut, {"upload#0 " + kAccept.mid(7), "encfail#0 x", "tick"}, {});
+        row("late poll reply", kPolling + afterTimeOut, {R"(poll#0 {"num":3})", "tick"}, {});
+        row("late download", kDownloading + afterTimeOut, {"progress#0 0.5", "finish#0 200 PK", "tick"}, {});
         row("a reply twice", kPolling, {"upload#0 " + kAccept.mid(7), "tick"}, {});
     }
     void flows()

@@ -423,6 +423,19 @@ private slots:
         QCOMPARE(json.errorText, QStringLiteral("The reply is larger than 1048576 bytes."));
     }
 
+    // A download whose body never ends runs until it is cancelled.
+    void endlessDownloadIsCancelled()
+    {
+        server->setScript([](const RecordedRequest&, QTcpSocket& socket) {
+            ScriptedHttpServer::stream(socket, head("200 OK"), std::numeric_limits<qint64>::max());
+        });
+        QTimer::singleShot(300, [this] { client->cancelDownloads(); });
+        run("download", server->url("/result/a.zip"));
+        QVERIFY(downloaded.transportError && !progress.isEmpty());
+        QCOMPARE(downloaded.errorText, QStringLiteral("The download was cancelled."));
+        previousFileKept();
+    }
+
     // A download on which nothing arrives any more is given up after the stall time-out.
     void stalledDownloadIsGivenUp()
     {
