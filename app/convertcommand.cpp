@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <unistd.h>
@@ -35,7 +36,8 @@ void printLine(std::FILE* stream, const QString& line)
 }
 
 // Runs one job to its end; kConverted once its archive, or with `oneDrawing` its one drawing, is saved.
-int runJob(ViewController& controller, HeadlessView& view, const ConvertJob& job, const ConvertOptions& options)
+int runJob(ViewController& controller, HttpClient& http, HeadlessView& view, const ConvertJob& job,
+           const ConvertOptions& options)
 {
     view.resetJob();
     QTemporaryDir archiveFolder; // for the archive of a job that saves only its drawing
@@ -62,6 +64,7 @@ int runJob(ViewController& controller, HeadlessView& view, const ConvertJob& job
         view.showAlert(QStringLiteral("Oops, "), QStringLiteral("file conversion failed.\nPlease email your PDF file to ") +
                                                      config.supportEmail + QStringLiteral(" for services."));
         controller.stopConvertTask();
+        http.cancelDownloads();
     });
 
     controller.convertAction();
@@ -160,7 +163,7 @@ int ConvertCommand::run(const QStringList& arguments)
     int converted = 0;
     QStringList failures; // "NAME (REASON)"
     for (const ConvertJob& job : options.jobs) {
-        const int jobStatus = runJob(controller, view, job, options);
+        const int jobStatus = runJob(controller, http, view, job, options);
         status = std::max(status, jobStatus);
         if (jobStatus == kConverted)
             ++converted;

@@ -68,9 +68,9 @@ const QString kNotUnderstood = QStringLiteral("The service's reply could not be 
 // Why a file cannot be read, or nothing when it can.
 QString unreadable(const QString& path)
 {
-    QFile file(path);
     if (path.isEmpty())
         return QStringLiteral("no file is given");
+    QFile file(path);
     return file.open(QIODevice::ReadOnly) ? QString() : file.errorString();
 }
 
