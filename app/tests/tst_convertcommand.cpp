@@ -36,11 +36,17 @@ class TestConvertCommand : public QObject {
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none)");
     }
 
-    // Runs `unplot convert ARGS`; with a file size limit, files cannot grow past it, as on a full disk.
     void convert(const QStringList& args, const QString& serviceFromEnvironment = {}, rlim_t fileSizeLimit = 0)
+    {
+        run(QStringList{"convert"} + args, serviceFromEnvironment, fileSizeLimit);
+    }
+    // Runs `unplot ARGS` without a display; with a file size limit, files cannot grow past it, as on a full disk.
+    void run(const QStringList& args, const QString& serviceFromEnvironment = {}, rlim_t fileSizeLimit = 0)
     {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(name);
         env.insert("HOME", path("home")); // temp.zip goes to $HOME/Documents
         env.remove("XDG_DOCUMENTS_DIR");
         env.insert("UNPLOT_SERVICE", serviceFromEnvironment.isEmpty() ? "127.0.0.1:" + port() : serviceFromEnvironment);
@@ -52,7 +58,7 @@ class TestConvertCommand : public QObject {
                 std::signal(SIGXFSZ, SIG_IGN);
             });
         }
-        process.start(UNPLOT_BINARY, QStringList{"convert"} + args);
+        process.start(UNPLOT_BINARY, args);
         QVERIFY(QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 120'000));
         exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
         out = QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
@@ -191,65 +197,48 @@ private slots:
         QVERIFY(!QFile::exists(path("plan.dwg")));
     }
 
-    void usageErrors_data()
-    {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("nothing") << QStringList{} << "no input PDF given";
-        QTest::newRow("no output") << QStringList{"a.pdf"} << "no output given";
-        QTest::newRow("unknown option") << QStringList{"a.pdf", "-o", "a.zip", "--fast"} << "unknown option '--fast'";
-        QTest::newRow("missing value") << QStringList{"a.pdf", "-o"} << "-o needs a value";
-        QTest::newRow("bad version") << QStringList{"a.pdf", "-o", "a.zip", "--version", "16"} << "--version";
-        QTest::newRow("bad pages") << QStringList{"a.pdf", "-o", "a.zip", "--pages", "2-x"} << "--pages";
-        QTest::newRow("bad time limit") << QStringList{"a.pdf", "-o", "a.zip", "--time-limit", "0"} << "--time-limit";
-        QTest::newRow("both types") << QStringList{"a.pdf", "-o", "a.zip", "--dxf", "--dwg"} << "exclude each other";
-        QTest::newRow("-o with two inputs") << QStringList{"a.pdf", "b.pdf", "-o", "a.zip"} << "-o takes one input";
-        QTest::newRow("-o and -d") << QStringList{"a.pdf", "-o", "a.zip", "-d", "out"} << "exclude each other";
-        QTest::newRow("-o names a folder") << QStringList{"a.pdf", "-o", "."} << "-o . is a folder; use -d . to save";
-        QTest::newRow("-o NAME.dxf, two pages") << QStringList{"a.pdf", "-o", "a.dxf", "--pages", "1,3"}
-                                                << "-o a.dxf takes one drawing, but --pages 1,3 names more than one";
-        QTest::newRow("-o NAME.dxf --dwg") << QStringList{"a.pdf", "-o", "a.dxf", "--dwg"} << "names a DXF drawing";
-        QTest::newRow("bad service") << QStringList{"a.pdf", "-o", "a.zip", "--service", "a b"} << "--service";
-        QTest::newRow("same output twice") << QStringList{"x/a.pdf", "y/a.pdf", "-d", "out"} << "both be saved";
-    }
-    void usageErrors()
-    {
-        QFETCH(QStringList, args);
-        QFETCH(QString, reason);
-        const qsizetype requests = service.requests().size();
-        convert(args);
-        QCOMPARE(exitCode, 2);
-        QVERIFY2(err.size() == 1 && err.first().contains(reason), qPrintable(err.join('\n')));
-        QVERIFY(out.isEmpty() && service.requests().size() == requests);
-    }
-
-    // The program's own arguments are decided before Qt starts: no display is needed for them.
-    void withoutADisplay_data()
+    // Refused before anything is sent; the program's own arguments need no display.
+    void refusals_data()
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("line"); // the first line written
-        QTest::newRow("--version") << QStringList{"--version"} << 0 << "unplot ";
-        QTest::newRow("--help") << QStringList{"--help"} << 0 << "Usage: unplot ";
-        QTest::newRow("unknown argument") << QStringList{"--fast"} << 2 << "unplot: unknown argument '--fast'";
-        QTest::newRow("no display") << QStringList{} << 1 << "unplot: no display";
-        QTest::newRow("convert --help") << QStringList{"convert", "--help"} << 0 << "Usage: unplot convert";
+        QTest::addColumn<QString>("line"); // a part of the first line written
+        const auto row = [](const char* name, const QStringList& args, const char* line, int status = 2) {
+            QTest::newRow(name) << args << status << line;
+        };
+        row("nothing", {"convert"}, "unplot convert: no input PDF given");
+        row("no output", {"convert", "a.pdf"}, "no output given");
+        row("unknown option", {"convert", "a.pdf", "-o", "a.zip", "--fast"}, "unknown option '--fast'");
+        row("missing value", {"convert", "a.pdf", "-o"}, "-o needs a value");
+        row("bad version", {"convert", "a.pdf", "-o", "a.zip", "--version", "16"}, "--version");
+        row("bad pages", {"convert", "a.pdf", "-o", "a.zip", "--pages", "2-x"}, "--pages");
+        row("bad time limit", {"convert", "a.pdf", "-o", "a.zip", "--time-limit", "0"}, "--time-limit");
+        row("both types", {"convert", "a.pdf", "-o", "a.zip", "--dxf", "--dwg"}, "exclude each other");
+        row("-o with two inputs", {"convert", "a.pdf", "b.pdf", "-o", "a.zip"}, "-o takes one input");
+        row("-o and -d", {"convert", "a.pdf", "-o", "a.zip", "-d", "out"}, "exclude each other");
+        row("-o names a folder", {"convert", "a.pdf", "-o", "."}, "-o . is a folder; use -d . to save");
+        row("-o NAME.dxf, two pages", {"convert", "a.pdf", "-o", "a.dxf", "--pages", "1,3"},
+            "-o a.dxf takes one drawing, but --pages 1,3 names more than one");
+        row("-o NAME.dxf --dwg", {"convert", "a.pdf", "-o", "a.dxf", "--dwg"}, "names a DXF drawing");
+        row("bad service", {"convert", "a.pdf", "-o", "a.zip", "--service", "a b"}, "--service");
+        row("same output twice", {"convert", "x/a.pdf", "y/a.pdf", "-d", "out"}, "both be saved");
+        row("convert --help", {"convert", "--help"}, "Usage: unplot convert", 0);
+        row("--version", {"--version"}, "unplot ", 0);
+        row("--help", {"--help"}, "Usage: unplot ", 0);
+        row("unknown argument", {"--fast"}, "unplot: unknown argument '--fast'");
+        row("no display for the window", {}, "unplot: no display", 1);
     }
-    void withoutADisplay()
+    void refusals()
     {
         QFETCH(QStringList, args);
-        QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-            env.remove(name);
-        process.setProcessEnvironment(env);
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(UNPLOT_BINARY, args);
-        QVERIFY(process.waitForFinished());
-        QTEST(process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, "status");
         QFETCH(QString, line);
-        const QString written = QString::fromUtf8(process.readAll());
-        QVERIFY2(written.startsWith(line), qPrintable(written));
+        const qsizetype requests = service.requests().size();
+        run(args);
+        QTEST(exitCode, "status");
+        const QStringList written = out + err;
+        QVERIFY2(written.value(0).contains(line), qPrintable(written.join('\n')));
+        QVERIFY(exitCode == 0 ? err.isEmpty() : err.size() == 1 && out.isEmpty());
+        QCOMPARE(service.requests().size(), requests);
     }
 };
 

@@ -68,6 +68,8 @@ class QtHttpClientTest : public QObject {
     // event loop, not from inside the call.
     void run(const QString& op, const QString& url, std::vector<FormPart> parts = {})
     {
+        std::tie(calls, encodingError, json, downloaded, progress) =
+            std::tuple(0, std::nullopt, JsonReply(), DownloadResult(), QList<double>());
         bool inside = true;
         const auto done = [this, &inside] {
             ++calls;
@@ -140,11 +142,6 @@ private slots:
         QDir().mkpath(folder->filePath("Documents"));
         QFile previous(destination);
         QVERIFY(previous.open(QIODevice::WriteOnly) && previous.write(kPrevious) == kPrevious.size());
-        calls = 0;
-        encodingError.reset();
-        json = {};
-        downloaded = {};
-        progress.clear();
     }
     void cleanup()
     {
@@ -315,7 +312,6 @@ private slots:
         for (const QString& path : {folder->filePath("missing.pdf"), folder->path()}) {
             std::vector<FormPart> parts = form("%PDF", true, "-1");
             parts[0].filePath = path;
-            calls = 0;
             run("upload", server->url("/include/ajax.aspx?op=mac_upload"), std::move(parts));
             QVERIFY2(encodingError && encodingError->contains(path), qPrintable(encodingError.value_or("none")));
         }
@@ -336,11 +332,9 @@ private slots:
         });
         run("get", server->url("/old"));
         QCOMPARE(describe(json.value), QByteArray("7"));
-        calls = 0;
         run("download", server->url("/old"));
         QCOMPARE(readFile(destination), QByteArray("7")); // only the last body is stored
         QCOMPARE(server->requests().size(), 4);
-        calls = 0;
         run("download", server->url("/away")); // another server: refused
         QVERIFY(downloaded.transportError);
         QCOMPARE(other.connections(), 0);
@@ -391,7 +385,6 @@ private slots:
         QCOMPARE(readFile(destination), QByteArray("PK\x03\x04"));
         for (const char* unwritable : {"Documents/temp.zip/inner.zip", "Documents"}) {
             destination = folder->filePath(unwritable);
-            calls = 0;
             run("download", server->url("/result/a.zip"));
             QVERIFY2(downloaded.transportError && downloaded.errorText.contains(folder->filePath("Documents")),
                      qPrintable(downloaded.errorText));
