@@ -69,7 +69,8 @@ QString convertUsage()
         "and a summary line ends the run. The diagnostic lines go to standard output.\n"
         "\n"
         "Exit status: 0 when every file was converted and saved; 1 when any file was not (rejected, failed, timed\n"
-        "out, download failed, input unreadable); 2 for a usage error.\n");
+        "out, download failed, input unreadable); 2 for a usage error (also -o NAME.dxf for a file that gave\n"
+        "more than one drawing).\n");
 }
 
 ConvertParseResult parseConvertArguments(const QStringList& args)
