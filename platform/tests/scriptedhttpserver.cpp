@@ -150,13 +150,13 @@ void ScriptedHttpServer::stream(QTcpSocket& socket, const QByteArray& head, qint
     if (size < 0)
         return;
     static constexpr qint64 kPiece = 1 << 20;
-    auto more = [&socket, left = size, fill, tail]() mutable {
-        if (left <= 0 || socket.bytesToWrite() > kPiece)
+    auto more = [&socket, left = std::make_shared<qint64>(size), fill, tail] {
+        if (*left <= 0 || socket.bytesToWrite() > kPiece)
             return;
-        const qint64 piece = std::min(left, kPiece);
+        const qint64 piece = std::min(*left, kPiece);
         socket.write(QByteArray(piece, fill));
-        left -= piece;
-        if (left == 0) {
+        *left -= piece;
+        if (*left == 0) {
             socket.write(tail);
             socket.disconnectFromHost(); // once everything is written
         }
