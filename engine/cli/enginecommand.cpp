@@ -137,9 +137,9 @@ void convertPages(const std::vector<PdfReader*>& readers, const std::vector<int>
         changed.notify_all();
         workers.clear(); // joins
     };
-    for (PdfReader* reader : readers)
-        workers.emplace_back(work, reader);
     try {
+        for (PdfReader* reader : readers)
+            workers.emplace_back(work, reader);
         for (std::size_t i = 0; i < pages.size(); ++i) {
             std::unique_lock lock(mutex);
             changed.wait(lock, [&] { return results[i].has_value(); });

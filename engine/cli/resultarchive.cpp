@@ -57,6 +57,7 @@ ResultArchive::Member ResultArchive::compress(std::string name, std::string_view
     z.avail_out = uInt(m.deflated.size());
     const int result = deflate(&z, Z_FINISH);
     m.deflated.resize(z.total_out);
+    m.deflated.shrink_to_fit(); // it waits its turn in memory: a tenth of the drawing, not the whole
     deflateEnd(&z);
     if (result != Z_STREAM_END)
         throw std::runtime_error("cannot compress " + m.name);

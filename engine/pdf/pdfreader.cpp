@@ -384,9 +384,9 @@ Drawing PdfReader::readPage(int pageNumber)
     impl_->messages = {};
     drawPage(impl_->ctx, handle.page, impl_->layers, drawing);
     if (impl_->messages.count > 0)
-        drawing.warnings.push_back("the PDF reader reported " + std::to_string(impl_->messages.count) +
-                                   (impl_->messages.count == 1 ? " problem" : " problems") +
-                                   " in the page's content (first: " + impl_->messages.first + ")");
+        drawing.warnings.push_back(
+            std::to_string(impl_->messages.count) + (impl_->messages.count == 1 ? " problem was" : " problems were") +
+            " found in the page's content, so parts of it may be missing (first: " + impl_->messages.first + ")");
     return drawing;
 }
 
