@@ -227,7 +227,9 @@ std::string describe(const Drawing& d)
         if (st.layer != "0")
             s += " @" + st.layer;
     }
-    s = (s.empty() ? "nothing" : s) + " | " + pt(d.widthMm) + "x" + pt(d.heightMm);
+    s = s.empty() ? "nothing" : s;
+    if (pt(d.widthMm) != "595" || pt(d.heightMm) != "842")
+        s += " | " + pt(d.widthMm) + "x" + pt(d.heightMm);
     for (const TextStyle& style : d.textStyles)
         s += " style=" + style.name + (style.fontName == style.name ? "" : "(" + style.fontName + ")");
     for (const Layer& layer : d.layers)

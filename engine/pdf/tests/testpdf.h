@@ -46,8 +46,8 @@ std::string encryptPdf(const std::string& pdf, const std::string& userPassword, 
 
 // The drawing in words, coordinates in PDF points to three decimals: its entities in order ("line 10,20 110,20
 // #ff0000 w2 @Walls", "poly", "spline", "circle C r", "arc C r from>to", "fill (loop)(loop)" with "~c1 c2 end" for
-// a curve, "text \"...\" at hHEIGHT rDEGREES xWIDTH style"), or "nothing"; then " | WIDTHxHEIGHT" and the text
-// styles, layers and warnings there are.
+// a curve, "text \"...\" at hHEIGHT rDEGREES xWIDTH style"), or "nothing"; then " | WIDTHxHEIGHT" unless the page is
+// A4 (595x842), and the text styles, layers and warnings there are.
 std::string describe(const Drawing& drawing);
 
 // Whether `text` matches `pattern`, in which '*' stands for any characters.
