@@ -78,9 +78,6 @@ std::unordered_map<int, char32_t> glyphCharacters(fz_context* ctx, fz_font* font
     auto* face = static_cast<FT_Face>(fz_font_ft_face(ctx, font));
     if (!face)
         return characters;
-    // Faces of MuPDF's built-in fonts are shared by the threads' contexts: FreeType is used under MuPDF's lock,
-    // taken as fz_lock takes it (whose checking form, in builds without NDEBUG, the release library lacks).
-    ctx->locks.lock(ctx->locks.user, FZ_LOCK_FREETYPE);
     const FT_CharMap chosen = face->charmap; // MuPDF's choice, put back afterwards
     if (FT_Select_Charmap(face, FT_ENCODING_UNICODE) == 0) {
         FT_UInt glyph = 0;
@@ -89,7 +86,6 @@ std::unordered_map<int, char32_t> glyphCharacters(fz_context* ctx, fz_font* font
     }
     if (chosen)
         FT_Set_Charmap(face, chosen);
-    ctx->locks.unlock(ctx->locks.user, FZ_LOCK_FREETYPE);
     return characters;
 }
 

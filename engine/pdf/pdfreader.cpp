@@ -6,13 +6,13 @@
 #include <mupdf/fitz.h>
 #include <mupdf/pdf.h>
 
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <mutex>
 #include <string_view>
 #include <unordered_set>
 
@@ -63,29 +63,18 @@ bool looksLikePdf(const std::string& path)
     return hasPdfHeader(std::string_view(head, std::size_t(in.gcount())));
 }
 
-// MuPDF's allocations under a ceiling. Each block carries its size in front of it, so that the total is known.
-// MuPDF calls these under its allocation lock, so that the readers of one document keep one count.
+// MuPDF's allocations under a ceiling. Each block carries its size in front of it, so that the total is known. The
+// readers of one document, each on its own thread with a MuPDF context of its own, keep one count.
 struct MemoryCap {
     std::size_t limit = 0;
-    std::size_t held = 0;
+    std::atomic<std::size_t> held = 0;
 };
 
-// What the readers of one document share: where it comes from, MuPDF's locks and the memory ceiling.
+// What the readers of one document share: where it comes from and the memory ceiling.
 struct Shared {
     PdfSource source;
     MemoryCap cap;
-    std::mutex locks[FZ_LOCK_MAX];
 };
-
-void lockMutex(void* user, int lock)
-{
-    static_cast<Shared*>(user)->locks[lock].lock();
-}
-
-void unlockMutex(void* user, int lock)
-{
-    static_cast<Shared*>(user)->locks[lock].unlock();
-}
 
 constexpr std::size_t kBlockHeader = alignof(std::max_align_t);
 
@@ -96,13 +85,20 @@ void* capRealloc(void* user, void* old, std::size_t size)
     std::size_t oldSize = 0;
     if (block)
         std::memcpy(&oldSize, block, sizeof oldSize);
-    if (size > oldSize && size - oldSize > cap->limit - cap->held)
-        return nullptr;
+    const std::size_t growth = size > oldSize ? size - oldSize : 0;
+    for (std::size_t held = cap->held; growth > 0;) // the growth is taken from the ceiling before it is allocated
+        if (growth > cap->limit - held)
+            return nullptr;
+        else if (cap->held.compare_exchange_weak(held, held + growth))
+            break;
     auto* grown = static_cast<unsigned char*>(std::realloc(block, size + kBlockHeader));
-    if (!grown)
+    if (!grown) {
+        cap->held -= growth;
         return nullptr;
+    }
     std::memcpy(grown, &size, sizeof size);
-    cap->held = cap->held - oldSize + size;
+    if (size < oldSize)
+        cap->held -= oldSize - size;
     return grown + kBlockHeader;
 }
 
@@ -270,14 +266,6 @@ struct PdfReader::Impl {
         }
     }
 
-    void listenToMuPdf()
-    {
-        if (!ctx)
-            throw std::runtime_error("MuPDF could not start (out of memory).");
-        fz_set_warning_callback(ctx, onMessage, &messages);
-        fz_set_error_callback(ctx, onMessage, &messages);
-    }
-
     OpenResult openSource()
     {
         pdf_drop_document(ctx, doc);
@@ -286,17 +274,26 @@ struct PdfReader::Impl {
         return openDocument(ctx, source.path.c_str(), source.bytes.get(), &doc, &pages);
     }
 
-    // The first reader of a document: a MuPDF context of its own, with locks so that others can share it.
+    // A MuPDF context of the reader's own: nothing in it is shared with another thread, so that no thread waits for
+    // another (reading PDFs uses no state of MuPDF's beyond its context).
+    void startMuPdf()
+    {
+        fz_alloc_context capped{&shared->cap, capMalloc, capRealloc, capFree};
+        ctx = fz_new_context(shared->source.memoryLimit ? &capped : nullptr, nullptr, FZ_STORE_DEFAULT);
+        if (!ctx)
+            throw std::runtime_error("MuPDF could not start (out of memory).");
+        fz_set_warning_callback(ctx, onMessage, &messages);
+        fz_set_error_callback(ctx, onMessage, &messages);
+    }
+
+    // The first reader of a document.
     void open()
     {
         const PdfSource& source = shared->source;
         if (source.bytes ? !hasPdfHeader(*source.bytes) : !looksLikePdf(source.path))
             throw PdfOpenError(PdfOpenError::Reason::NotPdf, "The file is not a PDF document.");
         shared->cap.limit = source.memoryLimit;
-        fz_alloc_context capped{&shared->cap, capMalloc, capRealloc, capFree};
-        fz_locks_context locks{shared.get(), lockMutex, unlockMutex};
-        ctx = fz_new_context(source.memoryLimit ? &capped : nullptr, &locks, FZ_STORE_DEFAULT);
-        listenToMuPdf();
+        startMuPdf();
 
         OpenResult result = openSource();
         if (result == OpenResult::Encrypted) {
@@ -346,8 +343,7 @@ std::unique_ptr<PdfReader> PdfReader::another() const
 {
     auto impl = std::make_unique<Impl>();
     impl->shared = impl_->shared;
-    impl->ctx = fz_clone_context(impl_->ctx);
-    impl->listenToMuPdf();
+    impl->startMuPdf();
     if (impl->openSource() != OpenResult::Ok || impl->pages != impl_->pages)
         throw std::runtime_error("the PDF could not be opened again (out of memory?)");
     impl->layers = readLayers(impl->ctx, impl->doc);

@@ -45,8 +45,8 @@ public:
     PdfReader(std::string_view bytes, std::size_t memoryLimit); // the bytes are copied
     ~PdfReader();
 
-    // Another reader of the same document, for another thread: it shares this one's MuPDF caches, locks and memory
-    // limit. Create it on the thread that uses this reader. Throws std::runtime_error when MuPDF cannot open it.
+    // Another reader of the same document, for another thread: it shares this one's source (decrypted bytes
+    // included) and memory limit, nothing else. Throws std::runtime_error when MuPDF cannot open it again.
     std::unique_ptr<PdfReader> another() const;
     PdfReader(const PdfReader&) = delete;
     PdfReader& operator=(const PdfReader&) = delete;
