@@ -17,6 +17,11 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUNPLOT_WERROR=$
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs" --timeout 600
 
+# The Debian packages of this build: the files they hold, lintian, and a conversion by the programs inside them.
+rm -rf build/packages
+cpack --config build/CPackConfig.cmake -B build/packages
+packaging/check-packages.sh build/packages examples/flange-plate.pdf
+
 # Every fuzz target for a few seconds: its seeds (crashes found before among them) and some new inputs.
 scripts/fuzz.sh 10
 

@@ -16,6 +16,7 @@ UNPLOT_TEST_PACKAGES=(
     pstoedit ghostscript poppler-utils mupdf-tools libdxflib-dev
     clang libfuzzer-14-dev
     postgresql
+    dpkg-dev file lintian unzip
 
 )
 
