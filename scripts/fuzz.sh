@@ -67,7 +67,7 @@ for target in "${targets[@]}"; do
     options=(-max_total_time="$seconds" -timeout=30 -close_fd_mask=3 -print_final_stats=1
              -artifact_prefix="build-fuzz/artifacts/$target/")
     if [ "$target" = pdf ]; then
-        options+=(-max_len=262144)
+        options+=(-max_len=65536)
         [ -d ../shared/corpus ] && corpora+=(../shared/corpus)
     fi
     log=build-fuzz/logs/$target.log
