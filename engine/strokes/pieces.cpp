@@ -90,10 +90,12 @@ std::vector<Piece> collectPieces(const Drawing& drawing, double maxSizeMm, bool 
         Piece piece{i, {}, {}};
         if (!std::visit(Flatten{piece.points, fills}, e.geometry) || piece.points.size() < 2)
             continue;
-        for (Vec2 p : piece.points)
+        bool near = true;
+        for (Vec2 p : piece.points) {
+            near = near && std::fabs(p.x) <= kFarMm && std::fabs(p.y) <= kFarMm; // false for NaN too
             piece.box.add(p);
-        if (piece.box.width() <= maxSizeMm && piece.box.height() <= maxSizeMm && piece.box.min.x >= -kFarMm &&
-            piece.box.min.y >= -kFarMm && piece.box.max.x <= kFarMm && piece.box.max.y <= kFarMm)
+        }
+        if (near && piece.box.width() <= maxSizeMm && piece.box.height() <= maxSizeMm)
             pieces.push_back(std::move(piece));
     }
     return pieces;

@@ -165,6 +165,7 @@ TEST(StrokedText, PiecesOfExtremeNumbersStayFewOrAreLeftOut)
     d.entities.push_back({{}, Arc{{0, 0}, 1, 0, 3.6e8}});
     d.entities.push_back({{}, Arc{{0, 0}, 1, 0, std::nan("")}});
     d.entities.push_back({{}, Line{{5e299, 0}, {5e299, 1}}});
+    d.entities.push_back({{}, Line{{std::nan(""), 0}, {std::nan(""), 1}}});
     const std::vector<Piece> pieces = collectPieces(d, 100);
     ASSERT_EQ(pieces.size(), 1u);
     EXPECT_LE(pieces[0].points.size(), 40u);
