@@ -26,7 +26,23 @@ struct Bounds {
         add({c.x + r, c.y + r});
     }
     void operator()(const Line& g) { add(g.a), add(g.b); }
-    void operator()(const Polyline& g) { std::for_each(g.points.begin(), g.points.end(), [&](Vec2 p) { add(p); }); }
+    void operator()(const Polyline& g)
+    {
+        std::for_each(g.points.begin(), g.points.end(), [&](Vec2 p) { add(p); });
+        for (std::size_t i = 0; i < g.bulges.size() && i < g.points.size(); ++i)
+            if (g.bulges[i] != 0 && (i + 1 < g.points.size() || g.closed))
+                addArc(bulgeArc(g.points[i], g.points[(i + 1) % g.points.size()], g.bulges[i]));
+    }
+    // The points of an arc furthest along the axes, where the arc reaches them.
+    void addArc(const BulgeArc& a)
+    {
+        constexpr double kQuarter = 3.141592653589793 / 2;
+        double end = a.endAngle;
+        while (end < a.startAngle)
+            end += 4 * kQuarter;
+        for (int k = int(std::ceil(a.startAngle / kQuarter)); k * kQuarter <= end; ++k)
+            add({a.center.x + a.radius * std::cos(k * kQuarter), a.center.y + a.radius * std::sin(k * kQuarter)});
+    }
     // Control points bound a Bézier curve: a safe, slightly generous extent.
     void operator()(const BezierSpline& g) { std::for_each(g.points.begin(), g.points.end(), [&](Vec2 p) { add(p); }); }
     void operator()(const Circle& g) { addCircle(g.center, g.radius); }
@@ -53,6 +69,22 @@ struct Bounds {
 };
 
 }  // namespace
+
+BulgeArc bulgeArc(Vec2 a, Vec2 b, double bulge)
+{
+    const double dx = b.x - a.x, dy = b.y - a.y;
+    // The centre lies off the chord's middle, to its left for a counter-clockwise arc, by half the chord times
+    // (1 - bulge^2) / (2 bulge).
+    const double k = (1 - bulge * bulge) / (4 * bulge);
+    BulgeArc arc;
+    arc.center = {(a.x + b.x) / 2 - k * dy, (a.y + b.y) / 2 + k * dx};
+    arc.radius = std::hypot(a.x - arc.center.x, a.y - arc.center.y);
+    const double from = std::atan2(a.y - arc.center.y, a.x - arc.center.x);
+    const double to = std::atan2(b.y - arc.center.y, b.x - arc.center.x);
+    arc.startAngle = bulge > 0 ? from : to;
+    arc.endAngle = bulge > 0 ? to : from;
+    return arc;
+}
 
 Extents Drawing::extents() const
 {

@@ -26,16 +26,45 @@ struct Style {
     std::string layer = "0";  // "0" or the name of one of Drawing::layers
     Rgb color;                // the PDF colour; writers derive the ACI (nearestAci) and, where allowed, true colour
     double lineWidthMm = 0;   // stroke width in mm; 0 for fills and text. Writers snap it (snapLineweight)
+    std::string linetype{};   // "" continuous, else the name of one of Drawing::linetypes
+    std::uint32_t dash{};     // strokes: 0 solid, else 1 + index into Drawing::dashes (the passes make linetypes)
+    std::uint32_t clip{};     // 0 not clipped, else 1 + index into Drawing::clips
+};
+
+// A PDF dash array in mm: lengths on, off, on, ... (an odd count runs twice, on and off swapped), and how far into
+// the pattern each subpath starts.
+struct DashArray {
+    std::vector<double> lengths;
+    double phase = 0;
+    friend bool operator==(const DashArray&, const DashArray&) = default;
+};
+
+// A linetype with LTSCALE 1: elements in mm, dashes > 0, gaps < 0, dots 0, repeated from the entity's start.
+struct Linetype {
+    std::string name;  // valid as a table name
+    std::string description;
+    std::vector<double> elements;
+};
+
+// A region the PDF clips what follows to: its subpaths as closed rings in mm (curves flattened), the fill rule, and
+// the region it lies inside (the clip is the intersection of both).
+struct ClipRegion {
+    std::vector<std::vector<Vec2>> rings;
+    bool evenOdd = false;
+    std::uint32_t parent = 0;  // 0 none, else 1 + index into Drawing::clips
 };
 
 struct Line {
     Vec2 a, b;
 };
 
-// A straight subpath: two or more distinct points; `closed` from the PDF's closepath.
+// Two or more distinct points; `closed` from the PDF's closepath. Segments are straight unless `bulges` holds one
+// value per point: the bulge of the segment from that point to the next (the closing one for the last point of a
+// closed polyline), tan(included angle / 4), positive counter-clockwise, 0 straight.
 struct Polyline {
     std::vector<Vec2> points;
     bool closed = false;
+    std::vector<double> bulges{};
 };
 
 // A chain of cubic Béziers: points = 3n+1 control points (start, c1, c2, end, c1, c2, end, ...), n >= 1.
@@ -128,9 +157,21 @@ struct Drawing {
     std::vector<TextStyle> textStyles;  // besides "Standard"
     std::vector<Entity> entities;
     std::vector<std::string> warnings;  // what could not be converted (images, shadings, ...), one line each
+    std::vector<Linetype> linetypes{};  // besides Continuous
+    std::vector<DashArray> dashes{};    // as the PDF's strokes use them
+    std::vector<ClipRegion> clips{};
+    std::vector<std::string> notes{};   // what the passes over the page did, one line each
 
     Extents extents() const;  // of all entities; the page when there are none
 };
+
+// The arc a polyline segment from `a` to `b` with `bulge` (non-zero) follows: centre, radius, and the angles in
+// radians, counter-clockwise from start to end.
+struct BulgeArc {
+    Vec2 center;
+    double radius = 0, startAngle = 0, endAngle = 0;
+};
+BulgeArc bulgeArc(Vec2 a, Vec2 b, double bulge);
 
 // The AutoCAD Color Index nearest to a colour: 1..255, black and white both give 7 (never 0 or 256).
 int nearestAci(Rgb color);
