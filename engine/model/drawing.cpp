@@ -86,6 +86,13 @@ BulgeArc bulgeArc(Vec2 a, Vec2 b, double bulge)
     return arc;
 }
 
+Extents extentsOf(const Geometry& g)
+{
+    Bounds b;
+    std::visit(b, g);
+    return b.e;
+}
+
 Extents Drawing::extents() const
 {
     Bounds b;

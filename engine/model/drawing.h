@@ -165,6 +165,9 @@ struct Drawing {
     Extents extents() const;  // of all entities; the page when there are none
 };
 
+// The extent of one entity's geometry (of its control points for curves: a little generous).
+Extents extentsOf(const Geometry& g);
+
 // The arc a polyline segment from `a` to `b` with `bulge` (non-zero) follows: centre, radius, and the angles in
 // radians, counter-clockwise from start to end.
 struct BulgeArc {
