@@ -49,6 +49,16 @@ DxfContext::DxfContext(const Drawing& d, const DxfVersion& v, TagSink& sink)
         textStyles.push_back({text(styleNames.make(wanted, "Style")), next++, true, text(fontFileFor(style.fontName))});
     }
 
+    TableNames linetypeNames(version);
+    for (const char* builtin : {"ByBlock", "ByLayer", "Continuous"})
+        linetypeNames.reserve(builtin);
+    for (const Linetype& linetype : drawing.linetypes) {
+        if (linetype.elements.empty() || linetypeIndex_.count(linetype.name) != 0)
+            continue;
+        linetypeIndex_.emplace(linetype.name, linetypes.size());
+        linetypes.push_back({text(linetypeNames.make(linetype.name, "Linetype")), next++, true, {}, &linetype});
+    }
+
     firstEntityHandle = next;
     handleSeed = firstEntityHandle + drawing.entities.size();
 }
@@ -63,6 +73,14 @@ const std::string& DxfContext::textStyleName(const std::string& modelName) const
 {
     const auto it = styleIndex_.find(modelName);
     return it == styleIndex_.end() ? styleStandard_ : textStyles[it->second].name;
+}
+
+const std::string* DxfContext::linetypeName(const std::string& modelName) const
+{
+    if (modelName.empty())
+        return nullptr;
+    const auto it = linetypeIndex_.find(modelName);
+    return it == linetypeIndex_.end() ? nullptr : &linetypes[it->second].name;
 }
 
 std::string DxfContext::text(std::string_view utf8, std::size_t maxBytes) const

@@ -33,6 +33,7 @@ struct TableEntry {
     std::uint64_t handle = 0;
     bool visible = true;  // layers
     std::string fontFile; // text styles
+    const Linetype* linetype = nullptr; // linetypes
 };
 
 struct DxfContext {
@@ -44,12 +45,15 @@ struct DxfContext {
 
     std::vector<TableEntry> layers;      // besides "0"
     std::vector<TableEntry> textStyles;  // besides "Standard"
+    std::vector<TableEntry> linetypes;   // besides ByBlock, ByLayer and Continuous
     std::uint64_t firstEntityHandle = 0; // entity i of the drawing has firstEntityHandle + i
     std::uint64_t handleSeed = 0;        // above every handle in the file
 
     // The encoded table name for a model name; unknown names give "0" and "Standard".
     const std::string& layerName(const std::string& modelName) const;
     const std::string& textStyleName(const std::string& modelName) const;
+    // The encoded linetype name, or nullptr for continuous lines (the layer's linetype).
+    const std::string* linetypeName(const std::string& modelName) const;
 
     // A string value encoded for the version, at most maxBytes long.
     std::string text(std::string_view utf8, std::size_t maxBytes = std::string::npos) const;
@@ -57,6 +61,7 @@ struct DxfContext {
 private:
     std::unordered_map<std::string, std::size_t> layerIndex_;
     std::unordered_map<std::string, std::size_t> styleIndex_;
+    std::unordered_map<std::string, std::size_t> linetypeIndex_;
     std::string layerZero_ = "0";
     std::string styleStandard_;
 };

@@ -36,17 +36,30 @@ template <typename Points> bool allFinite(const Points& points)
     return true;
 }
 
-// Consecutive duplicates dropped; for a closed ring also a last point equal to the first.
-std::vector<Vec2> distinctPoints(const std::vector<Vec2>& points, bool closed)
+// Consecutive duplicates dropped; for a closed ring also a last point equal to the first. A dropped point's bulge
+// goes with it (its segment has no length); `bulges` comes back empty or one per point kept.
+std::vector<Vec2> distinctPoints(const Polyline& g, std::vector<double>& bulges)
 {
+    const bool withBulges = g.bulges.size() == g.points.size();
     std::vector<Vec2> result;
-    result.reserve(points.size());
-    for (const Vec2& p : points)
-        if (result.empty() || !same(result.back(), p))
-            result.push_back(p);
-    if (closed)
-        while (result.size() > 1 && same(result.back(), result.front()))
+    result.reserve(g.points.size());
+    bulges.clear();
+    for (std::size_t i = 0; i < g.points.size(); ++i) {
+        const double bulge = withBulges && std::isfinite(g.bulges[i]) ? g.bulges[i] : 0;
+        if (result.empty() || !same(result.back(), g.points[i])) {
+            result.push_back(g.points[i]);
+            bulges.push_back(bulge);
+        } else {
+            bulges.back() = bulge;
+        }
+    }
+    if (g.closed)
+        while (result.size() > 1 && same(result.back(), result.front())) {
             result.pop_back();
+            bulges.pop_back();
+        }
+    if (std::all_of(bulges.begin(), bulges.end(), [](double b) { return b == 0; }))
+        bulges.clear();
     return result;
 }
 
@@ -86,14 +99,20 @@ public:
     {
         if (!allFinite(g.points))
             return;
-        const std::vector<Vec2> points = distinctPoints(g.points, g.closed);
+        std::vector<double> bulges;
+        const std::vector<Vec2> points = distinctPoints(g, bulges);
         if (points.size() < 2)
             return;
         begin("LWPOLYLINE", true, "AcDbPolyline");
         out_.tag(90, int(points.size()));
-        out_.tag(70, g.closed && points.size() > 2 ? 1 : 0);
-        for (const Vec2& p : points)
-            out_.point(10, p.x, p.y);
+        // A linetype runs on across the vertices (128), as a PDF dash pattern does along a subpath.
+        const bool closed = g.closed && (points.size() > 2 || !bulges.empty());
+        out_.tag(70, (closed ? 1 : 0) | (c_.linetypeName(entity_->style.linetype) ? 128 : 0));
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            out_.point(10, points[i].x, points[i].y);
+            if (!bulges.empty() && bulges[i] != 0 && (closed || i + 1 < points.size()))
+                out_.tag(42, bulges[i]);
+        }
     }
 
     void operator()(const BezierSpline& g)
@@ -244,6 +263,8 @@ private:
         out_.handle(330, handle::kModelSpaceRecord);
         out_.tag(100, "AcDbEntity");
         out_.tag(8, c_.layerName(s.layer));
+        if (const std::string* linetype = c_.linetypeName(s.linetype))
+            out_.tag(6, *linetype);
         out_.tag(62, nearestAci(s.color));
         if (stroke && c_.version.lineweights())
             out_.tag(370, snapLineweight(std::isfinite(s.lineWidthMm) ? s.lineWidthMm : 0));

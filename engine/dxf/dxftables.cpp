@@ -2,6 +2,7 @@
 #include "dxfcontext.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace unplot::engine::dxf {
 namespace {
@@ -102,7 +103,7 @@ void writeVportTable(DxfContext& c)
 void writeLtypeTable(DxfContext& c)
 {
     TagSink& out = c.out;
-    beginTable(c, "LTYPE", handle::kLtypeTable, 3);
+    beginTable(c, "LTYPE", handle::kLtypeTable, int(3 + c.linetypes.size()));
     const struct {
         std::uint64_t h;
         const char* mixed;
@@ -119,6 +120,23 @@ void writeLtypeTable(DxfContext& c)
         out.tag(72, 65);
         out.tag(73, 0);
         out.tag(40, 0.0);
+    }
+    for (const TableEntry& t : c.linetypes) {
+        const std::vector<double>& elements = t.linetype->elements;
+        double length = 0;
+        for (double e : elements)
+            length += std::abs(e);
+        beginRecord(c, "LTYPE", t.handle, handle::kLtypeTable, "AcDbLinetypeTableRecord");
+        out.tag(2, t.name);
+        out.tag(70, 0);
+        out.tag(3, c.text(t.linetype->description));
+        out.tag(72, 65);
+        out.tag(73, int(elements.size()));
+        out.tag(40, length);
+        for (double e : elements) {
+            out.tag(49, e);
+            out.tag(74, 0);
+        }
     }
     endTable(c);
 }
@@ -266,6 +284,8 @@ void writeHeader(DxfContext& c)
     out.tag(7, builtin(c, "Standard", "STANDARD"));
     variable(out, "$CLAYER");
     out.tag(8, "0");
+    variable(out, "$LTSCALE");
+    out.tag(40, 1.0);
     variable(out, "$CELTYPE");
     out.tag(6, builtin(c, "ByLayer", "BYLAYER"));
     variable(out, "$CECOLOR");

@@ -64,13 +64,18 @@ Drawing primitivesDrawing()
         {red, Ellipse{{1, 1}, {0, -1.7e308}, 2, 0, 1}},  // its swapped axis overflows: not written
         {red, Ellipse{{90, 90}, {4000, 0}, 1e-9, 0, 1}},  // too flat for readers: written at the flattest they take
         {fill, Hatch{{outer, inner}, false}},  // non-zero, nested, same direction: the outer loop only
+        // Linetypes, and polylines with arcs: a slot (two half circles) on a dash-dot linetype, a lens.
+        {{"0", {}, 0.25, "Center"}, Polyline{{{20, 200}, {60, 200}, {60, 220}, {20, 220}}, true, {0, 1, 0, -1}}},
+        {{"0", {}, 0.25, "DASHED"}, Line{{10, 240}, {200, 240}}},
+        {walls, Polyline{{{100, 300}, {120, 300}}, true, {0.3, 0.3}}},
     };
+    d.linetypes = {{"Center", "____ _ ____", {12, -3, 3, -3}}, {"DASHED", "__ __", {6, -3}}};
     return d;
 }
 
 std::map<std::string, int> primitivesCounts(int copies)
 {
-    std::map<std::string, int> counts = {{"LINE", 3}, {"LWPOLYLINE", 2}, {"SPLINE", 2}, {"CIRCLE", 2},
+    std::map<std::string, int> counts = {{"LINE", 4}, {"LWPOLYLINE", 4}, {"SPLINE", 2}, {"CIRCLE", 2},
                                          {"ARC", 1},  {"ELLIPSE", 4},    {"TEXT", 2},   {"HATCH", 3}};
     for (auto& [type, n] : counts)
         n *= copies;
