@@ -76,6 +76,20 @@ DwgBuilder::DwgBuilder(const Drawing& drawing, int version) : drawing_(drawing),
         styleByName_.emplace(drawing.textStyles[i].name, styleHandles_.back());
     }
     styleByName_["Standard"] = handle::StyleStandard;
+
+    wanted.clear();
+    for (const Linetype& t : drawing.linetypes) {
+        const bool known = std::any_of(linetypes_.begin(), linetypes_.end(), [&](auto* k) { return k->name == t.name; });
+        if (!t.elements.empty() && !t.name.empty() && !known) {
+            linetypes_.push_back(&t);
+            wanted.push_back(t.name);
+        }
+    }
+    linetypeNames_ = uniqueTableNames(wanted, {"BYBLOCK", "BYLAYER", "CONTINUOUS"}, version < 15);
+    for (std::size_t i = 0; i < linetypeNames_.size(); ++i) {
+        linetypeHandles_.push_back(nextHandle_++);
+        linetypeByName_.emplace(linetypes_[i]->name, linetypeHandles_.back());
+    }
     if (paged()) {
         materialDict_ = nextHandle_++;
         colorDict_ = nextHandle_++;

@@ -66,7 +66,7 @@ private:
     void writePaperViewport();
     // dwgentities.cpp
     void writeEntities();
-    void writeGeometry(ObjectWriter& w, const Geometry& g);
+    void writeGeometry(ObjectWriter& w, const Geometry& g, bool linetyped);
     std::uint16_t entityType(const Geometry& g) const;
     // dwgheadervars.cpp
     BitWriter headerVariables() const;  // up to 2004: the data stream of headerStreams()
@@ -81,6 +81,10 @@ private:
     std::vector<std::string> styleNames_;
     std::vector<std::uint64_t> styleHandles_;
     std::map<std::string, std::uint64_t> styleByName_;
+    std::vector<const Linetype*> linetypes_;  // the drawing's, each name once
+    std::vector<std::string> linetypeNames_;
+    std::vector<std::uint64_t> linetypeHandles_;
+    std::map<std::string, std::uint64_t> linetypeByName_;
     struct Kept {
         const Entity* entity;
         Geometry geometry;  // normalized

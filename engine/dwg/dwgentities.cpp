@@ -40,6 +40,7 @@ struct GeometryWriter {
     BitWriter& d;
     bool r2000;
     bool r2004;
+    bool linetyped;  // the entity has a linetype of its own
 
     void operator()(const Line& g)
     {
@@ -60,8 +61,13 @@ struct GeometryWriter {
     }
     void operator()(const Polyline& g)
     {
-        d.writeBS(g.closed ? 512 : 0);
+        // Closed (512); with bulges (16); a linetype that runs on across the vertices (256), as a PDF dash pattern
+        // does along a subpath.
+        const bool bulges = !g.bulges.empty();
+        d.writeBS(std::uint16_t((g.closed ? 512 : 0) | (bulges ? 16 : 0) | (linetyped ? 256 : 0)));
         d.writeBL(std::uint32_t(g.points.size()));
+        if (bulges)
+            d.writeBL(std::uint32_t(g.bulges.size()));
         // R14 stores every point raw; R2000 the first, then each as a change from the one before.
         for (std::size_t i = 0; i < g.points.size(); ++i) {
             if (i == 0 || !r2000) {
@@ -71,6 +77,8 @@ struct GeometryWriter {
                 d.writeDD(g.points[i].y, g.points[i - 1].y);
             }
         }
+        for (double b : g.bulges)
+            d.writeBD(b);
     }
     void operator()(const BezierSpline& g)
     {
@@ -246,9 +254,9 @@ std::uint16_t DwgBuilder::entityType(const Geometry& g) const
     return std::visit(Visitor{}, g);
 }
 
-void DwgBuilder::writeGeometry(ObjectWriter& w, const Geometry& g)
+void DwgBuilder::writeGeometry(ObjectWriter& w, const Geometry& g, bool linetyped)
 {
-    std::visit(GeometryWriter{w, w.data(), r2000(), paged()}, g);
+    std::visit(GeometryWriter{w, w.data(), r2000(), paged(), linetyped}, g);
     if (const auto* text = std::get_if<Text>(&g)) {
         const auto it = styleByName_.find(text->style);
         w.refs().writeH(HandleCode::HardPointer, it != styleByName_.end() ? it->second : handle::StyleStandard);
@@ -278,10 +286,12 @@ void DwgBuilder::writeEntities()
         c.lineweight = filled ? kLineweightByLayer : lineweightIndex(snapLineweight(width));
         const auto layer = layerByName_.find(e.style.layer);
         c.layer = layer != layerByName_.end() ? layer->second : handle::Layer0;
+        const auto linetype = e.style.linetype.empty() ? linetypeByName_.end() : linetypeByName_.find(e.style.linetype);
+        c.linetype = linetype != linetypeByName_.end() ? linetype->second : 0;
         c.prev = i > 0 ? h - 1 : 0;
         c.next = i + 1 < count ? h + 1 : 0;
         ObjectWriter w(version_, entityType(geometry), h, c);
-        writeGeometry(w, geometry);
+        writeGeometry(w, geometry, c.linetype != 0);
         add(h, w.finish());
     }
     nextHandle_ = firstEntity_ + count;

@@ -50,7 +50,7 @@ ObjectWriter::ObjectWriter(int version, std::uint16_t objectType, std::uint64_t 
     if (r2004())
         data_.writeB(true);  // no extension dictionary
     if (!r2000())
-        data_.writeB(true);  // linetype by layer
+        data_.writeB(common.linetype == 0);  // linetype by layer, else its handle follows the layer's
     if (!r2004())
         data_.writeB(false);  // previous and next entity are written
     if (!r2004()) {
@@ -63,7 +63,7 @@ ObjectWriter::ObjectWriter(int version, std::uint16_t objectType, std::uint64_t 
     }
     data_.writeBD(1.0);  // linetype scale
     if (r2000()) {
-        data_.writeBB(0);  // linetype by layer
+        data_.writeBB(common.linetype != 0 ? 3 : 0);  // linetype by layer, or its handle after the layer's
         data_.writeBB(0);  // plot style by layer
     }
     if (r2007()) {
@@ -83,14 +83,20 @@ ObjectWriter::ObjectWriter(int version, std::uint16_t objectType, std::uint64_t 
         refs_.writeH(HandleCode::SoftPointer, common.owner);
     if (!r2004())
         refs_.writeH(HandleCode::HardOwner, 0);  // no extension dictionary
-    if (!r2000())
+    if (!r2000()) {
         refs_.writeH(HandleCode::HardPointer, common.layer);
+        if (common.linetype != 0)
+            refs_.writeH(HandleCode::HardPointer, common.linetype);
+    }
     if (!r2004()) {  // R2004 files link entities through their block's list instead
         refs_.writeH(HandleCode::SoftPointer, common.prev);
         refs_.writeH(HandleCode::SoftPointer, common.next);
     }
-    if (r2000())
+    if (r2000()) {
         refs_.writeH(HandleCode::HardPointer, common.layer);
+        if (common.linetype != 0)
+            refs_.writeH(HandleCode::HardPointer, common.linetype);
+    }
 }
 
 void ObjectWriter::text(std::string_view utf8)

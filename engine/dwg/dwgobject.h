@@ -30,6 +30,7 @@ struct EntityCommon {
     std::int32_t rgb = -1;        // R2004 and later: a true colour (0xRRGGBB) beside the ACI; -1 none
     std::uint8_t lineweight = 29;  // the file's lineweight index; 29 by layer
     std::uint64_t layer = 0;
+    std::uint64_t linetype = 0;  // 0: by layer
     std::uint64_t prev = 0, next = 0;  // neighbours in the block's entity list (0: none)
 };
 

@@ -2,6 +2,7 @@
 
 #include "fillloops.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -38,16 +39,31 @@ struct Normalizer {
     {
         if (!allFinite(g.points))
             return std::nullopt;
+        // A dropped point's bulge goes with it (its segment has no length).
+        const bool withBulges = g.bulges.size() == g.points.size();
         Polyline p;
-        for (const Vec2& v : g.points)
-            if (p.points.empty() || !same(p.points.back(), v))
-                p.points.push_back(v);
+        for (std::size_t i = 0; i < g.points.size(); ++i) {
+            const double bulge = withBulges && std::isfinite(g.bulges[i]) ? g.bulges[i] : 0;
+            if (p.points.empty() || !same(p.points.back(), g.points[i])) {
+                p.points.push_back(g.points[i]);
+                p.bulges.push_back(bulge);
+            } else {
+                p.bulges.back() = bulge;
+            }
+        }
         if (g.closed)
-            while (p.points.size() > 1 && same(p.points.back(), p.points.front()))
+            while (p.points.size() > 1 && same(p.points.back(), p.points.front())) {
                 p.points.pop_back();
+                p.bulges.pop_back();
+            }
         if (p.points.size() < 2)
             return std::nullopt;
-        p.closed = g.closed && p.points.size() > 2;
+        const bool straight = std::all_of(p.bulges.begin(), p.bulges.end(), [](double b) { return b == 0; });
+        p.closed = g.closed && (p.points.size() > 2 || !straight);
+        if (straight)
+            p.bulges.clear();
+        else if (!p.closed)
+            p.bulges.back() = 0;
         return p;
     }
     Result operator()(const BezierSpline& g) const

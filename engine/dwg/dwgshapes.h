@@ -14,10 +14,10 @@ inline constexpr double kEpsilon = 1e-8;
 inline constexpr double kMinEllipseRatio = 1e-6;
 
 // The geometry to write, or nothing for a shape with no extent or with non-finite numbers. A Polyline comes back
-// without repeated points; an Arc of a full turn as a Circle; an Arc's angles in [0, 360); an Ellipse with its
-// major axis the longer one, a ratio from kMinEllipseRatio to 1 and its parameters counter-clockwise from [0, 2pi);
-// a BezierSpline with exactly 3n+1 points; a Hatch's loops as boundaryLoops keeps them (a straight loop without its
-// closing edge).
+// without repeated points, its bulges empty when all are 0; an Arc of a full turn as a Circle; an Arc's angles in
+// [0, 360); an Ellipse with its major axis the longer one, a ratio from kMinEllipseRatio to 1 and its parameters
+// counter-clockwise from [0, 2pi); a BezierSpline with exactly 3n+1 points; a Hatch's loops as boundaryLoops keeps
+// them (a straight loop without its closing edge).
 std::optional<Geometry> normalized(const Geometry& g);
 
 }  // namespace unplot::engine::dwg

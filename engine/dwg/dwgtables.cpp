@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <numbers>
 
 namespace unplot::engine::dwg {
@@ -64,7 +65,9 @@ void DwgBuilder::writeControls()
     control(handle::BlockControl, type::BlockControl, {});
     control(handle::LayerControl, type::LayerControl, layers);
     control(handle::StyleControl, type::StyleControl, styles);
-    control(handle::LtypeControl, type::LtypeControl, {handle::LtypeContinuous});
+    std::vector<std::uint64_t> linetypes{handle::LtypeContinuous};
+    linetypes.insert(linetypes.end(), linetypeHandles_.begin(), linetypeHandles_.end());
+    control(handle::LtypeControl, type::LtypeControl, linetypes);
     control(handle::ViewControl, type::ViewControl, {});
     control(handle::UcsControl, type::UcsControl, {});
     control(handle::VportControl, type::VportControl, {handle::VportActive});
@@ -123,24 +126,45 @@ void DwgBuilder::writeTableEntries()
         style(styleHandles_[i], styleNames_[i], font.empty() ? "txt" : font);
     }
 
-    auto ltype = [&](std::uint64_t h, const std::string& name, const std::string& description) {
+    auto ltype = [&](std::uint64_t h, const std::string& name, const std::string& description,
+                     const std::vector<double>& elements) {
         ObjectWriter w(version_, type::Ltype, h, handle::LtypeControl);
         BitWriter& d = w.data();
         tableEntryName(w, name);
         w.text(description);
-        d.writeBD(0.0);  // pattern length
-        d.writeRC('A');  // alignment
-        d.writeRC(0);    // no dashes
+        double length = 0;
+        for (double e : elements)
+            length += std::abs(e);
+        d.writeBD(length);  // pattern length
+        d.writeRC('A');     // alignment
+        d.writeRC(std::uint8_t(elements.size()));
+        for (double e : elements) {  // plain dashes, gaps and dots: no shape, no text
+            d.writeBD(e);
+            d.writeBS(0);  // shape number
+            d.writeRD(0);  // offset
+            d.writeRD(0);
+            d.writeBD(1);  // scale
+            d.writeBD(0);  // rotation
+            d.writeBS(0);  // flags
+        }
         if (!r2007()) {  // from 2007 on the text area is there only for dashes with text
             const std::uint8_t strings[256] = {};
             d.writeBytes(strings, sizeof strings);
         }
         w.refs().writeH(HC::HardPointer, 0);
+        for (std::size_t i = 0; i < elements.size(); ++i)
+            w.refs().writeH(HC::HardPointer, 0);  // no shape file
         add(h, w.finish());
     };
-    ltype(handle::LtypeByBlock, versioned("ByBlock", r2000()), "");
-    ltype(handle::LtypeByLayer, versioned("ByLayer", r2000()), "");
-    ltype(handle::LtypeContinuous, versioned("Continuous", r2000()), "Solid line");
+    ltype(handle::LtypeByBlock, versioned("ByBlock", r2000()), "", {});
+    ltype(handle::LtypeByLayer, versioned("ByLayer", r2000()), "", {});
+    ltype(handle::LtypeContinuous, versioned("Continuous", r2000()), "Solid line", {});
+    for (std::size_t i = 0; i < linetypes_.size(); ++i) {
+        // At most 255 elements fit (linetypes from PDF dash arrays have a few).
+        const std::vector<double>& e = linetypes_[i]->elements;
+        ltype(linetypeHandles_[i], linetypeNames_[i], linetypes_[i]->description,
+              {e.begin(), e.begin() + std::ptrdiff_t(std::min<std::size_t>(e.size(), 255))});
+    }
 
     ObjectWriter app(version_, type::AppId, handle::AppIdAcad, handle::AppIdControl);
     tableEntryName(app, "ACAD");

@@ -154,7 +154,7 @@ def geometry(e):
     if t == "LINE":
         return [xy(d.start), xy(d.end)]
     if t == "LWPOLYLINE":
-        return [tuple(p) for p in e.get_points("xy")] + [("closed", e.closed)]
+        return [tuple(p) for p in e.get_points("xyb")] + [("closed", e.closed)]
     if t == "SPLINE":
         return [xy(p) for p in e.control_points] + [("knots",) + tuple(e.knots)]
     if t in ("CIRCLE", "ARC"):
@@ -184,10 +184,19 @@ def geometry(e):
     return out
 
 
+def pattern(doc, entity):
+    """The entity's own linetype: its name and elements (dashes, gaps, dots) in mm; empty by layer."""
+    name = entity.dxf.get("linetype", "ByLayer")
+    if name.lower() in ("bylayer", "byblock", "continuous") or name not in doc.linetypes:
+        return ("", ())
+    return (name.lower(), tuple(round(x, 6) for x in doc.linetypes.get(name).simplified_line_pattern()))
+
+
 def compare(ours, theirs):
     import ezdxf
     problems = []
-    a, b = list(ezdxf.readfile(ours).modelspace()), list(ezdxf.readfile(theirs).modelspace())
+    doc_a, doc_b = ezdxf.readfile(ours), ezdxf.readfile(theirs)
+    a, b = list(doc_a.modelspace()), list(doc_b.modelspace())
     if len(a) != len(b):
         problems.append(f"model space: {len(a)} entities in ours, {len(b)} in theirs")
     for i, (x, y) in enumerate(zip(a, b)):
@@ -198,6 +207,8 @@ def compare(ours, theirs):
         same_name = lambda n: unescape(x.dxf.get(n)).lower() == unescape(y.dxf.get(n)).lower()  # noqa: E731
         if not same_name("layer"):
             problems.append(f"{where}: layer {x.dxf.layer!r} vs {y.dxf.layer!r}")
+        if pattern(doc_a, x) != pattern(doc_b, y):
+            problems.append(f"{where}: linetype {pattern(doc_a, x)} vs {pattern(doc_b, y)}")
         gx, gy = geometry(x), geometry(y)
         if len(gx) != len(gy):
             problems.append(f"{where}: {len(gx)} vs {len(gy)} geometry items: {gx} / {gy}")
