@@ -104,7 +104,10 @@ void beginMask(fz_context*, fz_device* dev, fz_rect, int, fz_colorspace*, const 
 
 void endMask(fz_context*, fz_device* dev)
 {
-    guarded(dev, [&](PageState& s) { --s.maskDepth; });
+    guarded(dev, [&](PageState& s) {
+        --s.maskDepth;
+        s.keepClip(); // the mask applies until its pop
+    });
 }
 
 int beginTile(fz_context*, fz_device* dev, fz_rect, fz_rect, float, float, fz_matrix, int)
@@ -120,6 +123,42 @@ int beginTile(fz_context*, fz_device* dev, fz_rect, fz_rect, float, float, fz_ma
 void endTile(fz_context*, fz_device* dev)
 {
     guarded(dev, [&](PageState& s) { --s.tileDepth; });
+}
+
+void clipPath(fz_context*, fz_device* dev, const fz_path* path, int evenOdd, fz_matrix ctm, fz_rect)
+{
+    guarded(dev, [&](PageState& s) {
+        if (s.skipping())
+            s.keepClip();
+        else
+            s.clipPath(path, evenOdd != 0, ctm);
+    });
+}
+
+// Clips we do not cut at (a stroke's outline, text, an image mask): what they hold stays whole.
+void clipStrokePath(fz_context*, fz_device* dev, const fz_path*, const fz_stroke_state*, fz_matrix, fz_rect)
+{
+    guarded(dev, [&](PageState& s) { s.keepClip(); });
+}
+
+void clipText(fz_context*, fz_device* dev, const fz_text*, fz_matrix, fz_rect)
+{
+    guarded(dev, [&](PageState& s) { s.keepClip(); });
+}
+
+void clipStrokeText(fz_context*, fz_device* dev, const fz_text*, const fz_stroke_state*, fz_matrix, fz_rect)
+{
+    guarded(dev, [&](PageState& s) { s.keepClip(); });
+}
+
+void clipImageMask(fz_context*, fz_device* dev, fz_image*, fz_matrix, fz_rect)
+{
+    guarded(dev, [&](PageState& s) { s.keepClip(); });
+}
+
+void popClip(fz_context*, fz_device* dev)
+{
+    guarded(dev, [&](PageState& s) { s.popClip(); });
 }
 
 void beginLayer(fz_context*, fz_device* dev, const char* name)
@@ -148,6 +187,12 @@ fz_device* newDrawingDevice(fz_context* ctx, PageState& state)
     dev->super.end_mask = endMask;
     dev->super.begin_tile = beginTile;
     dev->super.end_tile = endTile;
+    dev->super.clip_path = clipPath;
+    dev->super.clip_stroke_path = clipStrokePath;
+    dev->super.clip_text = clipText;
+    dev->super.clip_stroke_text = clipStrokeText;
+    dev->super.clip_image_mask = clipImageMask;
+    dev->super.pop_clip = popClip;
     dev->super.begin_layer = beginLayer;
     dev->super.end_layer = endLayer;
     return &dev->super;

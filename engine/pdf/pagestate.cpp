@@ -3,6 +3,7 @@
 #include "fontmetrics.h"
 #include "utf8.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <numbers>
@@ -142,7 +143,40 @@ Style PageState::style(fz_colorspace* cs, const float* color, double lineWidthMm
         s.layer = layerStack_.back();
     s.color = rgb(cs, color);
     s.lineWidthMm = lineWidthMm;
+    s.clip = currentClip();
     return s;
+}
+
+std::uint32_t PageState::dash(const fz_stroke_state* stroke, double mmPerUnit)
+{
+    if (!stroke || stroke->dash_len <= 0)
+        return 0;
+    DashArray d;
+    double total = 0;
+    for (int i = 0; i < stroke->dash_len && i < int(std::size(stroke->dash_list)); ++i) {
+        d.lengths.push_back(std::max(0.0, double(stroke->dash_list[i]) * mmPerUnit));
+        total += d.lengths.back();
+    }
+    if (!(total > 0) || !std::isfinite(total))
+        return 0; // no pattern to repeat: a solid stroke
+    d.phase = std::isfinite(stroke->dash_phase) ? double(stroke->dash_phase) * mmPerUnit : 0;
+    auto& dashes = drawing_.dashes;
+    const auto known = std::find(dashes.begin(), dashes.end(), d);
+    if (known != dashes.end())
+        return std::uint32_t(known - dashes.begin()) + 1;
+    dashes.push_back(std::move(d));
+    return std::uint32_t(dashes.size());
+}
+
+void PageState::clipPath(const fz_path* p, bool evenOdd, fz_matrix ctm)
+{
+    walk(p, ctm);
+    if (!path.finite()) {
+        keepClip();
+        return;
+    }
+    drawing_.clips.push_back({path.rings(0.005), evenOdd, currentClip()});
+    clipStack_.push_back(std::uint32_t(drawing_.clips.size()));
 }
 
 void PageState::walk(const fz_path* p, fz_matrix ctm)
@@ -189,10 +223,13 @@ void PageState::strokePath(const fz_path* p, const fz_stroke_state* stroke, fz_m
 {
     if (!takePath(p, ctm, alpha))
         return;
-    const double width = stroke ? double(stroke->linewidth) * fz_matrix_expansion(ctm) * kMmPerPt : 0;
+    const double mmPerUnit = double(fz_matrix_expansion(ctm)) * kMmPerPt;
+    const double width = stroke ? double(stroke->linewidth) * mmPerUnit : 0;
     // A subpath drawn on the spot shows as a dot with round caps, as nothing with the others.
     const bool round = stroke && stroke->start_cap == FZ_LINECAP_ROUND;
-    path.emitStroke(style(cs, color, width), round ? width : 0, drawing_.entities);
+    Style s = style(cs, color, width);
+    s.dash = dash(stroke, mmPerUnit);
+    path.emitStroke(s, round ? width : 0, drawing_.entities);
 }
 
 PageState::FontInfo& PageState::fontInfo(fz_font* font)

@@ -33,6 +33,15 @@ public:
     void invisibleText(const fz_text* text, fz_matrix ctm);
     void beginLayer(const char* name);
     void endLayer();
+    // Clipping: a path clips what follows until its pop; other clips (text, strokes, image masks, soft masks) are
+    // kept as their parent region, so that their pops match.
+    void clipPath(const fz_path* path, bool evenOdd, fz_matrix ctm);
+    void keepClip() { clipStack_.push_back(currentClip()); }
+    void popClip()
+    {
+        if (!clipStack_.empty())
+            clipStack_.pop_back();
+    }
 
     // Writes the warnings for what was skipped.
     void finish();
@@ -71,12 +80,16 @@ private:
     // Walks a path about to be filled or stroked into `path`; false (and counted) when it is not drawn.
     bool takePath(const fz_path* p, fz_matrix ctm, float alpha);
     Vec2 toMm(fz_point p) const;
+    std::uint32_t currentClip() const { return clipStack_.empty() ? 0 : clipStack_.back(); }
+    // The stroke's dash array as 1 + its index into the drawing's, 0 for a solid stroke.
+    std::uint32_t dash(const fz_stroke_state* stroke, double mmPerUnit);
 
     fz_context* ctx_;
     Drawing& drawing_;
     fz_rect bounds_;
     std::unordered_set<std::string> layerNames_;
     std::vector<std::string> layerStack_; // the layer in effect at each nesting of begin_layer
+    std::vector<std::uint32_t> clipStack_; // the clip region (Style::clip) in effect at each nesting of clips
     std::unordered_map<const fz_font*, FontInfo> fonts_;
     std::unordered_set<std::string> textStyles_;
     TextGrouper texts_;

@@ -2,6 +2,7 @@
 
 #include "shapefit.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -218,6 +219,35 @@ void PathBuilder::emitStroke(const Style& style, double dotDiameter, std::vector
             emitSubPath(path, style, out);
         }
     }
+}
+
+std::vector<std::vector<Vec2>> PathBuilder::rings(double tolerance) const
+{
+    std::vector<std::vector<Vec2>> result;
+    if (!finite_)
+        return result;
+    for (std::size_t i = 0; i < used_; ++i) {
+        const SubPath& path = subPaths_[i];
+        std::vector<Vec2> ring{path.start};
+        for (const PathSegment& s : path.segments) {
+            if (s.kind == PathSegment::Kind::Cubic) {
+                // Pieces enough that none strays from the curve by more than the tolerance.
+                const Vec2 p0 = ring.back();
+                const double bend = std::max(std::hypot(p0.x - 2 * s.c1.x + s.c2.x, p0.y - 2 * s.c1.y + s.c2.y),
+                                             std::hypot(s.c1.x - 2 * s.c2.x + s.end.x, s.c1.y - 2 * s.c2.y + s.end.y));
+                const int n = std::clamp(int(std::ceil(std::sqrt(0.75 * bend / tolerance))), 1, 100);
+                for (int k = 1; k < n; ++k) {
+                    const double t = double(k) / n, u = 1 - t;
+                    const double a = u * u * u, b = 3 * u * u * t, c = 3 * u * t * t, d = t * t * t;
+                    ring.push_back({a * p0.x + b * s.c1.x + c * s.c2.x + d * s.end.x,
+                                    a * p0.y + b * s.c1.y + c * s.c2.y + d * s.end.y});
+                }
+            }
+            ring.push_back(s.end);
+        }
+        result.push_back(std::move(ring));
+    }
+    return result;
 }
 
 void PathBuilder::emitFill(const Style& style, bool evenOdd, std::vector<Entity>& out) const

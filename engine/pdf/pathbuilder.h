@@ -26,6 +26,9 @@ public:
     // Appends one hatch with every subpath that encloses something as a loop; nothing when none does.
     void emitFill(const Style& style, bool evenOdd, std::vector<Entity>& out) const;
 
+    // The subpaths as closed rings, curves flattened to within `tolerance` mm: the path as a clip region.
+    std::vector<std::vector<Vec2>> rings(double tolerance) const;
+
     // Segments shorter than this (in mm) are treated as zero length and dropped.
     static constexpr double kDegenerateMm = 1e-6;
 
