@@ -8,6 +8,7 @@ UNPLOT_RUN_PACKAGES=(
     libmupdf-dev libmujs-dev libgumbo-dev libopenjp2-7-dev libjbig2dec0-dev libharfbuzz-dev libfreetype-dev
     libjpeg-dev zlib1g-dev libpng-dev libbrotli-dev libqpdf-dev
     hershey-fonts-data librecad-data
+    libpolyclipping-dev
     curl
 )
 UNPLOT_TEST_PACKAGES=(

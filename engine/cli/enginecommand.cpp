@@ -3,9 +3,9 @@
 #include "dxfwriter.h"
 #include "exitcodes.h"
 #include "pdfreader.h"
+#include "pipeline.h"
 #include "protocol.h"
 #include "resultarchive.h"
-#include "textrecovery.h"
 #include "version.h"
 
 #ifdef UNPLOT_HAVE_DWG
@@ -67,15 +67,14 @@ struct PageResult {
     std::string passes; // what the passes did
 };
 
-// The passes between reading and writing a page; what they did, as a line.
-std::string runPasses(Drawing& drawing, const EngineOptions& options)
+// The passes between reading and writing a page (pipeline.h); what they did, as a line.
+std::string passPage(Drawing& drawing, const EngineOptions& options)
 {
-    if (options.keepStrokes)
-        return {};
-    static const std::vector<strokes::StrokeFont> fonts = strokes::loadStrokeFonts();
-    const strokes::TextRecovery text = strokes::recoverText(drawing, fonts);
-    return "page " + std::to_string(drawing.pageNumber) + ": " + std::to_string(text.textsRecovered) +
-           " texts recovered, " + std::to_string(text.strokesReplaced) + " strokes replaced\n";
+    runPasses(drawing, options.skippedPasses);
+    std::string line = "page " + std::to_string(drawing.pageNumber) + ": ";
+    for (std::size_t i = 0; i < drawing.notes.size(); ++i)
+        line += (i > 0 ? "; " : "") + drawing.notes[i];
+    return line + "\n";
 }
 
 PageResult convertPage(PdfReader& reader, int page, const EngineOptions& options)
@@ -83,7 +82,7 @@ PageResult convertPage(PdfReader& reader, int page, const EngineOptions& options
     PageResult result;
     try {
         Drawing drawing = reader.readPage(page);
-        result.passes = runPasses(drawing, options);
+        result.passes = passPage(drawing, options);
         const std::string name = "page-" + std::to_string(page) + (options.dwg ? ".dwg" : ".dxf");
 #ifdef UNPLOT_HAVE_DWG
         if (options.dwg) {

@@ -1,6 +1,9 @@
 #include "options.h"
 
+#include "pipeline.h"
 #include "protocol.h"
+
+#include <algorithm>
 
 namespace unplot::engine {
 namespace {
@@ -9,8 +12,11 @@ constexpr int kMostThreads = 256;
 
 std::string usageText()
 {
+    std::string passes;
+    for (const DrawingPass& pass : drawingPasses())
+        passes += "                   " + std::string(pass.name) + ": " + pass.summary + "\n";
     return "Usage: unplot-engine INPUT.pdf OUTPUT.zip [--dxf|--dwg] [--version CODE] [--pages LIST] [--threads N]\n"
-           "                    [--keep-strokes]\n"
+           "                    [--skip PASS,...] [--keep-strokes]\n"
            "       unplot-engine --info INPUT.pdf\n"
            "       unplot-engine --version\n"
            "\n"
@@ -23,7 +29,10 @@ std::string usageText()
            "  --pages LIST     pages to convert, such as 1,3,5-7; -1 (the default) for all pages, 10000 at most\n"
            "  --threads N      pages converted at once (default: one for each core this process may use);\n"
            "                   the archive is the same whatever N is\n"
-           "  --keep-strokes   leave text drawn as strokes as it is drawn (by default it comes back as text)\n"
+           "  --skip PASSES    leave out passes over the drawing (a comma-separated list, or all), in the order\n"
+           "                   they run:\n" +
+           passes +
+           "  --keep-strokes   leave text drawn as strokes as it is drawn: the same as --skip text\n"
            "  --info           print {\"pages\":N} for a usable PDF, else {\"error\":CODE,\"message\":TEXT}\n"
            "                   with CODE not-pdf, damaged or encrypted\n"
            "  --version        alone: print the program's version\n"
@@ -82,7 +91,7 @@ EngineOptions parseOptions(const std::vector<std::string>& args)
                 throw UsageError("unknown drawing version \"" + text + "\" (use 14, 15, 18, 21 or 23)");
             options.version = version->code;
         } else if (arg == "--keep-strokes") {
-            options.keepStrokes = true;
+            options.skippedPasses.push_back("text");
         } else if (arg == "--pages") {
             options.pages = takeValue();
         } else if (arg == "--threads") {
@@ -94,6 +103,20 @@ EngineOptions parseOptions(const std::vector<std::string>& args)
             }
             if (used != text.size() || options.threads < 1 || options.threads > kMostThreads)
                 throw UsageError("--threads takes a number from 1 to " + std::to_string(kMostThreads));
+        } else if (arg == "--skip") {
+            const std::string list = takeValue() + ",";
+            for (std::size_t from = 0, comma; (comma = list.find(',', from)) != std::string::npos; from = comma + 1) {
+                const std::string name = list.substr(from, comma - from);
+                const auto& all = drawingPasses();
+                const bool known = std::any_of(all.begin(), all.end(), [&](auto& p) { return name == p.name; });
+                if (name == "all")
+                    for (const DrawingPass& pass : all)
+                        options.skippedPasses.push_back(pass.name);
+                else if (known)
+                    options.skippedPasses.push_back(name);
+                else
+                    throw UsageError("unknown pass \"" + name + "\" for --skip");
+            }
         } else if (arg.size() > 1 && arg[0] == '-') {
             throw UsageError("unknown option " + arg);
         } else {

@@ -15,7 +15,7 @@ struct EngineOptions {
     bool dwg = false;
     std::int64_t version = 14;
     std::string pages = "-1"; // as the protocol writes page lists: "-1" for all
-    bool keepStrokes = false; // no text recovery from strokes
+    std::vector<std::string> skippedPasses; // passes over the drawing left out (pipeline.h names them)
     int threads = 0;          // pages converted at once; 0: as many as the cores this process may use
 };
 
