@@ -62,4 +62,46 @@ Geometry arcEntity(const ArcPath& a)
     return Arc{a.center, a.radius, degrees(wrapAngle(from)), degrees(wrapAngle(from + std::abs(a.sweep)))};
 }
 
+Geometry pathGeometry(std::vector<Vec2> points, std::vector<double> bulges, bool closed)
+{
+    auto sameCircle = [](const BulgeArc& x, const BulgeArc& y) {
+        const double tolerance = std::max(1e-3, 2e-4 * x.radius);
+        return distance(x.center, y.center) <= tolerance && std::abs(x.radius - y.radius) <= tolerance;
+    };
+    std::vector<Vec2> mp{points[0]};
+    std::vector<double> mb;
+    for (std::size_t i = 0; i < bulges.size(); ++i) {
+        const Vec2 a = mp.back(), b = points[(i + 1) % points.size()];
+        if (!mb.empty() && mb.back() != 0 && bulges[i] != 0 && (mb.back() > 0) == (bulges[i] > 0)) {
+            const double sweep = 4 * std::atan(mb.back()) + 4 * std::atan(bulges[i]);
+            if (std::abs(sweep) < kTurn - 1e-6 &&
+                sameCircle(bulgeArc(mp[mp.size() - 2], a, mb.back()), bulgeArc(a, b, bulges[i]))) {
+                mp.back() = b;
+                mb.back() = bulgeOf(sweep);
+                continue;
+            }
+        }
+        mb.push_back(bulges[i]);
+        mp.push_back(b);
+    }
+    if (closed)
+        mp.pop_back();
+    if (!closed && mb.size() == 1 && mb[0] != 0) {
+        const BulgeArc a = bulgeArc(mp[0], mp[1], mb[0]);
+        return arcEntity({a.center, a.radius, angleOf(a.center, mp[0]), 4 * std::atan(mb[0])});
+    }
+    if (closed && mb.size() == 2 && mb[0] != 0 && (mb[0] > 0) == (mb[1] > 0)) {
+        const BulgeArc a = bulgeArc(mp[0], mp[1], mb[0]), b = bulgeArc(mp[1], mp[0], mb[1]);
+        if (sameCircle(a, b))
+            return Circle{a.center, a.radius};
+    }
+    Polyline poly{std::move(mp), closed, {}};
+    if (std::any_of(mb.begin(), mb.end(), [](double x) { return x != 0; })) {
+        poly.bulges = std::move(mb);
+        if (!closed)
+            poly.bulges.push_back(0);
+    }
+    return poly;
+}
+
 } // namespace unplot::engine::passes

@@ -103,6 +103,11 @@ inline bool overlaps(const Extents& a, const Extents& b)
     return !a.empty && !b.empty && a.min.x <= b.max.x && b.min.x <= a.max.x && a.min.y <= b.max.y && b.min.y <= a.max.y;
 }
 
+// A path of points and the bulges of its segments (one a segment: n - 1 for an open path, n for a closed one) as
+// an entity: consecutive arcs of one circle merged, then one arc an Arc, a closed path round one circle a Circle,
+// anything else a Polyline.
+Geometry pathGeometry(std::vector<Vec2> points, std::vector<double> bulges, bool closed);
+
 // Whether two entities look the same on paper: layer, colour, width, linetype and dash pattern (not the clip).
 inline bool sameLook(const Style& a, const Style& b)
 {

@@ -30,8 +30,8 @@ const std::vector<DrawingPass>& drawingPasses()
         {"clip", "cut geometry at the PDF's clip regions", passes::clipToRegions},
         {"text", "text drawn as strokes back as text", recoverText},
         {"cleanup", "drop zero-length pieces, duplicates and segments lying on longer ones", passes::cleanUp},
-        {"join", "join touching paths of one style into polylines", passes::joinPaths},
         {"arcs", "recover arcs, circles and ellipses from segment runs and Bezier curves", passes::recoverArcs},
+        {"join", "join touching paths of one style into polylines", passes::joinPaths},
         {"linetypes", "linetypes from PDF dash arrays and from dashes drawn one by one", passes::makeLinetypes},
     };
     return passes;

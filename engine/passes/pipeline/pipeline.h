@@ -10,9 +10,9 @@
 namespace unplot::engine {
 
 struct DrawingPass {
-    const char* name;       // as `unplot-engine --skip` names it
-    const char* summary;    // one line for --help
-    void (*run)(Drawing&);  // adds a note of what it did to Drawing::notes
+    const char* name;      // as `unplot-engine --skip` names it
+    const char* summary;   // one line for --help
+    void (*run)(Drawing&); // adds a note of what it did to Drawing::notes
 };
 
 const std::vector<DrawingPass>& drawingPasses();
@@ -20,4 +20,4 @@ const std::vector<DrawingPass>& drawingPasses();
 // Runs every pass not named in `skipped` in order, then notes the entity counts before and after.
 void runPasses(Drawing& drawing, const std::vector<std::string>& skipped = {});
 
-}  // namespace unplot::engine
+} // namespace unplot::engine
