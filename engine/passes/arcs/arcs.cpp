@@ -104,13 +104,6 @@ std::vector<Run> findRuns(const Outline& o, std::size_t entity)
         std::size_t first = s, last = s + 2;
         while (last + 1 < m && continues(o, last + 1, len, step))
             ++last;
-        auto partial = [&](std::size_t segment, double turn) {
-            return o.len(segment) < len && (turn > 0) == (step > 0) && std::abs(turn) < std::abs(step) * 1.01;
-        };
-        if (first > 0 && partial(first - 1, o.turn(first)))
-            --first;
-        if (last + 1 < m && partial(last + 1, o.turn(last + 1)))
-            ++last;
         Run r;
         r.entity = entity;
         r.first = first;
@@ -139,8 +132,20 @@ std::vector<Run> findRuns(const Outline& o, std::size_t entity)
         const auto circle = circleOfSegments(o, r.first, r.first + r.count - 1);
         if (!circle)
             continue;
-        const std::size_t last = r.first + r.count - 1;
+        // A shorter segment at either end whose far end lies on the circle too: arcs rarely hold a whole number
+        // of steps.
         const double len = r.sagitta;
+        auto partial = [&](std::size_t segment, Vec2 far) {
+            const Vec2 a = o.points[segment] - circle->center, b = o.points[segment + 1] - circle->center;
+            return o.len(segment) <= 1.02 * len && (cross(a, b) > 0) == (r.step > 0) &&
+                   std::abs(distance(far, circle->center) - circle->radius) <= fitTolerance(circle->radius);
+        };
+        if (r.first > 0 && (result.empty() || result.back().first + result.back().count < r.first) &&
+            partial(r.first - 1, o.points[r.first - 1]))
+            --r.first, ++r.count;
+        if (r.first + r.count < m && partial(r.first + r.count, o.points[r.first + r.count + 1]))
+            ++r.count;
+        const std::size_t last = r.first + r.count - 1;
         if ((r.first > 0 && smoothBeyond(o, r.first - 1, o.turn(r.first), len, r.step)) ||
             (last + 1 < m && smoothBeyond(o, last + 1, o.turn(last + 1), len, r.step)))
             continue;
