@@ -1,6 +1,9 @@
 #include "passgeometry.h"
 
 #include <algorithm>
+#include <cstring>
+#include <functional>
+#include <string>
 
 namespace unplot::engine::passes {
 
@@ -60,6 +63,17 @@ Geometry arcEntity(const ArcPath& a)
         return Circle{a.center, a.radius};
     const double from = a.sweep > 0 ? a.start : a.start + a.sweep;
     return Arc{a.center, a.radius, degrees(wrapAngle(from)), degrees(wrapAngle(from + std::abs(a.sweep)))};
+}
+
+std::uint64_t lookHash(const Style& s)
+{
+    std::uint64_t width = 0;
+    static_assert(sizeof width == sizeof s.lineWidthMm);
+    std::memcpy(&width, &s.lineWidthMm, sizeof width);
+    std::uint64_t h = std::hash<std::string>()(s.layer) * 0x9e3779b97f4a7c15;
+    h ^= std::hash<std::string>()(s.linetype) + 0x7f4a7c15 + (h << 6) + (h >> 2);
+    h ^= (width * 0xbf58476d1ce4e5b9) ^ (std::uint64_t(trueColorValue(s.color)) << 20) ^ (std::uint64_t(s.dash) << 48);
+    return h;
 }
 
 Geometry pathGeometry(std::vector<Vec2> points, std::vector<double> bulges, bool closed)

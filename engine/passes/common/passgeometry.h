@@ -4,6 +4,7 @@
 #include "drawing.h"
 
 #include <cmath>
+#include <cstdint>
 #include <numbers>
 #include <optional>
 #include <vector>
@@ -107,6 +108,9 @@ inline bool overlaps(const Extents& a, const Extents& b)
 // an entity: consecutive arcs of one circle merged, then one arc an Arc, a closed path round one circle a Circle,
 // anything else a Polyline.
 Geometry pathGeometry(std::vector<Vec2> points, std::vector<double> bulges, bool closed);
+
+// A hash of what sameLook compares.
+std::uint64_t lookHash(const Style& s);
 
 // Whether two entities look the same on paper: layer, colour, width, linetype and dash pattern (not the clip).
 inline bool sameLook(const Style& a, const Style& b)

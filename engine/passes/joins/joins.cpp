@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <string>
 #include <tuple>
-#include <unordered_map>
 
 namespace unplot::engine::passes {
 namespace {
@@ -31,6 +30,12 @@ bool dropZeroLength(Geometry& g)
     if (auto* line = std::get_if<Line>(&g))
         return distance(line->a, line->b) > kZero;
     if (auto* poly = std::get_if<Polyline>(&g)) {
+        const auto& pts = poly->points;
+        bool repeats = pts.size() < 3 || (poly->closed && distance(pts.back(), pts.front()) <= kZero);
+        for (std::size_t i = 1; i < pts.size() && !repeats; ++i)
+            repeats = distance(pts[i - 1], pts[i]) <= kZero;
+        if (!repeats)
+            return true;
         const bool withBulges = poly->bulges.size() == poly->points.size();
         Polyline kept{{}, poly->closed, {}};
         for (std::size_t i = 0; i < poly->points.size(); ++i) {
@@ -68,14 +73,18 @@ bool dropZeroLength(Geometry& g)
 }
 
 // A key that two entities share exactly when they look the same and have the same geometry (to kGrid), whatever
-// the direction a line or open polyline runs in.
+// the direction a line or open polyline runs in: two 64-bit hashes of the quantized numbers.
 struct KeyWriter {
-    std::string key;
-    void add(double v)
+    std::uint64_t h1 = 0x9e3779b97f4a7c15, h2 = 0xc2b2ae3d27d4eb4f;
+    void mix(std::uint64_t v)
     {
-        const std::int64_t n = q(v);
-        key.append(reinterpret_cast<const char*>(&n), sizeof n);
+        v ^= v >> 31;
+        v *= 0xbf58476d1ce4e5b9;
+        v ^= v >> 27;
+        h1 = (h1 ^ v) * 0x100000001b3;
+        h2 = ((h2 << 5) | (h2 >> 59)) + v * 0x94d049bb133111eb;
     }
+    void add(double v) { mix(std::uint64_t(q(v))); }
     void add(Vec2 p) { add(p.x), add(p.y); }
 
     void operator()(const Line& g)
@@ -85,7 +94,7 @@ struct KeyWriter {
     }
     void operator()(const Polyline& g)
     {
-        key += g.closed ? 'c' : 'o';
+        mix(g.closed ? 1 : 2);
         const bool flip = !g.closed && g.bulges.empty() &&
                           std::pair{q(g.points.back().x), q(g.points.back().y)} <
                               std::pair{q(g.points.front().x), q(g.points.front().y)};
@@ -107,14 +116,14 @@ struct KeyWriter {
     }
     void operator()(const Text& g)
     {
-        key += g.utf8 + '\0' + g.style + '\0';
+        mix(std::hash<std::string>()(g.utf8)), mix(std::hash<std::string>()(g.style));
         add(g.insertion), add(g.height), add(g.rotationDeg), add(g.widthFactor);
     }
     void operator()(const Hatch& g)
     {
-        key += g.evenOdd ? 'e' : 'n';
+        mix(g.evenOdd ? 3 : 4);
         for (const Loop& loop : g.loops) {
-            key += 'l';
+            mix(5);
             add(loop.start);
             for (const PathSegment& s : loop.segments) {
                 if (s.kind == PathSegment::Kind::Cubic)
@@ -125,28 +134,26 @@ struct KeyWriter {
     }
 };
 
-std::string keyOf(const Entity& e)
+std::pair<std::uint64_t, std::uint64_t> keyOf(const Entity& e)
 {
     KeyWriter w;
-    w.key = e.style.layer + '\0' + e.style.linetype + '\0';
-    w.key += char(e.geometry.index());
-    w.add(double(e.style.color.r << 16 | e.style.color.g << 8 | e.style.color.b));
-    w.add(e.style.lineWidthMm);
-    w.add(double(e.style.dash));
+    w.mix(lookHash(e.style));
+    w.mix(e.geometry.index());
     std::visit(w, e.geometry);
-    return std::move(w.key);
+    return {w.h1, w.h2};
 }
 
 // A straight piece on its infinite line: the direction (angle in [0, pi)) and offset of the line, and where along
 // it the piece starts and ends.
 struct OnCarrier {
     std::size_t entity;
+    std::uint64_t look;
     std::int64_t angle, offset; // quantized
     double from, to;
     bool removable; // a Line (a polyline's edge only covers others)
 };
 
-std::optional<OnCarrier> carrierOf(std::size_t entity, Vec2 a, Vec2 b, bool removable)
+std::optional<OnCarrier> carrierOf(std::size_t entity, std::uint64_t look, Vec2 a, Vec2 b, bool removable)
 {
     Vec2 d = b - a;
     const double n = length(d);
@@ -156,83 +163,72 @@ std::optional<OnCarrier> carrierOf(std::size_t entity, Vec2 a, Vec2 b, bool remo
     if (d.y < 0 || (d.y == 0 && d.x < 0))
         d = -1.0 * d;
     const double s0 = dot(a, d), s1 = dot(b, d);
-    return OnCarrier{entity,   q(std::atan2(d.y, d.x), 1e-7), q(cross(d, a), 1e-4), std::min(s0, s1), std::max(s0, s1),
-                     removable};
+    return OnCarrier{entity,           look,     q(std::atan2(d.y, d.x), 1e-7), q(cross(d, a), 1e-4), std::min(s0, s1),
+                     std::max(s0, s1), removable};
 }
 
 // Lines lying on a longer line or polyline edge of the same look go; collinear lines that overlap or touch merge.
 // Returns how many lines went.
 int mergeCollinear(std::vector<Entity>& entities, std::vector<bool>& gone)
 {
-    std::unordered_map<std::string, std::vector<std::size_t>> byLook;
-    for (std::size_t i = 0; i < entities.size(); ++i) {
-        const Style& s = entities[i].style;
-        if (gone[i] || s.dash != 0)
-            continue;
-        if (std::holds_alternative<Line>(entities[i].geometry) ||
-            std::holds_alternative<Polyline>(entities[i].geometry))
-            byLook[s.layer + '\0' + s.linetype + '\0' + std::to_string(s.lineWidthMm) + '\0' +
-                   std::to_string(trueColorValue(s.color))]
-                .push_back(i);
-    }
     int removed = 0;
     std::vector<OnCarrier> pieces;
-    for (auto& [look, members] : byLook) {
-        pieces.clear();
-        for (std::size_t i : members) {
-            if (const auto* line = std::get_if<Line>(&entities[i].geometry)) {
-                if (auto c = carrierOf(i, line->a, line->b, true))
-                    pieces.push_back(*c);
-                continue;
-            }
-            const auto& poly = std::get<Polyline>(entities[i].geometry);
-            const std::size_t n = poly.points.size();
-            for (std::size_t k = 0; k + 1 < n || (poly.closed && k < n); ++k)
-                if (poly.bulges.empty() || poly.bulges[k] == 0)
-                    if (auto c = carrierOf(i, poly.points[k], poly.points[(k + 1) % n], false))
+    for (std::size_t i = 0; i < entities.size(); ++i) {
+        if (gone[i] || entities[i].style.dash != 0)
+            continue;
+        const std::uint64_t look = lookHash(entities[i].style);
+        if (const auto* line = std::get_if<Line>(&entities[i].geometry)) {
+            if (auto c = carrierOf(i, look, line->a, line->b, true))
+                pieces.push_back(*c);
+        } else if (const auto* poly = std::get_if<Polyline>(&entities[i].geometry)) {
+            const std::size_t n = poly->points.size();
+            for (std::size_t k = 0; k + 1 < n || (poly->closed && k < n); ++k)
+                if (poly->bulges.empty() || poly->bulges[k] == 0)
+                    if (auto c = carrierOf(i, look, poly->points[k], poly->points[(k + 1) % n], false))
                         pieces.push_back(*c);
         }
-        std::sort(pieces.begin(), pieces.end(), [](const OnCarrier& a, const OnCarrier& b) {
-            return std::tie(a.angle, a.offset, a.from) < std::tie(b.angle, b.offset, b.from);
-        });
-        for (std::size_t i = 0; i < pieces.size();) {
-            std::size_t j = i + 1;
-            while (j < pieces.size() && pieces[j].angle == pieces[i].angle && pieces[j].offset == pieces[i].offset)
-                ++j;
-            // One carrier: walk the pieces in order of their starts, keeping the one that reaches furthest.
-            std::size_t reach = i; // the piece reaching furthest so far
-            for (std::size_t k = i + 1; k < j; ++k) {
-                OnCarrier& a = pieces[reach];
-                OnCarrier& b = pieces[k];
-                if (b.from > a.to + kZero) {
-                    reach = k;
-                    continue;
-                }
-                if (b.to <= a.to + kZero && b.removable) { // b lies on a
-                    gone[b.entity] = true;
-                    ++removed;
-                } else if (a.removable && b.from <= a.from + kZero && a.to <= b.to + kZero) { // a lies on b
-                    gone[a.entity] = true;
-                    ++removed;
-                    reach = k;
-                } else if (a.removable && b.removable) { // overlapping or touching lines: one line over both
-                    auto& la = std::get<Line>(entities[a.entity].geometry);
-                    const auto& lb = std::get<Line>(entities[b.entity].geometry);
-                    Vec2 ends[] = {la.a, la.b, lb.a, lb.b};
-                    const Vec2 d = la.b - la.a;
-                    auto along = [&](Vec2 p) { return dot(p - la.a, d); };
-                    const auto [lo, hi] = std::minmax_element(std::begin(ends), std::end(ends),
-                                                              [&](Vec2 x, Vec2 y) { return along(x) < along(y); });
-                    la = Line{*lo, *hi};
-                    a.to = std::max(a.to, b.to);
-                    gone[b.entity] = true;
-                    ++removed;
-                } else if (b.to > a.to) {
-                    reach = k;
-                }
+    }
+    std::sort(pieces.begin(), pieces.end(), [](const OnCarrier& a, const OnCarrier& b) {
+        return std::tie(a.look, a.angle, a.offset, a.from) < std::tie(b.look, b.angle, b.offset, b.from);
+    });
+    for (std::size_t i = 0; i < pieces.size();) {
+        std::size_t j = i + 1;
+        while (j < pieces.size() && pieces[j].look == pieces[i].look && pieces[j].angle == pieces[i].angle &&
+               pieces[j].offset == pieces[i].offset)
+            ++j;
+        // One carrier: walk the pieces in order of their starts, keeping the one that reaches furthest.
+        std::size_t reach = i; // the piece reaching furthest so far
+        for (std::size_t k = i + 1; k < j; ++k) {
+            OnCarrier& a = pieces[reach];
+            OnCarrier& b = pieces[k];
+            if (b.from > a.to + kZero) {
+                reach = k;
+                continue;
             }
-            i = j;
+            if (b.to <= a.to + kZero && b.removable) { // b lies on a
+                gone[b.entity] = true;
+                ++removed;
+            } else if (a.removable && b.from <= a.from + kZero && a.to <= b.to + kZero) { // a lies on b
+                gone[a.entity] = true;
+                ++removed;
+                reach = k;
+            } else if (a.removable && b.removable) { // overlapping or touching lines: one line over both
+                auto& la = std::get<Line>(entities[a.entity].geometry);
+                const auto& lb = std::get<Line>(entities[b.entity].geometry);
+                Vec2 ends[] = {la.a, la.b, lb.a, lb.b};
+                const Vec2 d = la.b - la.a;
+                auto along = [&](Vec2 p) { return dot(p - la.a, d); };
+                const auto [lo, hi] = std::minmax_element(std::begin(ends), std::end(ends),
+                                                          [&](Vec2 x, Vec2 y) { return along(x) < along(y); });
+                la = Line{*lo, *hi};
+                a.to = std::max(a.to, b.to);
+                gone[b.entity] = true;
+                ++removed;
+            } else if (b.to > a.to) {
+                reach = k;
+            }
         }
+        i = j;
     }
     return removed;
 }
@@ -288,19 +284,26 @@ struct Joiner {
     std::vector<Path> paths;
     std::vector<std::int64_t> partner; // per end (2 per path): the end it joins, or -1
 
-    static std::pair<std::int64_t, std::int64_t> cell(Vec2 p) { return {q(p.x, kTouch), q(p.y, kTouch)}; }
+    // Ends are found by the 0.1 mm cell they lie in (and the neighbouring cell, for an end near its edge).
+    static constexpr double kCell = 0.1;
+    static std::pair<std::int64_t, std::int64_t> cell(Vec2 p)
+    {
+        return {std::int64_t(std::floor(p.x / kCell)), std::int64_t(std::floor(p.y / kCell))};
+    }
+    static std::pair<int, int> reach(double v)
+    {
+        const double f = v / kCell - std::floor(v / kCell);
+        return {f * kCell < kTouch ? -1 : 0, (1 - f) * kCell < kTouch ? 1 : 0};
+    }
 
     void pairEnds()
     {
-        struct Hash {
-            std::size_t operator()(const std::pair<std::int64_t, std::int64_t>& c) const
-            {
-                return std::hash<std::int64_t>()(c.first * 73856093 ^ c.second * 19349663);
-            }
-        };
-        std::unordered_map<std::pair<std::int64_t, std::int64_t>, std::vector<std::size_t>, Hash> grid;
+        // Every end by its cell, sorted, so that the ends near a point are found by binary search.
+        std::vector<std::pair<std::pair<std::int64_t, std::int64_t>, std::size_t>> grid;
+        grid.reserve(2 * paths.size());
         for (std::size_t e = 0; e < 2 * paths.size(); ++e)
-            grid[cell(paths[e / 2].end(int(e % 2)))].push_back(e);
+            grid.push_back({cell(paths[e / 2].end(int(e % 2))), e});
+        std::sort(grid.begin(), grid.end());
         partner.assign(2 * paths.size(), -1);
         std::vector<std::size_t> near;
         for (std::size_t e = 0; e < 2 * paths.size(); ++e) {
@@ -310,15 +313,18 @@ struct Joiner {
             const Style& look = entities[paths[e / 2].entity].style;
             near.clear();
             const auto [cx, cy] = cell(at);
-            for (std::int64_t dx = -1; dx <= 1; ++dx)
-                for (std::int64_t dy = -1; dy <= 1; ++dy) {
-                    const auto found = grid.find({cx + dx, cy + dy});
-                    if (found == grid.end())
-                        continue;
-                    for (std::size_t f : found->second)
+            const auto [x0, x1] = reach(at.x);
+            const auto [y0, y1] = reach(at.y);
+            for (std::int64_t dx = x0; dx <= x1; ++dx)
+                for (std::int64_t dy = y0; dy <= y1; ++dy) {
+                    const std::pair<std::int64_t, std::int64_t> c{cx + dx, cy + dy};
+                    auto it = std::lower_bound(grid.begin(), grid.end(), std::pair{c, std::size_t(0)});
+                    for (; it != grid.end() && it->first == c; ++it) {
+                        const std::size_t f = it->second;
                         if (distance(paths[f / 2].end(int(f % 2)), at) <= kTouch &&
                             sameLook(entities[paths[f / 2].entity].style, look))
                             near.push_back(f);
+                    }
                 }
             // Two ends meeting join; where more meet, the two that continue each other straightest, if nearly
             // straight.
@@ -431,16 +437,19 @@ void cleanUp(Drawing& d)
 {
     std::vector<bool> gone(d.entities.size(), false);
     int zero = 0, duplicates = 0;
-    std::unordered_map<std::string, std::size_t> seen;
+    // Duplicates by sorting their keys: of entities with one key, the first stays.
+    std::vector<std::pair<std::pair<std::uint64_t, std::uint64_t>, std::size_t>> keys;
+    keys.reserve(d.entities.size());
     for (std::size_t i = 0; i < d.entities.size(); ++i) {
-        if (!dropZeroLength(d.entities[i].geometry)) {
-            gone[i] = true;
-            ++zero;
-        } else if (!seen.emplace(keyOf(d.entities[i]), i).second) {
-            gone[i] = true;
-            ++duplicates;
-        }
+        if (dropZeroLength(d.entities[i].geometry))
+            keys.push_back({keyOf(d.entities[i]), i});
+        else
+            gone[i] = true, ++zero;
     }
+    std::sort(keys.begin(), keys.end());
+    for (std::size_t k = 1; k < keys.size(); ++k)
+        if (keys[k].first == keys[k - 1].first)
+            gone[keys[k].second] = true, ++duplicates;
     const int overlaps = mergeCollinear(d.entities, gone);
     keep(d.entities, gone);
     d.notes.push_back("cleanup: " + std::to_string(zero) + " of no length, " + std::to_string(duplicates) +

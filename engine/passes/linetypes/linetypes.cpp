@@ -339,22 +339,22 @@ struct Dasher {
         for (const auto& m : members)
             if (sameLook(d.entities[m.entity].style, e0.style))
                 add(m.entity);
-        // Dots on this line, within its stretch.
-        const auto [lo, hi] = std::minmax_element(pieces.begin(), pieces.end(),
-                                                  [](const Piece& a, const Piece& b) { return a.from < b.from; });
+        // Dots on this line, in the gaps between its pieces.
+        std::sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) { return a.from < b.from; });
         std::vector<Vec2> along;
-        for (double s = lo->from; s <= hi->to + 1; s += 1)
-            along.push_back(origin + s * dir);
-        const double from = lo->from, to = hi->to;
+        for (std::size_t k = 1; k < pieces.size(); ++k)
+            if (pieces[k].from - pieces[k - 1].to > kTouch && pieces[k].from - pieces[k - 1].to <= kMaxGap)
+                for (double s = pieces[k - 1].to; s < pieces[k].from + 1; s += 1)
+                    along.push_back(origin + s * dir);
+        const std::size_t count = pieces.size();
         shortLines.near(along, [&](std::size_t i) {
             const auto* line = std::get_if<Line>(&d.entities[i].geometry);
             if (gone[i] || !line || !candidate(d.entities[i]) || distance(line->a, line->b) > 2 * kDot ||
                 !sameLook(d.entities[i].style, e0.style))
                 return;
-            const Line& l = *line;
-            const Vec2 mid = 0.5 * (l.a + l.b);
+            const Vec2 mid = 0.5 * (line->a + line->b);
             const double s = dot(mid - origin, dir);
-            if (std::abs(cross(dir, mid - origin)) <= 0.005 && s > from && s < to)
+            if (std::abs(cross(dir, mid - origin)) <= 0.005 && s > pieces[0].from && s < pieces[count - 1].to)
                 add(i);
         });
         forEachRun(pieces, [&](std::vector<Piece>& run) {
