@@ -241,10 +241,13 @@ template <std::size_t N> bool solve(std::array<std::array<double, N + 1>, N>& m)
     return true;
 }
 
-// The ellipse through the points (least squares on the conic), when they lie on one within tolerance and it is
-// not a circle; the parameters run from the first point to the last in the points' direction.
-std::optional<Ellipse> fitEllipse(const std::vector<Vec2>& points, bool closed)
+// The ellipse through `exact` (least squares on the conic), when the points `along` the curve lie on it within
+// `tolerance` (of its major radius) and it is not a circle; the parameters run from the first point along the curve
+// to the last, in its direction.
+std::optional<Ellipse> fitEllipse(const std::vector<Vec2>& exact, const std::vector<Vec2>& along, bool closed,
+                                  double (*tolerance)(double))
 {
+    const std::vector<Vec2>& points = exact;
     if (points.size() < 6)
         return std::nullopt;
     Vec2 c{};
@@ -290,13 +293,12 @@ std::optional<Ellipse> fitEllipse(const std::vector<Vec2>& points, bool closed)
     if (e.ratio > 0.99)
         return std::nullopt; // a circle: the circle search's business
     const double a = scale * major, b = scale * minor;
-    const double tolerance = fitTolerance(a);
     std::vector<double> params;
-    for (Vec2 p : points) {
+    for (Vec2 p : along) {
         const Vec2 q = p - e.center;
         const double u = dot(q, axis), v = cross(axis, q);
         const double rho = std::hypot(u / a, v / b);
-        if (rho <= 0 || std::abs(rho - 1) * std::hypot(u, v) / rho > tolerance)
+        if (rho <= 0 || std::abs(rho - 1) * std::hypot(u, v) / rho > tolerance(a))
             return std::nullopt;
         params.push_back(std::atan2(v / b, u / a));
     }
@@ -325,13 +327,19 @@ std::optional<Ellipse> fitEllipse(const std::vector<Vec2>& points, bool closed)
 
 constexpr int kSamples = 8;
 
+// How far Bézier approximations of circles and ellipses stray from them.
+double bezierTolerance(double radius)
+{
+    return std::max(0.001, 5e-4 * radius);
+}
+
 // The arc a cubic follows, as an ArcPath, when every sample of it lies on one circle within tolerance.
 std::optional<ArcPath> arcOfCubic(const std::array<Vec2, 4>& p)
 {
     const auto circle = circleThrough(p[0], bezierPoint(p[0], p[1], p[2], p[3], 0.5), p[3]);
     if (!circle || circle->radius < 1e-4)
         return std::nullopt;
-    const double tolerance = std::max(0.001, 5e-4 * circle->radius);
+    const double tolerance = bezierTolerance(circle->radius);
     double sweep = 0, previous = angleOf(circle->center, p[0]);
     for (int i = 1; i <= kSamples; ++i) {
         const Vec2 q = bezierPoint(p[0], p[1], p[2], p[3], double(i) / kSamples);
@@ -385,13 +393,17 @@ void recoverArcs(Drawing& d)
             count(e.geometry);
             continue;
         }
-        std::vector<Vec2> samples;
-        for (std::size_t i = 0; i + 3 < p.size(); i += 3)
+        // Ellipses written as Bézier arcs have their ends and middles on the ellipse: the fit goes through them.
+        std::vector<Vec2> exact, samples;
+        for (std::size_t i = 0; i + 3 < p.size(); i += 3) {
+            exact.push_back(p[i]);
+            exact.push_back(bezierPoint(p[i], p[i + 1], p[i + 2], p[i + 3], 0.5));
             for (int k = 0; k < kSamples; ++k)
                 samples.push_back(bezierPoint(p[i], p[i + 1], p[i + 2], p[i + 3], double(k) / kSamples));
+        }
         if (!closed)
-            samples.push_back(p.back());
-        if (auto ellipse = fitEllipse(samples, closed)) {
+            samples.push_back(p.back()), exact.push_back(p.back());
+        if (auto ellipse = fitEllipse(exact, samples, closed, bezierTolerance)) {
             e.geometry = *ellipse;
             ++ellipses;
         }
@@ -424,7 +436,7 @@ void recoverArcs(Drawing& d)
             const std::vector<Vec2> points(o->points.begin(), o->points.end() - (o->closed ? 1 : 0));
             // On a circle it is a circle, however well an ellipse fits.
             if (oneWay && !circleOfSegments(*o, 0, o->segments() - 1))
-                if (auto ellipse = fitEllipse(points, o->closed)) {
+                if (auto ellipse = fitEllipse(points, points, o->closed, fitTolerance)) {
                     ovals.push_back({i, *ellipse, step, sagitta});
                     continue;
                 }

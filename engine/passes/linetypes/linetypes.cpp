@@ -61,8 +61,14 @@ double mismatch(const std::vector<double>& elements, const std::vector<double>& 
 
 // The common linetype the pattern matches at some scale (any phase), else nullptr. Shapes that differ only in
 // scale (DASHED, HIDDEN) go by the one whose usual size is nearer.
-const Known* knownMatch(const std::vector<double>& elements)
+const Known* knownMatch(std::vector<double> elements)
 {
+    // A pattern that starts inside a dash or gap (its phase) ends with the rest of it: one element, read round.
+    if (elements.size() > 2 && elements.front() != 0 && elements.back() != 0 &&
+        (elements.front() < 0) == (elements.back() < 0)) {
+        elements.front() += elements.back();
+        elements.pop_back();
+    }
     const Known* best = nullptr;
     double bestScale = 1e9;
     for (const Known& k : knownLinetypes()) {
@@ -209,9 +215,16 @@ std::optional<std::vector<double>> rhythm(const std::vector<Piece>& pieces)
             if (dashes == 0 || gaps == 0)
                 return std::nullopt;
             dash /= dashes;
-            elements.push_back(dash <= kDot ? 0 : dash);
+            elements.push_back(dash);
             elements.push_back(-gap / gaps);
         }
+        // A dot's length goes to the gaps on either side of it.
+        for (std::size_t k = 0; k < elements.size(); k += 2)
+            if (elements[k] <= kDot) {
+                elements[k + 1] -= elements[k] / 2;
+                elements[(k + elements.size() - 1) % elements.size()] -= elements[k] / 2;
+                elements[k] = 0;
+            }
         // Start the pattern with the first piece's kind of dash.
         std::rotate(elements.begin(), elements.end() - 2, elements.end());
         if (std::any_of(elements.begin(), elements.end(), [](double e) { return e > kMaxDash || -e > kMaxGap; }))

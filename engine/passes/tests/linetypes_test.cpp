@@ -1,0 +1,92 @@
+// PDF dash arrays become linetypes named after the common ones they match; dashes drawn one by one along a line or
+// a circle become one dashed LINE or ARC.
+
+#include "shapes.h"
+#include "testpdf.h"
+
+#include <gtest/gtest.h>
+
+namespace unplot::engine {
+namespace {
+
+using testing::all;
+using testing::converted;
+using testing::mm;
+
+const Linetype* linetypeOf(const Drawing& d, const Entity& e)
+{
+    for (const Linetype& t : d.linetypes)
+        if (t.name == e.style.linetype)
+            return &t;
+    return nullptr;
+}
+
+void expectElements(const Linetype* t, const std::vector<double>& elements)
+{
+    ASSERT_NE(t, nullptr);
+    ASSERT_EQ(t->elements.size(), elements.size()) << t->name;
+    for (std::size_t i = 0; i < elements.size(); ++i)
+        EXPECT_NEAR(t->elements[i], elements[i], 0.001) << t->name << " element " << i;
+}
+
+struct DashRow {
+    std::vector<double> dashMm; // the PDF's dash array, in mm
+    double phaseMm;
+    const char* name;
+    std::vector<double> elements;
+};
+
+TEST(Linetypes, FromPdfDashArrays)
+{
+    const DashRow rows[] = {
+        {{12.7, 6.35}, 0, "DASHED", {12.7, -6.35}},
+        {{6.35, 3.175}, 0, "HIDDEN", {6.35, -3.175}},
+        {{31.75, 6.35, 6.35, 6.35}, 0, "CENTER", {31.75, -6.35, 6.35, -6.35}},
+        {{20, 4, 4, 4, 4, 4}, 0, "PHANTOM", {20, -4, 4, -4, 4, -4}},
+        {{0, 2}, 0, "DOT", {0, -2}},
+        {{3, 1, 0, 1}, 0, "PATTERN_1", {3, -1, 0, -1}},
+        {{4}, 0, "PATTERN_1", {4, -4}},
+        {{12.7, 6.35}, 3.175, "DASHED", {9.525, -6.35, 3.175}}, // the phase: the pattern starts inside a dash
+    };
+    for (const DashRow& row : rows) {
+        std::string array = "[";
+        for (double l : row.dashMm)
+            array += std::to_string(l * 72 / 25.4) + " ";
+        const Drawing d = converted("1 J " + array + "] " + std::to_string(row.phaseMm * 72 / 25.4) +
+                                    " d 10 10 m 500 10 l S 10 20 m 500 20 l S");
+        ASSERT_EQ(d.entities.size(), 2u);
+        EXPECT_EQ(d.entities[0].style.linetype, row.name);
+        EXPECT_EQ(d.linetypes.size(), 1u); // one per pattern
+        expectElements(linetypeOf(d, d.entities[0]), row.elements);
+    }
+}
+
+TEST(Linetypes, FromDashesDrawnOneByOne)
+{
+    const std::string content =
+        // Dashes along a line; dash-dot along a slanting line; dash-dot round a circle; collinear pieces with no
+        // rhythm.
+        testing::dashesAlong({50, 100}, {450, 100}, {12, 6}) + "S " +
+        testing::dashesAlong({50, 200}, {450, 500}, {20, 10, 0, 10}) + "S " +
+        testing::dashesRound({300, 650}, 80, {20, 10, 0, 10}, 180) + "S " +
+        "50 50 m 60 50 l 62 50 m 72 50 l 77 50 m 87 50 l 89 50 m 99 50 l 108 50 m 118 50 l S";
+    const Drawing d = converted(content);
+    const auto lines = all<Line>(d);
+    ASSERT_EQ(lines.size(), 2u + 5u);
+    EXPECT_EQ(d.entities[0].style.linetype, "HIDDEN");
+    expectElements(linetypeOf(d, d.entities[0]), {mm(12), -mm(6)});
+    EXPECT_NEAR(lines[0].a.x, mm(50), 0.001);
+    EXPECT_NEAR(lines[0].b.x, mm(50 + 22 * 18 + 4), 0.001); // the end of the last dash
+    EXPECT_EQ(d.entities[1].style.linetype, "DASHDOT");
+    expectElements(linetypeOf(d, d.entities[1]), {mm(20), -mm(10), 0, -mm(10)});
+    const auto arcs = all<Arc>(d);
+    ASSERT_EQ(arcs.size(), 1u);
+    EXPECT_NEAR(arcs[0].center.x, mm(300), 0.001);
+    EXPECT_NEAR(arcs[0].radius, mm(80), 0.001);
+    EXPECT_EQ(d.entities[2].style.linetype, "DASHDOT");
+    for (std::size_t i = 3; i < d.entities.size(); ++i)
+        EXPECT_EQ(d.entities[i].style.linetype, "");
+}
+
+} // namespace
+} // namespace unplot::engine
