@@ -13,15 +13,41 @@ namespace {
 constexpr double kMaxStep = std::numbers::pi / 4;
 // A run turning at most this a segment (48 or more a circle) is a flattened curve whatever the page.
 constexpr double kSureStep = std::numbers::pi / 24;
-// How far (mm) coordinates may be off their true place, from rounding in the PDF.
+// How far (mm) coordinates may be off their true place, from rounding in the PDF, at the least.
 constexpr double kNoise = 2e-4;
 // Ends this close (mm) meet.
 constexpr double kTouch = 1e-3;
 
-// How far off the circle a vertex of a run may be.
-double fitTolerance(double radius)
+// How far off the circle a vertex of a run may be, given how far coordinates may be off.
+double fitTolerance(double radius, double noise)
 {
-    return std::max(0.003, 2e-4 * radius);
+    return std::max({0.003, 2e-4 * radius, 3 * noise});
+}
+
+// Plots that round their coordinates to a grid (whole units of a device) put every vertex up to half a grid step
+// off its place: the step, when the page's polylines keep to one, else 0. Read from the differences between
+// neighbouring vertices, which are then all whole steps.
+double gridStep(const Drawing& d)
+{
+    std::vector<double> steps;
+    for (const Entity& e : d.entities)
+        if (const auto* p = std::get_if<Polyline>(&e.geometry))
+            for (std::size_t i = 1; i < p->points.size() && steps.size() < 20000; ++i)
+                for (double v :
+                     {std::abs(p->points[i].x - p->points[i - 1].x), std::abs(p->points[i].y - p->points[i - 1].y)})
+                    if (v > 1e-6 && v < 0.5)
+                        steps.push_back(v);
+    if (steps.size() < 50)
+        return 0;
+    const double least = *std::min_element(steps.begin(), steps.end());
+    for (int k = 1; k <= 4; ++k) {
+        const double step = least / k;
+        const auto whole = std::count_if(steps.begin(), steps.end(),
+                                         [&](double v) { return std::abs(v / step - std::round(v / step)) <= 0.02; });
+        if (step >= 1e-4 && double(whole) >= 0.95 * double(steps.size()))
+            return step;
+    }
+    return 0;
 }
 
 // --- segment runs on a circle ----------------------------------------------------------------------------------
@@ -40,6 +66,7 @@ struct Run {
 // A polyline without bulges, as the arc search reads it: for a closed one rotated to start at a corner.
 struct Outline {
     std::vector<Vec2> points; // closed ones repeat the first point at the end
+    double noise = kNoise;    // how far its points may be off
     std::size_t shift = 0;    // points[k] is the polyline's point (k + shift) % n
     bool closed = false;
     std::size_t segments() const { return points.size() - 1; }
@@ -62,8 +89,8 @@ bool similar(double a, double b, double tolerance)
 bool continues(const Outline& o, std::size_t s, double len, double step)
 {
     const double l = o.len(s), t = o.turn(s);
-    return similar(l, len, std::max(0.01 * len, 2 * kNoise)) && (t > 0) == (step > 0) &&
-           similar(t, step, std::max(0.03 * std::abs(step), 4 * kNoise / std::min(l, len)));
+    return similar(l, len, std::max(0.01 * len, 2 * o.noise)) && (t > 0) == (step > 0) &&
+           similar(t, step, std::max(0.03 * std::abs(step), 4 * o.noise / std::min(l, len)));
 }
 
 // The circle through the vertices of segments first..last, when every one of them lies on it.
@@ -73,7 +100,7 @@ std::optional<Circle> circleOfSegments(const Outline& o, std::size_t first, std:
                                      o.points.begin() + std::ptrdiff_t(last + 2));
     const auto circle = fitCircle(vertices);
     if (!circle || !std::all_of(vertices.begin(), vertices.end(), [&](Vec2 p) {
-            return std::abs(distance(p, circle->center) - circle->radius) <= fitTolerance(circle->radius);
+            return std::abs(distance(p, circle->center) - circle->radius) <= fitTolerance(circle->radius, o.noise);
         }))
         return std::nullopt;
     return circle;
@@ -84,7 +111,7 @@ std::optional<Circle> circleOfSegments(const Outline& o, std::size_t first, std:
 bool smoothBeyond(const Outline& o, std::size_t beside, double turn, double len, double step)
 {
     const double l = o.len(beside);
-    return (turn > 0) == (step > 0) && std::abs(turn - step) <= 0.2 * std::abs(step) + 2 * kNoise / l &&
+    return (turn > 0) == (step > 0) && std::abs(turn - step) <= 0.2 * std::abs(step) + 2 * o.noise / l &&
            std::abs(l - len) <= 0.2 * len;
 }
 
@@ -96,7 +123,7 @@ std::vector<Run> findRuns(const Outline& o, std::size_t entity)
     const std::size_t m = o.segments();
     for (std::size_t s = 0; s + 2 < m;) {
         const double len = o.len(s + 1), step = o.turn(s + 1);
-        if (step == 0 || std::abs(step) > kMaxStep || !similar(o.len(s), len, std::max(0.01 * len, 2 * kNoise)) ||
+        if (step == 0 || std::abs(step) > kMaxStep || !similar(o.len(s), len, std::max(0.01 * len, 2 * o.noise)) ||
             !continues(o, s + 2, len, step)) {
             ++s;
             continue;
@@ -138,7 +165,7 @@ std::vector<Run> findRuns(const Outline& o, std::size_t entity)
         auto partial = [&](std::size_t segment, Vec2 far) {
             const Vec2 a = o.points[segment] - circle->center, b = o.points[segment + 1] - circle->center;
             return o.len(segment) <= 1.02 * len && (cross(a, b) > 0) == (r.step > 0) &&
-                   std::abs(distance(far, circle->center) - circle->radius) <= fitTolerance(circle->radius);
+                   std::abs(distance(far, circle->center) - circle->radius) <= fitTolerance(circle->radius, o.noise);
         };
         if (r.first > 0 && (result.empty() || result.back().first + result.back().count < r.first) &&
             partial(r.first - 1, o.points[r.first - 1]))
@@ -163,13 +190,15 @@ std::vector<Run> findRuns(const Outline& o, std::size_t entity)
     return result;
 }
 
-// The polyline as an outline; nullopt when it has bulges. A closed polyline is rotated to start where its turns
-// change (a run then never wraps across its start); an open one whose ends meet counts as closed.
-std::optional<Outline> outlineOf(const Polyline& g)
+// The polyline as an outline (its points `noise` off at most); nullopt when it has bulges. A closed polyline is rotated
+// to start where its turns change (a run then never wraps across its start); an open one whose ends meet counts as
+// closed.
+std::optional<Outline> outlineOf(const Polyline& g, double noise)
 {
     if (!g.bulges.empty() || g.points.size() < 4)
         return std::nullopt;
     Outline o;
+    o.noise = noise;
     o.points = g.points;
     o.closed = g.closed;
     if (!o.closed && distance(o.points.front(), o.points.back()) <= kTouch) {
@@ -245,7 +274,7 @@ template <std::size_t N> bool solve(std::array<std::array<double, N + 1>, N>& m)
 // `tolerance` (of its major radius) and it is not a circle; the parameters run from the first point along the curve
 // to the last, in its direction.
 std::optional<Ellipse> fitEllipse(const std::vector<Vec2>& exact, const std::vector<Vec2>& along, bool closed,
-                                  double (*tolerance)(double))
+                                  double absolute, double relative)
 {
     const std::vector<Vec2>& points = exact;
     if (points.size() < 6)
@@ -298,7 +327,7 @@ std::optional<Ellipse> fitEllipse(const std::vector<Vec2>& exact, const std::vec
         const Vec2 q = p - e.center;
         const double u = dot(q, axis), v = cross(axis, q);
         const double rho = std::hypot(u / a, v / b);
-        if (rho <= 0 || std::abs(rho - 1) * std::hypot(u, v) / rho > tolerance(a))
+        if (rho <= 0 || std::abs(rho - 1) * std::hypot(u, v) / rho > std::max(absolute, relative * a))
             return std::nullopt;
         params.push_back(std::atan2(v / b, u / a));
     }
@@ -327,24 +356,30 @@ std::optional<Ellipse> fitEllipse(const std::vector<Vec2>& exact, const std::vec
 
 constexpr int kSamples = 8;
 
-// How far Bézier approximations of circles and ellipses stray from them.
-double bezierTolerance(double radius)
+// The arc a cubic follows, as an ArcPath, when every sample of it lies on one circle within tolerance.
+// How far from its circle the usual cubic for an arc of `sweep` radians strays, for a radius of 1: writers draw wide
+// arcs (up to half a circle) as one cubic, which no cubic follows closely.
+double cubicArcError(double sweep)
 {
-    return std::max(0.001, 5e-4 * radius);
+    const double k = 4.0 / 3 * std::tan(sweep / 4);
+    const Vec2 p0{1, 0}, p1{1, k}, p3{std::cos(sweep), std::sin(sweep)}, p2 = p3 + k * Vec2{p3.y, -p3.x};
+    double worst = 0;
+    for (int i = 1; i < 16; ++i)
+        worst = std::max(worst, std::abs(length(bezierPoint(p0, p1, p2, p3, i / 16.0)) - 1));
+    return worst;
 }
 
-// The arc a cubic follows, as an ArcPath, when every sample of it lies on one circle within tolerance.
+// The arc a cubic follows, as an ArcPath, when every sample of it lies on one circle as closely as the usual cubic
+// for such an arc does.
 std::optional<ArcPath> arcOfCubic(const std::array<Vec2, 4>& p)
 {
     const auto circle = circleThrough(p[0], bezierPoint(p[0], p[1], p[2], p[3], 0.5), p[3]);
     if (!circle || circle->radius < 1e-4)
         return std::nullopt;
-    const double tolerance = bezierTolerance(circle->radius);
-    double sweep = 0, previous = angleOf(circle->center, p[0]);
+    double sweep = 0, previous = angleOf(circle->center, p[0]), off = 0;
     for (int i = 1; i <= kSamples; ++i) {
         const Vec2 q = bezierPoint(p[0], p[1], p[2], p[3], double(i) / kSamples);
-        if (std::abs(distance(q, circle->center) - circle->radius) > tolerance)
-            return std::nullopt;
+        off = std::max(off, std::abs(distance(q, circle->center) - circle->radius));
         double d = angleOf(circle->center, q) - previous;
         d = d > std::numbers::pi ? d - kTurn : d < -std::numbers::pi ? d + kTurn : d;
         if (d == 0 || (i > 1 && (d > 0) != (sweep > 0)))
@@ -352,6 +387,9 @@ std::optional<ArcPath> arcOfCubic(const std::array<Vec2, 4>& p)
         sweep += d;
         previous += d;
     }
+    const double tolerance = std::max({0.001, 5e-4 * circle->radius, 1.25 * cubicArcError(sweep) * circle->radius});
+    if (off > tolerance || std::abs(sweep) > std::numbers::pi + 1e-6)
+        return std::nullopt;
     return ArcPath{circle->center, circle->radius, angleOf(circle->center, p[0]), sweep};
 }
 
@@ -403,7 +441,7 @@ void recoverArcs(Drawing& d)
         }
         if (!closed)
             samples.push_back(p.back()), exact.push_back(p.back());
-        if (auto ellipse = fitEllipse(exact, samples, closed, bezierTolerance)) {
+        if (auto ellipse = fitEllipse(exact, samples, closed, 0.001, 5e-4)) {
             e.geometry = *ellipse;
             ++ellipses;
         }
@@ -411,6 +449,7 @@ void recoverArcs(Drawing& d)
 
     // Segment runs and flattened ellipses: found on every polyline first, then judged against the page's
     // flattening. A polyline of many points that bends smoothly one way round an ellipse is that ellipse.
+    const double noise = std::max(kNoise, gridStep(d) * std::numbers::sqrt2 / 2);
     std::vector<Run> runs;
     std::vector<Outline> outlines(d.entities.size());
     struct Oval {
@@ -421,7 +460,7 @@ void recoverArcs(Drawing& d)
     std::vector<Oval> ovals;
     for (std::size_t i = 0; i < d.entities.size(); ++i) {
         const auto* poly = std::get_if<Polyline>(&d.entities[i].geometry);
-        auto o = poly ? outlineOf(*poly) : std::nullopt;
+        auto o = poly ? outlineOf(*poly, noise) : std::nullopt;
         if (!o)
             continue;
         if (o->segments() >= 16) {
@@ -436,7 +475,7 @@ void recoverArcs(Drawing& d)
             const std::vector<Vec2> points(o->points.begin(), o->points.end() - (o->closed ? 1 : 0));
             // On a circle it is a circle, however well an ellipse fits.
             if (oneWay && !circleOfSegments(*o, 0, o->segments() - 1))
-                if (auto ellipse = fitEllipse(points, points, o->closed, fitTolerance)) {
+                if (auto ellipse = fitEllipse(points, points, o->closed, fitTolerance(0, o->noise), 2e-4)) {
                     ovals.push_back({i, *ellipse, step, sagitta});
                     continue;
                 }

@@ -79,7 +79,7 @@ std::uint64_t lookHash(const Style& s)
 Geometry pathGeometry(std::vector<Vec2> points, std::vector<double> bulges, bool closed)
 {
     auto sameCircle = [](const BulgeArc& x, const BulgeArc& y) {
-        const double tolerance = std::max(1e-3, 2e-4 * x.radius);
+        const double tolerance = std::max(2e-3, 5e-4 * x.radius);
         return distance(x.center, y.center) <= tolerance && std::abs(x.radius - y.radius) <= tolerance;
     };
     std::vector<Vec2> mp{points[0]};
@@ -88,7 +88,8 @@ Geometry pathGeometry(std::vector<Vec2> points, std::vector<double> bulges, bool
         const Vec2 a = mp.back(), b = points[(i + 1) % points.size()];
         if (!mb.empty() && mb.back() != 0 && bulges[i] != 0 && (mb.back() > 0) == (bulges[i] > 0)) {
             const double sweep = 4 * std::atan(mb.back()) + 4 * std::atan(bulges[i]);
-            if (std::abs(sweep) < kTurn - 1e-6 &&
+            // The closing segment of a closed path stays apart: the path keeps two points at least.
+            if (std::abs(sweep) < kTurn - 1e-6 && !(closed && i + 1 == bulges.size()) &&
                 sameCircle(bulgeArc(mp[mp.size() - 2], a, mb.back()), bulgeArc(a, b, bulges[i]))) {
                 mp.back() = b;
                 mb.back() = bulgeOf(sweep);

@@ -111,9 +111,9 @@ TEST(Arcs, BezierArcsEllipsesAndWhatStays)
 {
     using testing::bezierArc;
     const std::string content =
-        // An S: two Bézier arcs on two circles; a Bézier circle in eight pieces.
+        // An S: two Bézier arcs on two circles; a Bézier circle as a half circle in one piece and two quarters.
         bezierArc({100, 100}, 40, 180, 0) + bezierArc({180, 100}, 40, 180, 360, false) + "S " +
-        bezierArc({400, 100}, 30, 0, 360) + "S " +
+        bezierArc({400, 100}, 30, 0, 180, true, 180) + bezierArc({400, 100}, 30, 180, 360, false) + "S " +
         // A Bézier circle squashed and turned into an ellipse; a flattened one.
         "q 0.866 0.5 -0.25 0.433 300 400 cm " + bezierArc({0, 0}, 60, 0, 360) + "S Q " + "q 1 0 0 0.4 100 600 cm " +
         flattened({0, 0}, 50, 144) + "S Q " +

@@ -41,9 +41,9 @@ int segmentsFor(double radius, double sweepDeg, double tolerance)
     return std::max(int(std::ceil(sweepDeg / 45)), int(std::ceil(sweepDeg * std::numbers::pi / 180 / step)));
 }
 
-std::string bezierArc(Vec2 center, double radius, double fromDeg, double toDeg, bool move)
+std::string bezierArc(Vec2 center, double radius, double fromDeg, double toDeg, bool move, double pieceDeg)
 {
-    const int pieces = int(std::ceil(std::abs(toDeg - fromDeg) / 90 - 1e-9));
+    const int pieces = int(std::ceil(std::abs(toDeg - fromDeg) / pieceDeg - 1e-9));
     const double step = (toDeg - fromDeg) / pieces, k = 4.0 / 3 * std::tan(step * std::numbers::pi / 720);
     std::string s = move ? at(polar(center, radius, fromDeg)) + "m " : "";
     for (int i = 0; i < pieces; ++i) {

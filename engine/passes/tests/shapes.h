@@ -26,8 +26,8 @@ std::string flattened(Vec2 center, double radius, int segments, double fromDeg =
                       bool move = true);
 // The chords a plot that flattens to within `tolerance` (pt) takes for an arc: at least 8 a circle.
 int segmentsFor(double radius, double sweepDeg, double tolerance);
-// Bézier arcs of at most 90 degrees each, continuing the current point (no moveto) when `move` is false.
-std::string bezierArc(Vec2 center, double radius, double fromDeg, double toDeg, bool move = true);
+// Bézier arcs of at most `pieceDeg` degrees each, continuing the current point (no moveto) when `move` is false.
+std::string bezierArc(Vec2 center, double radius, double fromDeg, double toDeg, bool move = true, double pieceDeg = 90);
 // `pattern` (on, off, ... in pt) along a straight line or round a circle, each dash a subpath of its own (dashes
 // along the circle flattened with `segmentsPerCircle` chords a full turn).
 std::string dashesAlong(Vec2 a, Vec2 b, const std::vector<double>& pattern);
