@@ -1,5 +1,5 @@
 // The page-list parser on arbitrary text. Input: "COUNT|LIST" checks LIST against a document of COUNT pages;
-// without a '|' the whole input is the list and no page count is known.
+// without a '|' the whole input is the list and no page count is known (nor is one of 0 or less).
 // Checked: an accepted list names each page once, from 1 and within the document; it reads back the same when
 // written out again; a refused list says why.
 
@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::unordered_set<int> seen;
     std::string written;
     for (int page : list->pages) {
-        FUZZ_CHECK(page >= 1 && (pageCount == 0 || page <= pageCount) && seen.insert(page).second);
+        FUZZ_CHECK(page >= 1 && (pageCount <= 0 || page <= pageCount) && seen.insert(page).second);
         written += (written.empty() ? "" : ",") + std::to_string(page);
     }
     if (!list->all) {

@@ -6,7 +6,8 @@
 #   scripts/fuzz.sh [SECONDS] [TARGET...]      targets: client pages service pdf writers (default: all)
 #
 # A crash, hang, leak or broken check is saved under build-fuzz/artifacts/TARGET/; rerun it with
-# `build-fuzz/bin/fuzz_TARGET FILE`. After the writers ran, a sample of their drawings (UNPLOT_FUZZ_SAMPLE, default
+# `build-fuzz/bin/fuzz_TARGET FILE`. UNPLOT_FUZZ_SEED=N makes the new inputs the same on every run (0, the default:
+# new ones each time). After the writers ran, a sample of their drawings (UNPLOT_FUZZ_SAMPLE, default
 # 10) is written out (build-fuzz/readback/sample-N.dxf and .dwg) and read back by ezdxf and LibreDWG. Every run adds a line to build-fuzz/history.tsv.
 # Exits 1 when anything failed.
 set -uo pipefail
@@ -36,21 +37,21 @@ read_back() {
         i=$((i + 1))
         UNPLOT_FUZZ_OUTPUT=$out/sample-$i build-fuzz/bin/fuzz_writers "$input" >/dev/null 2>&1
     done
-    if /usr/bin/python3 -c 'import ezdxf' 2>/dev/null; then
-        /usr/bin/python3 engine/dxf/tests/audit_dxf.py "$out"/*.dxf >"$out/ezdxf.json" \
-            || { echo "fuzz writers: ezdxf finds problems: $out/ezdxf.json"; failed=1; }
-    else
-        echo "fuzz writers: read-back by ezdxf skipped (python3-ezdxf missing)"
-    fi
-    local modules=build/npm-tools/node_modules
-    if ! command -v node >/dev/null || [ ! -d "$modules/@mlightcad/libredwg-web" ]; then
-        echo "fuzz writers: read-back by LibreDWG skipped (scripts/install-test-tools.sh installs it)"
+    local readback=engine/tests/readback.py
+    /usr/bin/python3 $readback dxf "$out"/*.dxf >"$out/ezdxf.json"
+    case $? in
+        0) ;;
+        77) echo "fuzz writers: read-back by ezdxf skipped ($(head -n 1 "$out/ezdxf.json"))" ;;
+        *) echo "fuzz writers: ezdxf finds problems: $out/ezdxf.json"; failed=1 ;;
+    esac
+    if ! reason=$(/usr/bin/python3 $readback check libredwg); then
+        echo "fuzz writers: read-back by LibreDWG skipped ($reason)"
         return $failed
     fi
     i=0
     for input in "${inputs[@]}"; do
         i=$((i + 1))
-        node engine/dwg/tests/read_dwg.mjs "$modules" "$out/sample-$i.dwg" 2>/dev/null | tail -n 1 |
+        /usr/bin/python3 $readback dwg "$out/sample-$i.dwg" |
             /usr/bin/python3 -c 'import json, sys; r = json.loads(sys.stdin.read() or "{}")
 sys.exit(0 if r.get("error", 255) < 0x80 and not r["error"] & 1 and r.get("objects", 0) > 0 else 1)' \
             || { echo "fuzz writers: LibreDWG cannot read $out/sample-$i.dwg (from $input)"; failed=1; }
@@ -64,7 +65,7 @@ for target in "${targets[@]}"; do
     [ -x "$binary" ] || { echo "fuzz: no target $target"; status=1; continue; }
     mkdir -p "build-fuzz/corpus/$target" "build-fuzz/artifacts/$target" build-fuzz/logs
     corpora=("build-fuzz/corpus/$target" "fuzz/corpus/$target")
-    options=(-max_total_time="$seconds" -timeout=30 -close_fd_mask=3 -print_final_stats=1
+    options=(-max_total_time="$seconds" -seed="${UNPLOT_FUZZ_SEED:-0}" -timeout=30 -close_fd_mask=3 -print_final_stats=1
              -artifact_prefix="build-fuzz/artifacts/$target/")
     if [ "$target" = pdf ]; then
         options+=(-max_len=65536)

@@ -37,6 +37,8 @@ public:
     void line(Vec2 a, Vec2 b)
     {
         const double ax = x0_ + a.x * scale_, ay = y0_ + a.y * scale_, bx = x0_ + b.x * scale_, by = y0_ + b.y * scale_;
+        if (!std::isfinite(ax) || !std::isfinite(ay) || !std::isfinite(bx) || !std::isfinite(by))
+            return;  // a point no page has (or a page of no size): nothing to see
         const int steps = int(std::min(std::ceil(std::max(std::fabs(bx - ax), std::fabs(by - ay))), 2.0 * kWidth));
         for (int i = 0; i <= steps; ++i) {
             const double t = steps == 0 ? 0 : double(i) / steps;
