@@ -231,18 +231,7 @@ std::uint32_t pageChecksum2007(const std::uint8_t* data, std::size_t size)
             pending = 0;
         }
     };
-    const std::size_t blocks = size / 8 * 8;
-    for (std::size_t at = 0; at < blocks; at += 8)
-        for (std::size_t i : {6, 7, 4, 5, 2, 3, 0, 1})
-            add(data[at + i]);
-    std::size_t at = blocks;
-    if (size - at >= 4) {
-        for (std::size_t i : {2, 3, 0, 1})
-            add(data[at + i]);
-        at += 4;
-    }
-    for (; at < size; ++at)
-        add(data[at]);
+    inWordOrder(data, size, add);
     sum1 %= kChecksumModulus;
     sum2 %= kChecksumModulus;
     return (sum2 << 16) | sum1;

@@ -48,23 +48,6 @@ constexpr auto kCrc32 = makeCrc32Table();
 constexpr auto kCrc64Mirrored = makeCrc64Table(true);
 constexpr auto kCrc64Normal = makeCrc64Table(false);
 
-// Calls add(byte) for the bytes in word order.
-template <typename Add>
-void inWordOrder(const std::uint8_t* data, std::size_t size, Add add)
-{
-    std::size_t at = 0;
-    for (; at + 8 <= size; at += 8)
-        for (std::size_t i : {6, 7, 4, 5, 2, 3, 0, 1})
-            add(data[at + i]);
-    if (size - at >= 4) {
-        for (std::size_t i : {2, 3, 0, 1})
-            add(data[at + i]);
-        at += 4;
-    }
-    for (; at < size; ++at)
-        add(data[at]);
-}
-
 std::uint64_t lcg(std::uint64_t x) { return 214013u * x + 2531011u; }
 
 }  // namespace

@@ -12,8 +12,25 @@ std::uint16_t crc16(std::uint16_t seed, const std::uint8_t* data, std::size_t si
 // The CRC-32 of R2004 and later (reflected 0xEDB88320), continuing from `seed`.
 std::uint32_t crc32(std::uint32_t seed, const std::uint8_t* data, std::size_t size);
 
-// The 64-bit checks of 2007 files. Each is fed the bytes in "word order": every aligned 8-byte block as bytes
+// Calls add(byte) for the bytes in the "word order" of the 2007 checks: every aligned 8-byte block as bytes
 // 6 7 4 5 2 3 0 1, a 4-byte rest as 2 3 0 1, then what remains in order.
+template <typename Add>
+void inWordOrder(const std::uint8_t* data, std::size_t size, Add add)
+{
+    std::size_t at = 0;
+    for (; at + 8 <= size; at += 8)
+        for (std::size_t i : {6, 7, 4, 5, 2, 3, 0, 1})
+            add(data[at + i]);
+    if (size - at >= 4) {
+        for (std::size_t i : {2, 3, 0, 1})
+            add(data[at + i]);
+        at += 4;
+    }
+    for (; at < size; ++at)
+        add(data[at]);
+}
+
+// The 64-bit checks of 2007 files, each fed the bytes in word order.
 // The reflected CRC-64 of polynomial 0xAD93D23594C935A9 from `init`, without a final inversion.
 std::uint64_t crc64Mirrored(std::uint64_t init, const std::uint8_t* data, std::size_t size);
 // The CRC-64 of polynomial 0x42F0E1EBA9EA3693, most significant bit first, from `init`, inverted at the end.

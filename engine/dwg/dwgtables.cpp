@@ -37,6 +37,16 @@ void tableEntryName(ObjectWriter& w, const std::string& name)
     d.writeB(false);
 }
 
+// 2007 and later viewports: default lighting on, one distant light, no brightness or contrast, ambient colour.
+void writeDefaultLighting(BitWriter& d)
+{
+    d.writeB(true);
+    d.writeRC(1);
+    d.writeBD(0);
+    d.writeBD(0);
+    d.writeCMC(0, 0x333333);
+}
+
 }  // namespace
 
 void DwgBuilder::writeControls()
@@ -228,13 +238,8 @@ void DwgBuilder::writeVport()
     d.writeBits(0, 4);    // view mode
     if (r2000())
         d.writeRC(0);  // render mode
-    if (r2007()) {
-        d.writeB(true);           // default lighting on
-        d.writeRC(1);             // one distant light
-        d.writeBD(0);             // brightness
-        d.writeBD(0);             // contrast
-        d.writeCMC(0, 0x333333);  // ambient colour
-    }
+    if (r2007())
+        writeDefaultLighting(d);
     d.write2RD(0, 0);  // lower left
     d.write2RD(1, 1);  // upper right
     d.writeB(false);   // UCS follow
@@ -521,13 +526,8 @@ void DwgBuilder::writePaperViewport()
     d.writeBS(0);  // orthographic view: none
     if (paged())
         d.writeBS(0);  // shade plot: as displayed
-    if (r2007()) {
-        d.writeB(true);           // default lighting on
-        d.writeRC(1);             // one distant light
-        d.writeBD(0);             // brightness
-        d.writeBD(0);             // contrast
-        d.writeCMC(0, 0x333333);  // ambient colour
-    }
+    if (r2007())
+        writeDefaultLighting(d);
     w.refs().writeH(HC::HardPointer, 0);  // clip boundary
     if (!paged())
         w.refs().writeH(HC::HardPointer, 0);  // viewport entity header

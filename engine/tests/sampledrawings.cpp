@@ -1,6 +1,5 @@
 #include "sampledrawings.h"
 
-#include <algorithm>
 #include <cmath>
 #include <random>
 
@@ -87,35 +86,11 @@ Drawing largeDrawing(int copies)
     const Drawing base = primitivesDrawing();
     Drawing d = base;
     d.entities.clear();
-    d.widthMm = 841;
-    d.heightMm = 594;
-    for (int i = 0; i < copies; ++i) {
-        const double dx = (i % 20) * 0.5, dy = (i / 20) * 0.5;
-        auto shift = [&](Vec2& p) { p.x += dx, p.y += dy; };
+    for (int i = 0; i < copies; ++i)
         for (Entity e : base.entities) {
-            std::visit(
-                [&](auto& g) {
-                    using G = std::decay_t<decltype(g)>;
-                    if constexpr (std::is_same_v<G, Line>)
-                        shift(g.a), shift(g.b);
-                    else if constexpr (std::is_same_v<G, Polyline> || std::is_same_v<G, BezierSpline>)
-                        std::for_each(g.points.begin(), g.points.end(), shift);
-                    else if constexpr (std::is_same_v<G, Text>)
-                        shift(g.insertion);
-                    else if constexpr (std::is_same_v<G, Hatch>)
-                        for (Loop& loop : g.loops) {
-                            shift(loop.start);
-                            for (PathSegment& s : loop.segments)
-                                shift(s.c1), shift(s.c2), shift(s.end);
-                        }
-                    else
-                        shift(g.center);
-                },
-                e.geometry);
             e.style.color = Rgb{std::uint8_t(i * 7), std::uint8_t(255 - i), std::uint8_t(i * 13)};
             d.entities.push_back(std::move(e));
         }
-    }
     return d;
 }
 

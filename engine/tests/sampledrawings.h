@@ -16,7 +16,7 @@ engine::Drawing primitivesDrawing();
 // What a reader counts in its model space (of `copies` times that drawing).
 std::map<std::string, int> primitivesCounts(int copies = 1);
 
-// `copies` times the primitives' entities, shifted, in changing colours: about 4,500 entities for 300 copies.
+// `copies` times the primitives' entities, in changing colours: about 5,000 entities for 300 copies.
 engine::Drawing largeDrawing(int copies);
 
 // Entities far larger than a DWG page, whose coordinates hardly repeat: a 6,000-point polyline and an 800-loop fill.

@@ -23,15 +23,6 @@ struct Variant {
 const Variant kVariants[] = {{"v2004", compress2004, test::decompress2004, 0x7400, 4},
                              {"v2007", compress2007, test::decompress2007, 300000, 1}};
 
-Bytes randomBytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    Bytes b(n);
-    for (auto& c : b)
-        c = std::uint8_t(rng());
-    return b;
-}
-
 class Compression : public testing::TestWithParam<Variant> {
 protected:
     Bytes roundTrip(const Bytes& data) const
@@ -48,7 +39,7 @@ TEST_P(Compression, EveryLiteralRunLengthReadsBack)
                           277, 278, 279, 528, 529, 0x7400, 70000}) {
         if (n < GetParam().minLiterals || n > GetParam().pageSize)
             continue;
-        const Bytes data = randomBytes(n, unsigned(n));
+        const Bytes data = test::noise(n, unsigned(n));
         EXPECT_EQ(roundTrip(data), data) << n;
     }
 }
@@ -58,7 +49,7 @@ TEST_P(Compression, ReferencesOfEveryLengthAndDistanceReadBack)
     // Repeats at distances up to a page and lengths up to 500, with literal gaps of 0 to 40 bytes.
     std::mt19937 rng(7);
     const std::size_t size = std::min<std::size_t>(GetParam().pageSize, 70000);
-    Bytes data = randomBytes(size, 1);
+    Bytes data = test::noise(size, 1);
     for (std::size_t at = 1000; at + 600 < size;) {
         const std::size_t length = std::size_t(3 + rng() % (at % 5 == 0 ? 500 : 60));
         const std::size_t distance = std::size_t(1 + rng() % std::min<std::size_t>(at, at % 3 == 0 ? 65000 : 600));

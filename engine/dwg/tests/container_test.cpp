@@ -10,7 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <set>
 
 using namespace unplot::engine;
@@ -29,15 +28,6 @@ std::set<std::string> names(const test::DwgFile& f)
     for (const auto& [name, data] : f.sections)
         n.insert(name);
     return n;
-}
-
-Bytes noise(std::size_t n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    Bytes b(n);
-    for (auto& c : b)
-        c = std::uint8_t(rng());
-    return b;
 }
 
 TEST(Container, ReaderReadsEveryReferenceDrawing)
@@ -206,11 +196,11 @@ TEST(Container, SectionsReadBackThroughTheMaps)
 {
     const std::vector<PagedSection> sections = {
         {"AcDb:Header", 1, Bytes(300, 0x5a)},
-        {"AcDb:AcDbObjects", 7, noise(3 * 0xf800 + 1234, 5)},
+        {"AcDb:AcDbObjects", 7, test::noise(3 * 0xf800 + 1234, 5)},
         {"AcDb:Handles", 4, {0x00, 0x02, 0x01, 0xD0}},
         {"AcDb:Template", 5, {0, 0, 1, 0}},
-        {"AcDb:SummaryInfo", 9, noise(60, 2), false, 0x80, 0x20},
-        {"AcDb:Preview", 10, noise(37, 3), false, 0x40, 0x0d},
+        {"AcDb:SummaryInfo", 9, test::noise(60, 2), false, 0x80, 0x20},
+        {"AcDb:Preview", 10, test::noise(37, 3), false, 0x40, 0x0d},
     };
     PagedFileInfo info;
     for (const char* magic : {"AC1018", "AC1021"}) {
@@ -231,25 +221,6 @@ TEST(Container, SectionsReadBackThroughTheMaps)
             }
         }
     }
-}
-
-// 2007: data that does not compress is stored in pages of one code word, whose bytes read the same whether a reader
-// decodes the word or takes them as they are; the last page gets zeros instead.
-TEST(Container, UnrepeatingDataOf2007IsStoredInSingleWordPages)
-{
-    const PagedSection s{"AcDb:AcDbObjects", 7, noise(2 * 0xf800 + 0x1000, 4)};
-    PagedFileInfo info;
-    info.magic = "AC1021";
-    const Bytes file = writeFile2007({s}, info);
-    const test::DwgFile f = test::readDwg(file);
-    ASSERT_EQ(f.pages.size(), 2 * (0xf800 / 248) + 1);
-    for (std::size_t i = 0; i + 1 < f.pages.size(); ++i) {
-        const auto& p = f.pages[i];
-        ASSERT_EQ(p.stored, 248u);
-        EXPECT_TRUE(std::equal(p.data.begin(), p.data.end(), file.begin() + std::ptrdiff_t(p.at))) << i;
-    }
-    EXPECT_EQ(Bytes(f.sections.at(s.name).begin(), f.sections.at(s.name).begin() + std::ptrdiff_t(s.data.size())),
-              s.data);
 }
 
 // The coded file header of 2007: its body as often as it fits, the rest zero; the real file fills that rest with

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
 namespace unplot::engine::dwg::test {
@@ -243,6 +244,15 @@ Bytes readFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     return Bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+Bytes noise(std::size_t n, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    Bytes b(n);
+    for (auto& c : b)
+        c = std::uint8_t(rng());
+    return b;
 }
 
 Bytes sample(const std::string& name)

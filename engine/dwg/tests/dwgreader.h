@@ -16,6 +16,7 @@ namespace unplot::engine::dwg::test {
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes readFile(const std::string& path);  // empty when the file cannot be read
+Bytes noise(std::size_t n, unsigned seed);  // bytes that never repeat themselves: data that does not compress
 // A reference drawing of ../shared/dwg-samples (example_r14.dwg, example_2000.dwg ...), empty when absent.
 Bytes sample(const std::string& name);
 
