@@ -306,12 +306,11 @@ std::vector<std::uint8_t> writeFile2007(const std::vector<PagedSection>& section
     }
     const std::uint64_t sectionMapId = nextId;
     const SystemPage smap = systemPage(sectionMap(all));
-    auto inOrder = [&](auto each) {  // the data pages in file order, and whether each is in front
-        for (bool front : {true, false})
-            for (const SectionPages& sp : all)
-                if (sp.section->relocations.empty() != front)
-                    for (std::size_t i = 0; i < sp.pages.size(); ++i)
-                        each(sp, i, front);
+    auto forPages = [&](bool front, auto each) {  // the data pages before the page maps, or those after them
+        for (const SectionPages& sp : all)
+            if (sp.section->relocations.empty() != front)
+                for (std::size_t i = 0; i < sp.pages.size(); ++i)
+                    each(sp, i);
     };
 
     // The page map lists every page in file order: iterate until its own size settles.
@@ -323,19 +322,11 @@ std::vector<std::uint8_t> writeFile2007(const std::vector<PagedSection>& section
             putRLL(m, size);
             putRLL(m, id);
         };
-        bool mapsListed = false;
-        inOrder([&](const SectionPages& sp, std::size_t i, bool front) {
-            if (!front && !mapsListed) {
-                entry(pageMapSize, 1);
-                entry(pageMapSize, 2);
-                mapsListed = true;
-            }
-            entry(sp.pages[i].bytes.size(), sp.pages[i].id);
-        });
-        if (!mapsListed) {
-            entry(pageMapSize, 1);
-            entry(pageMapSize, 2);
-        }
+        auto list = [&](const SectionPages& sp, std::size_t i) { entry(sp.pages[i].bytes.size(), sp.pages[i].id); };
+        forPages(true, list);
+        entry(pageMapSize, 1);
+        entry(pageMapSize, 2);
+        forPages(false, list);
         entry(smap.bytes.size(), sectionMapId);
         entry(smap.bytes.size(), sectionMapId + 1);
         pmap = systemPage(m);
@@ -354,17 +345,15 @@ std::vector<std::uint8_t> writeFile2007(const std::vector<PagedSection>& section
     out.reserve(total);
     out.resize(kPages2007Offset, 0);
     std::map<std::size_t, std::uint32_t> addresses;  // plain-header field -> where a raw section's page starts
-    inOrder([&](const SectionPages& sp, std::size_t i, bool front) {
-        if (!front && out.size() == kPages2007Offset + frontSize)
-            for (int copy = 0; copy < 2; ++copy)
-                out.insert(out.end(), pmap.bytes.begin(), pmap.bytes.end());
+    auto place = [&](const SectionPages& sp, std::size_t i) {
         if (sp.section->addressField != 0 && i == 0)
             addresses[sp.section->addressField] = std::uint32_t(out.size());
         out.insert(out.end(), sp.pages[i].bytes.begin(), sp.pages[i].bytes.end());
-    });
-    if (out.size() == kPages2007Offset + frontSize)  // no other data page
-        for (int copy = 0; copy < 2; ++copy)
-            out.insert(out.end(), pmap.bytes.begin(), pmap.bytes.end());
+    };
+    forPages(true, place);
+    for (int copy = 0; copy < 2; ++copy)
+        out.insert(out.end(), pmap.bytes.begin(), pmap.bytes.end());
+    forPages(false, place);
     for (int copy = 0; copy < 2; ++copy)
         out.insert(out.end(), smap.bytes.begin(), smap.bytes.end());
     const std::size_t headerCopyAt = out.size();

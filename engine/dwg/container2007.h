@@ -43,9 +43,10 @@ std::uint64_t sequenceCheck2007(std::uint64_t key);
 // from r1 and r2 through a chain of rotations and the two CRC-64 kernels.
 std::array<std::uint64_t, 2> checkData2007(std::uint64_t r1, std::uint64_t r2);
 
-// The whole 2007 file: the plain 0x80-byte header, the coded file header, the page map at 0x480, the data pages
-// (compressed sections in (255,251)-coded pages, raw ones stored as they are), the section map, each map followed by
-// its copy as real files keep them, and a copy of the coded file header and its check data at the end. Every 64-bit
+// The whole 2007 file: the plain 0x80-byte header, the coded file header, from 0x480 the pages of raw sections with
+// relocations (whose place must be known first), the page map, the other data pages (compressed sections in
+// (255,251)-coded pages, raw ones stored as they are), the section map, each map followed by its copy as real files
+// keep them, and a copy of the coded file header and its check data at the end. Every 64-bit
 // check is written (the file header record's, the compressed record's, the sequence check, the check data, both
 // maps' and every data page's). Sections are named as in 2004 files ("AcDb:Header", ...); `type` is unused.
 // A compressed section's last page that does not compress gets zeros appended; any other such page is stored
