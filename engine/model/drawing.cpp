@@ -98,6 +98,16 @@ Extents Drawing::extents() const
     Bounds b;
     for (const auto& entity : entities)
         std::visit(b, entity.geometry);
+    for (const auto& image : images) {
+        if (image.file >= imageFiles.size())
+            continue;
+        const ImageFile& f = imageFiles[image.file];
+        const Vec2 w{image.u.x * f.width, image.u.y * f.width}, h{image.v.x * f.height, image.v.y * f.height};
+        b.add(image.origin);
+        b.add({image.origin.x + w.x, image.origin.y + w.y});
+        b.add({image.origin.x + h.x, image.origin.y + h.y});
+        b.add({image.origin.x + w.x + h.x, image.origin.y + w.y + h.y});
+    }
     if (b.e.empty) {
         b.add({0, 0});
         b.add({widthMm, heightMm});

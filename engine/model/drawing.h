@@ -149,6 +149,29 @@ struct Extents {
     bool empty = true;
 };
 
+// The pixels of a raster image: a file that goes into the archive beside the drawing, which names it.
+struct ImageFile {
+    std::string name;           // "page-N-image-K.png" (or ".jpg"): the drawing refers to it by this relative path
+    std::string bytes;          // the PNG or JPEG file
+    int width = 0, height = 0;  // in pixels
+    bool transparent = false;   // some pixels are transparent
+};
+
+// A raster image on the page (an IMAGE). Its pixel rows run along `u` and stack up along `v` from `origin`, the lower
+// left corner of the picture; u and v are the edges of one pixel in mm, perpendicular, v counter-clockwise from u.
+struct Image {
+    Style style;
+    std::uint32_t file = 0;  // index into Drawing::imageFiles
+    Vec2 origin, u, v;
+    std::vector<Vec2> clip;  // the polygon (mm) it shows within, inside the picture; empty: all of it shows
+    int fade = 0;            // 0 to 100: how far the picture fades into the background (the PDF's opacity)
+};
+
+// An image's clip boundary as IMAGE entities keep it, in pixels from the centre of the picture's top left pixel (x
+// along the rows, y down the columns): the two opposite corners of a rectangle along the pixel grid (the whole
+// picture when it has no clip), else the corners of a polygon, closed by repeating the first.
+std::vector<Vec2> imageClipPixels(const Image& image, const ImageFile& file);
+
 struct Drawing {
     int pageNumber = 1;         // 1-based PDF page number
     double widthMm = 0;         // the page as shown (after CropBox and /Rotate)
@@ -161,8 +184,10 @@ struct Drawing {
     std::vector<DashArray> dashes{};    // as the PDF's strokes use them
     std::vector<ClipRegion> clips{};
     std::vector<std::string> notes{};   // what the passes over the page did, one line each
+    std::vector<ImageFile> imageFiles{};
+    std::vector<Image> images{};  // drawn beneath the entities
 
-    Extents extents() const;  // of all entities; the page when there are none
+    Extents extents() const;  // of all entities and images; the page when there are none
 };
 
 // The extent of one entity's geometry (of its control points for curves: a little generous).
