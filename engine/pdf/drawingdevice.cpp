@@ -80,20 +80,20 @@ void fillShade(fz_context*, fz_device* dev, fz_shade*, fz_matrix, float, fz_colo
     });
 }
 
-void fillImage(fz_context*, fz_device* dev, fz_image*, fz_matrix, float, fz_color_params)
+void fillImage(fz_context*, fz_device* dev, fz_image* image, fz_matrix ctm, float alpha, fz_color_params)
 {
     guarded(dev, [&](PageState& s) {
         if (!s.skipping())
-            ++s.images;
+            s.image(image, ctm, alpha);
     });
 }
 
-void fillImageMask(fz_context*, fz_device* dev, fz_image*, fz_matrix, fz_colorspace*, const float*, float,
-                   fz_color_params)
+void fillImageMask(fz_context*, fz_device* dev, fz_image* image, fz_matrix ctm, fz_colorspace* cs,
+                   const float* color, float alpha, fz_color_params)
 {
     guarded(dev, [&](PageState& s) {
         if (!s.skipping())
-            ++s.images;
+            s.imageMask(image, ctm, cs, color, alpha);
     });
 }
 

@@ -92,7 +92,8 @@ double normalizedDegrees(double deg)
 } // namespace
 
 PageState::PageState(fz_context* ctx, Drawing& drawing, fz_rect bounds, const std::vector<Layer>& layers)
-    : ctx_(ctx), drawing_(drawing), bounds_(bounds), texts_(drawing.entities)
+    : ctx_(ctx), drawing_(drawing), bounds_(bounds), texts_(drawing.entities),
+      images_(ctx, drawing, {float(kMmPerPt), 0, 0, float(-kMmPerPt), float(-bounds.x0 * kMmPerPt), float(bounds.y1 * kMmPerPt)})
 {
     drawing_.widthMm = double(bounds.x1 - bounds.x0) * kMmPerPt;
     drawing_.heightMm = double(bounds.y1 - bounds.y0) * kMmPerPt;
@@ -315,6 +316,27 @@ void PageState::text(const fz_text* t, fz_matrix ctm, fz_colorspace* cs, const f
     }
 }
 
+void PageState::image(fz_image* image, fz_matrix ctm, float alpha)
+{
+    keepFilledText(nullptr);
+    if (alpha <= 0) {
+        ++transparent;
+        return;
+    }
+    images_.draw(image, ctm, alpha, style(nullptr, nullptr, 0));
+}
+
+void PageState::imageMask(fz_image* image, fz_matrix ctm, fz_colorspace* cs, const float* color, float alpha)
+{
+    keepFilledText(nullptr);
+    if (alpha <= 0) {
+        ++transparent;
+        return;
+    }
+    const Rgb paint = rgb(cs, color);
+    images_.draw(image, ctm, alpha, style(nullptr, nullptr, 0), &paint);
+}
+
 void PageState::beginLayer(const char* name)
 {
     const std::string parent = layerStack_.empty() ? std::string("0") : layerStack_.back();
@@ -349,8 +371,7 @@ void PageState::finish()
         if (count > 0)
             drawing_.warnings.push_back(std::to_string(count) + (count == 1 ? one : many));
     };
-    warn(images, " raster image skipped (images are not converted)",
-         " raster images skipped (images are not converted)");
+    images_.finish(drawing_.warnings);
     warn(shadings, " shading (colour gradient) skipped", " shadings (colour gradients) skipped");
     warn(patterns, " pattern fill skipped", " pattern fills skipped");
     warn(transparent, " fully transparent object skipped", " fully transparent objects skipped");

@@ -3,6 +3,7 @@
 // path and text being converted, and what had to be skipped.
 
 #include "drawing.h"
+#include "pageimages.h"
 #include "pathbuilder.h"
 #include "textgrouper.h"
 
@@ -31,6 +32,9 @@ public:
     // Text that the PDF does not draw (render mode 3: a scan's OCR layer, a schematic's search text) is kept, on
     // a layer of its own that is switched off, so that it neither doubles what is drawn nor gets lost.
     void invisibleText(const fz_text* text, fz_matrix ctm);
+    // Raster images; a stencil mask shows the colour it is filled with.
+    void image(fz_image* image, fz_matrix ctm, float alpha);
+    void imageMask(fz_image* image, fz_matrix ctm, fz_colorspace* cs, const float* color, float alpha);
     void beginLayer(const char* name);
     void endLayer();
     // Clipping: a path clips what follows until its pop; other clips (text, strokes, image masks, soft masks) are
@@ -51,7 +55,6 @@ public:
 
     int maskDepth = 0;
     int tileDepth = 0;
-    int images = 0;
     int shadings = 0;
     int patterns = 0;
     int transparent = 0;
@@ -93,6 +96,7 @@ private:
     std::unordered_map<const fz_font*, FontInfo> fonts_;
     std::unordered_set<std::string> textStyles_;
     TextGrouper texts_;
+    PageImages images_;
     // The text last filled, held so that its address cannot be reused: filled and stroked text arrives twice.
     fz_text* lastFilledText_ = nullptr;
     void keepFilledText(const fz_text* text);

@@ -178,8 +178,7 @@ const Row kRows[] = {
      {{"0", true}, {"Walls", true}}},
     {"image_shading",
      {"10 10 m 100 10 l S q 100 0 0 100 0 0 cm BI /W 1 /H 1 /CS /G /BPC 8 ID \xff EI Q /Sh1 sh"},
-     "line 10,10 100,10 w1 warning=1 raster image skipped (images are not converted) warning=1 shading "
-     "(colour gradient) skipped"},
+     "line 10,10 100,10 w1 warning=1 shading (colour gradient) skipped"},
 };
 
 class PdfConvert : public ::testing::TestWithParam<Row> {};

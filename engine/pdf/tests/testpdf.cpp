@@ -168,9 +168,22 @@ std::string makePdf(const std::vector<TestPage>& pages, const std::vector<TestLa
     resources += ">> >>";
     std::string kids;
     for (const auto& page : pages) {
+        std::vector<std::string> refs;
+        for (std::size_t i = 0; i < page.images.size(); ++i) // objects numbered ahead, so that "@ImN" can name them
+            refs.push_back(std::to_string(objects.size() + 1 + i) + " 0 R");
+        std::string xobjects = " /XObject << ";
+        for (std::size_t i = 0; i < page.images.size(); ++i) {
+            std::string dict = page.images[i].dict;
+            for (std::size_t n = refs.size(); n >= 1; --n) // @Im12 before @Im1
+                for (std::size_t at; (at = dict.find("@Im" + std::to_string(n))) != std::string::npos;)
+                    dict.replace(at, 3 + std::to_string(n).size(), refs[n - 1]);
+            add("<< /Type /XObject /Subtype /Image " + dict + " /Length " + std::to_string(page.images[i].data.size()) +
+                " >>\nstream\n" + page.images[i].data + "\nendstream");
+            xobjects += "/Im" + std::to_string(i + 1) + " " + refs[i] + " ";
+        }
         std::string dict = "<< /Type /Page /Parent " + tree + " /MediaBox [0 0 " + number(page.width) + " " +
-                           number(page.height) + "] /Resources " + resources + " /Contents " +
-                           stream(page.content, page.filter);
+                           number(page.height) + "] /Resources " + resources.substr(0, resources.size() - 2) +
+                           xobjects + ">> >> /Contents " + stream(page.content, page.filter);
         if (page.cropBox.size() == 4)
             dict += " /CropBox [" + number(page.cropBox[0]) + " " + number(page.cropBox[1]) + " " +
                     number(page.cropBox[2]) + " " + number(page.cropBox[3]) + "]";

@@ -15,11 +15,18 @@
 
 namespace unplot::engine::testing {
 
+// An image XObject: its dictionary's entries but /Length (where "@ImN" stands for the page's Nth image, e.g. as its
+// /SMask), and its stream's bytes.
+struct TestImage {
+    std::string dict;
+    std::string data;
+};
+
 struct TestPage {
     TestPage(std::string content_ = {}, double width_ = 595, double height_ = 842, std::vector<double> cropBox_ = {},
-             int rotate_ = 0, std::string filter_ = {})
+             int rotate_ = 0, std::string filter_ = {}, std::vector<TestImage> images_ = {})
         : content(std::move(content_)), width(width_), height(height_), cropBox(std::move(cropBox_)), rotate(rotate_),
-          filter(std::move(filter_))
+          filter(std::move(filter_)), images(std::move(images_))
     {}
     std::string content; // encoded as `filter` says, if it names one
     double width;        // MediaBox [0 0 width height]
@@ -27,6 +34,7 @@ struct TestPage {
     std::vector<double> cropBox; // x0 y0 x1 y1, or empty
     int rotate;
     std::string filter;
+    std::vector<TestImage> images; // the XObjects /Im1, /Im2, ...
 };
 
 struct TestLayer {
