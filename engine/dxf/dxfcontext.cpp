@@ -61,6 +61,13 @@ DxfContext::DxfContext(const Drawing& d, const DxfVersion& v, TagSink& sink)
 
     firstEntityHandle = next;
     handleSeed = firstEntityHandle + drawing.entities.size();
+    if (!drawing.images.empty()) {
+        firstImageHandle = handleSeed;
+        firstImageDefHandle = firstImageHandle + 2 * drawing.images.size();
+        imageDictionaryHandle = firstImageDefHandle + drawing.imageFiles.size();
+        rasterVariablesHandle = imageDictionaryHandle + 1;
+        handleSeed = rasterVariablesHandle + 1;
+    }
 }
 
 const std::string& DxfContext::layerName(const std::string& modelName) const

@@ -47,7 +47,11 @@ struct DxfContext {
     std::vector<TableEntry> textStyles;  // besides "Standard"
     std::vector<TableEntry> linetypes;   // besides ByBlock, ByLayer and Continuous
     std::uint64_t firstEntityHandle = 0; // entity i of the drawing has firstEntityHandle + i
-    std::uint64_t handleSeed = 0;        // above every handle in the file
+    // Image i of the drawing is firstImageHandle + 2i, its reactor the next; image file f's definition is
+    // firstImageDefHandle + f. All 0 in a drawing without images.
+    std::uint64_t firstImageHandle = 0, firstImageDefHandle = 0, imageDictionaryHandle = 0,
+                  rasterVariablesHandle = 0;
+    std::uint64_t handleSeed = 0; // above every handle in the file
 
     // The encoded table name for a model name; unknown names give "0" and "Standard".
     const std::string& layerName(const std::string& modelName) const;
@@ -65,6 +69,16 @@ private:
     std::string layerZero_ = "0";
     std::string styleStandard_;
 };
+
+// A CLASS record of the CLASSES section.
+void writeClass(DxfContext& c, const char* dxfName, const char* cppName, int proxyFlags, bool isEntity,
+                int instances = 0, const char* application = "ObjectDBX Classes");
+
+// The raster images: their classes, their IMAGE entities, their definitions and the objects those need (the image
+// dictionary, a reactor for each image, the raster variables). Nothing for a drawing without images.
+void writeImageClasses(DxfContext& c);
+void writeImages(DxfContext& c);
+void writeImageObjects(DxfContext& c);
 
 // The sections, in file order.
 void writeHeader(DxfContext& c);

@@ -358,6 +358,7 @@ void writeEntities(DxfContext& c)
 {
     c.out.tag(0, "SECTION");
     c.out.tag(2, "ENTITIES");
+    writeImages(c); // beneath what is drawn over them
     EntityWriter writer(c);
     std::uint64_t h = c.firstEntityHandle;
     for (const Entity& entity : c.drawing.entities)

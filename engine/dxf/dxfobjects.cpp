@@ -189,6 +189,8 @@ void writeObjects(DxfContext& c)
     std::vector<DictionaryEntry> root = {
         {"ACAD_COLOR", handle::kColorDictionary},
         {"ACAD_GROUP", handle::kGroupDictionary},
+        {"ACAD_IMAGE_DICT", c.imageDictionaryHandle},
+        {"ACAD_IMAGE_VARS", c.rasterVariablesHandle},
         {"ACAD_LAYOUT", handle::kLayoutDictionary},
         {"ACAD_MATERIAL", handle::kMaterialDictionary},
         {"ACAD_MLEADERSTYLE", handle::kMleaderStyleDictionary},
@@ -205,6 +207,8 @@ void writeObjects(DxfContext& c)
     out.tag(100, "AcDbDictionary");
     out.tag(281, 1);
     for (const auto& e : root) {
+        if (e.handle == 0)
+            continue; // no images
         out.tag(3, e.name);
         out.handle(350, e.handle);
     }
@@ -226,6 +230,7 @@ void writeObjects(DxfContext& c)
     writeDictionary(c, handle::kTableStyleDictionary, {});
     writeDictionary(c, handle::kVisualStyleDictionary, {});
     writeMlineStyle(c);
+    writeImageObjects(c);
     if (layouts) {
         writeLayout(c, handle::kModelSpaceLayout, "Model", 0, handle::kModelSpaceRecord);
         writeLayout(c, handle::kPaperSpaceLayout, "Layout1", 1, handle::kPaperSpaceRecord);

@@ -239,22 +239,22 @@ void writeBlockRecordTable(DxfContext& c)
     endTable(c);
 }
 
-void writeClass(DxfContext& c, const char* dxfName, const char* cppName, int proxyFlags, bool isEntity,
-                int instances = 0)
+} // namespace
+
+void writeClass(DxfContext& c, const char* dxfName, const char* cppName, int proxyFlags, bool isEntity, int instances,
+                const char* application)
 {
     TagSink& out = c.out;
     out.tag(0, "CLASS");
     out.tag(1, dxfName);
     out.tag(2, cppName);
-    out.tag(3, "ObjectDBX Classes");
+    out.tag(3, application);
     out.tag(90, proxyFlags);
     if (c.version.classInstanceCounts())
         out.tag(91, instances);
     out.tag(280, 0);
     out.tag(281, isEntity ? 1 : 0);
 }
-
-} // namespace
 
 void writeHeader(DxfContext& c)
 {
@@ -333,6 +333,7 @@ void writeClasses(DxfContext& c)
         writeClass(c, "ACDBDICTIONARYWDFLT", "AcDbDictionaryWithDefault", 0, false, 1);
         break;
     }
+    writeImageClasses(c);
     endSection(c.out);
 }
 
