@@ -62,7 +62,7 @@ int coresAvailable()
 }
 
 struct PageResult {
-    std::optional<ResultArchive::Member> member; // none when the page could not be converted
+    std::vector<ResultArchive::Member> members; // the drawing and its image files; none when the page failed
     std::vector<std::string> warnings;
     std::string passes; // what the passes did
 };
@@ -84,15 +84,23 @@ PageResult convertPage(PdfReader& reader, int page, const EngineOptions& options
         Drawing drawing = reader.readPage(page);
         result.passes = passPage(drawing, options);
         const std::string name = "page-" + std::to_string(page) + (options.dwg ? ".dwg" : ".dxf");
+        std::vector<ResultArchive::Member> members;
 #ifdef UNPLOT_HAVE_DWG
         if (options.dwg) {
             const std::vector<std::uint8_t> bytes = writeDwg(drawing, options.version);
-            result.member = ResultArchive::compress(
-                name, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+            members.push_back(ResultArchive::compress(
+                name, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())));
         }
 #endif
         if (!options.dwg)
-            result.member = ResultArchive::compress(name, dxfToString(drawing, options.version));
+            members.push_back(ResultArchive::compress(name, dxfToString(drawing, options.version)));
+        if (options.dwg && !drawing.images.empty()) // not written to DWG yet
+            drawing.warnings.push_back(std::to_string(drawing.images.size()) +
+                                       " raster images left out (DWG output does not hold images yet; choose DXF)");
+        else
+            for (ImageFile& file : drawing.imageFiles)
+                members.push_back(ResultArchive::store(std::move(file.name), std::move(file.bytes)));
+        result.members = std::move(members);
         result.warnings = std::move(drawing.warnings);
     } catch (const std::bad_alloc&) {
         result.warnings = {"not converted: out of memory"};
@@ -242,8 +250,8 @@ int runConversion(const EngineOptions& options, std::ostream& out, std::ostream&
                 err << "warning: page " << page << ": " << oneLine(warning) << '\n';
                 leftOut += "page " + std::to_string(page) + ": " + oneLine(warning) + "\n";
             }
-            if (result.member)
-                archive.add(*result.member);
+            for (const auto& member : result.members)
+                archive.add(member);
         });
         if (archive.empty()) {
             err << "error: no page could be converted\n";

@@ -29,7 +29,7 @@ struct Fields {
 };
 
 constexpr std::uint32_t kUtf8Names = 1u << 11;
-constexpr std::uint32_t kDeflate = 8;
+constexpr std::uint32_t kDeflate = 8, kStored = 0;
 constexpr std::uint32_t kVersionNeeded = 20;          // 2.0: deflate
 constexpr std::uint32_t kMadeByUnix = (3u << 8) | 20; // so that the mode below counts
 constexpr std::uint32_t kRegularFile0644 = 0100644u << 16;
@@ -62,6 +62,15 @@ ResultArchive::Member ResultArchive::compress(std::string name, std::string_view
     if (result != Z_STREAM_END)
         throw std::runtime_error("cannot compress " + m.name);
     return m;
+}
+
+ResultArchive::Member ResultArchive::store(std::string name, std::string content)
+{
+    if (content.size() >= kZipLimit)
+        throw std::runtime_error(name + " would be larger than 4 GB");
+    const auto crc = std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(content.data()), uInt(content.size())));
+    const auto size = std::uint32_t(content.size());
+    return {std::move(name), std::move(content), crc, size, true};
 }
 
 ResultArchive::ResultArchive(std::string path, std::time_t time)
@@ -100,7 +109,7 @@ void ResultArchive::add(const Member& m)
         throw std::runtime_error("the archive would be larger than 4 GB or hold more than 65535 drawings; "
                                  "convert fewer pages at a time");
     Fields common; // what the local header and the directory entry share, from "version needed" on
-    common.u16(kVersionNeeded).u16(kUtf8Names).u16(kDeflate).u16(dosTime_).u16(dosDate_).u32(m.crc);
+    common.u16(kVersionNeeded).u16(kUtf8Names).u16(m.stored ? kStored : kDeflate).u16(dosTime_).u16(dosDate_).u32(m.crc);
     common.u32(std::uint32_t(m.deflated.size())).u32(m.size).u16(std::uint32_t(m.name.size()));
     Fields entry;
     entry.u32(0x02014b50).u16(kMadeByUnix).bytes += common.bytes;

@@ -16,12 +16,15 @@ class ResultArchive {
 public:
     struct Member {
         std::string name;
-        std::string deflated; // the content, compressed (raw deflate)
+        std::string deflated; // the content, compressed (raw deflate), or as it is when `stored`
         std::uint32_t crc = 0;
         std::uint32_t size = 0;
+        bool stored = false;
     };
     // Throws std::runtime_error for content of 4 GB or more.
     static Member compress(std::string name, std::string_view content);
+    // A member kept as it is (for files that are compressed already: PNG, JPEG).
+    static Member store(std::string name, std::string content);
 
     // Creates the temporary file; `time` dates every member. Throws std::runtime_error with the reason.
     ResultArchive(std::string path, std::time_t time);
