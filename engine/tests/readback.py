@@ -2,7 +2,8 @@
 """Our DXF and DWG files opened by independent readers, for tests and benchmarks of every area.
 
   readback.py [dxf] FILE.dxf...        ezdxf loads and audits each file; prints JSON {path: {"acadver", "counts"
-                                       (model space by type), "texts" (TEXT strings), "problems"}}
+                                       (model space by type), "texts" (TEXT strings), "images" (each IMAGE's file,
+                                       sizes, insertion and corners), "problems"}}
   readback.py dwg [--dxfrw] FILE.dwg [OUT.dxf]
                                        LibreDWG (or libdxfrw) reads the file: read_dwg.mjs's JSON (OUT.dxf: LibreDWG's
                                        DXF of it)
@@ -99,7 +100,7 @@ def audit(path):
     """Loads and audits one file. Any error or fix of the recovering loader or of audit(), and any message on the
     "ezdxf" logger (where ezdxf says that it silently created missing structure) is a problem."""
     from ezdxf import recover
-    problems, counts, texts = [], {}, []
+    problems, counts, texts, images = [], {}, [], []
     acadver = acadver_of(path)
     logger = logging.getLogger("ezdxf")
     collector = Collector()
@@ -117,6 +118,11 @@ def audit(path):
             counts[entity.dxftype()] = counts.get(entity.dxftype(), 0) + 1
             if entity.dxftype() == "TEXT":
                 texts.append(entity.dxf.text)
+            if entity.dxftype() == "IMAGE":
+                d, definition = entity.dxf, entity.image_def
+                images.append({"file": definition.dxf.filename, "size": list(definition.dxf.image_size),
+                               "imageSize": list(d.image_size), "insert": list(d.insert)[:2],
+                               "corners": [list(p)[:2] for p in entity.boundary_path_wcs()[:-1]]})
         if len(doc.layouts) < 2:
             problems.append("fewer than two layouts")
     except Exception as exc:  # any failure to read is a problem of the file
@@ -126,7 +132,7 @@ def audit(path):
         logger.setLevel(old_level)
     allowed = ALLOWED_MESSAGES.get(acadver, set())
     problems += ["ezdxf logged: " + m for m in collector.messages if m not in allowed]
-    return {"acadver": acadver, "counts": counts, "texts": texts, "problems": problems}
+    return {"acadver": acadver, "counts": counts, "texts": texts, "images": images, "problems": problems}
 
 
 # ---- two DXF files compared entity by entity ----
@@ -163,6 +169,8 @@ def geometry(e):
         return [xy(d.center), xy(d.major_axis), (d.ratio, d.start_param, d.end_param)]
     if t == "TEXT":
         return [xy(d.insert), (d.height, d.get("width", 1.0))]
+    if t == "IMAGE":
+        return [xy(d.insert), xy(d.u_pixel), xy(d.v_pixel), xy(d.image_size)] + [xy(p) for p in e.boundary_path]
     if t != "HATCH":
         return []
     points = []
@@ -225,6 +233,8 @@ def compare(ours, theirs):
                 problems.append(f"{where}: {name} {x.dxf.get(name, 0.0)} vs {y.dxf.get(name, 0.0)}")
         if t == "TEXT" and unescape(x.dxf.text) != unescape(y.dxf.text):
             problems.append(f"{where}: text {x.dxf.text!r} vs {y.dxf.text!r}")
+        if t == "IMAGE" and x.image_def.dxf.filename != y.image_def.dxf.filename:
+            problems.append(f"{where}: file {x.image_def.dxf.filename!r} vs {y.image_def.dxf.filename!r}")
         if t == "TEXT" and not same_name("style"):
             problems.append(f"{where}: style {x.dxf.style!r} vs {y.dxf.style!r}")
         if x.dxf.get("color", 256) != y.dxf.get("color", 256):

@@ -78,6 +78,13 @@ def compare(pdf, page, dxf, dpi=50.0):
             "size": [w, h]}
 
 
+def visible(picture):
+    """RGBA samples with the colour of fully transparent pixels, which shows nowhere, set to 0."""
+    a = numpy.asarray(picture.convert("RGBA")).astype(int)
+    a[a[:, :, 3] == 0] = 0
+    return a
+
+
 def pixels(pdf, dxf):
     """Our files against `mutool extract -r -a` (RGB, soft masks as alpha), matched by their sizes and pixels."""
     import ezdxf
@@ -85,13 +92,13 @@ def pixels(pdf, dxf):
     with tempfile.TemporaryDirectory() as tmp:
         subprocess.run(["mutool", "extract", "-r", "-a", os.path.abspath(pdf)], cwd=tmp, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        theirs = [numpy.asarray(Image.open(p).convert("RGBA")) for p in sorted(glob.glob(f"{tmp}/*"))]
+        theirs = [visible(Image.open(p)) for p in sorted(glob.glob(f"{tmp}/*"))]
         doc = ezdxf.readfile(dxf)
         for e, picture, _ in images(doc, os.path.dirname(os.path.abspath(dxf))):
-            ours = numpy.asarray(picture)
+            ours = visible(picture)
             name = e.image_def.dxf.filename
             same = [t for t in theirs if t.shape == ours.shape]
-            best = min((int(numpy.abs(t.astype(int) - ours).max()) for t in same), default=None)
+            best = min((int(numpy.abs(t - ours).max()) for t in same), default=None)
             report[name] = "same" if best == 0 else f"no extracted image of {ours.shape}" if best is None \
                 else f"samples differ by up to {best}"
     return report

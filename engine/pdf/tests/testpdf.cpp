@@ -227,6 +227,20 @@ std::string encryptPdf(const std::string& pdf, const std::string& userPassword, 
 std::string describe(const Drawing& d)
 {
     std::string s;
+    for (const Image& image : d.images) {
+        const ImageFile& f = d.imageFiles.at(image.file);
+        const bool png = f.bytes.size() > 26 && f.bytes.starts_with("\x89PNG");
+        const std::string kind = png ? ":" + std::to_string(int(f.bytes[24])) + "/" + std::to_string(int(f.bytes[25])) : "";
+        auto corner = [&](double x, double y) {
+            return pt({image.origin.x + x * image.u.x + y * image.v.x, image.origin.y + x * image.u.y + y * image.v.y});
+        };
+        s += (s.empty() ? "" : "; ") + ("image " + f.name + kind + " " + std::to_string(f.width) + "x" +
+                                        std::to_string(f.height) + " " + corner(0, 0) + " " + corner(f.width, 0) +
+                                        " " + corner(0, f.height));
+        s += (f.transparent ? " alpha" : "") + (image.fade ? " fade" + std::to_string(image.fade) : "");
+        if (!image.clip.empty())
+            s += " clip" + points(image.clip);
+    }
     for (const Entity& e : d.entities) {
         s += (s.empty() ? "" : "; ") + std::visit(Describe{}, e.geometry);
         const Style& st = e.style;

@@ -52,7 +52,9 @@ std::string cidText(const std::u32string& text);
 // A copy of a PDF encrypted with AES-256 by qpdf; `userPassword` empty gives a file that opens without one.
 std::string encryptPdf(const std::string& pdf, const std::string& userPassword, const std::string& ownerPassword);
 
-// The drawing in words, coordinates in PDF points to three decimals: its entities in order ("line 10,20 110,20
+// The drawing in words, coordinates in PDF points to three decimals: its images ("image NAME:DEPTH/COLOURTYPE WxH
+// lower-left lower-right upper-left", the PNG's bit depth and colour type; "alpha", "fade" and "clip" as they apply),
+// then its entities in order ("line 10,20 110,20
 // #ff0000 w2 @Walls", "poly", "spline", "circle C r", "arc C r from>to", "fill (loop)(loop)" with "~c1 c2 end" for
 // a curve, "text \"...\" at hHEIGHT rDEGREES xWIDTH style"), or "nothing"; then " | WIDTHxHEIGHT" unless the page is
 // A4 (595x842), and the text styles, layers and warnings there are.
