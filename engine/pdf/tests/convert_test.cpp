@@ -178,7 +178,8 @@ const Row kRows[] = {
      {{"0", true}, {"Walls", true}}},
     {"image_shading",
      {"10 10 m 100 10 l S q 100 0 0 100 0 0 cm BI /W 1 /H 1 /CS /G /BPC 8 ID \xff EI Q /Sh1 sh"},
-     "line 10,10 100,10 w1 warning=1 shading (colour gradient) skipped"},
+     "image page-1-image-1.png:8/0 1x1 0,0 100,0 0,100; line 10,10 100,10 w1 warning=1 shading (colour gradient) "
+     "skipped"},
 };
 
 class PdfConvert : public ::testing::TestWithParam<Row> {};
