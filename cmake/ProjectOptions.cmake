@@ -8,6 +8,7 @@ target_compile_options(project_warnings INTERFACE
 if(UNPLOT_SANITIZE)
     add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
     add_link_options(-fsanitize=address,undefined)
+    add_compile_definitions(UNPLOT_SANITIZED)  # for the few tests whose measure the sanitizers change
 endif()
 
 # The fuzz targets under fuzz/ (clang with libFuzzer): everything they link is built with its coverage feedback.
