@@ -37,6 +37,8 @@ struct Bounds {
     void addArc(const BulgeArc& a)
     {
         constexpr double kQuarter = 3.141592653589793 / 2;
+        if (!std::isfinite(a.startAngle) || !std::isfinite(a.endAngle))
+            return; // a bulge not finite: its ends bound it as far as anything does
         double end = a.endAngle;
         while (end < a.startAngle)
             end += 4 * kQuarter;
