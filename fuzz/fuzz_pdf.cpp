@@ -1,5 +1,6 @@
 // The engine on PDFs, as unplot-engine converts a page: a document read from memory under a MuPDF memory limit,
-// its first pages turned into drawings, text recovered from strokes, and each written as DXF. Failures the engine
+// its first pages turned into drawings, the passes run over them (clipping, text, clean-up, arcs, joins, linetypes),
+// and each written as DXF. Failures the engine
 // reports (a damaged file, an unreadable page) are fine; crashes, hangs, leaks and memory beyond the limit are not.
 // Checked: every drawing keeps the model's promises to the writers (point counts, names of layers and styles).
 
@@ -7,7 +8,7 @@
 #include "dxfwriter.h"
 #include "fuzzcheck.h"
 #include "pdfreader.h"
-#include "textrecovery.h"
+#include "pipeline.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -28,8 +29,11 @@ void checkModel(const Drawing& d)
     };
     for (const Entity& e : d.entities) {
         FUZZ_CHECK(hasLayer(e.style.layer));
+        FUZZ_CHECK(e.style.linetype.empty() ||
+                   std::any_of(d.linetypes.begin(), d.linetypes.end(), [&](auto& t) { return t.name == e.style.linetype; }));
+        FUZZ_CHECK(e.style.dash <= d.dashes.size() && e.style.clip <= d.clips.size());
         if (const auto* p = std::get_if<Polyline>(&e.geometry))
-            FUZZ_CHECK(p->points.size() >= 2);
+            FUZZ_CHECK(p->points.size() >= 2 && (p->bulges.empty() || p->bulges.size() == p->points.size()));
         if (const auto* s = std::get_if<BezierSpline>(&e.geometry))
             FUZZ_CHECK(s->points.size() >= 4 && s->points.size() % 3 == 1);
         if (const auto* t = std::get_if<Text>(&e.geometry))
@@ -42,14 +46,13 @@ void checkModel(const Drawing& d)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static const std::vector<strokes::StrokeFont> fonts = strokes::loadStrokeFonts();
     try {
         PdfReader reader(std::string_view(reinterpret_cast<const char*>(data), size), kMemoryLimit);
         for (int page = 1; page <= reader.pageCount() && page <= kPagesRead; ++page) {
             try {
                 Drawing drawing = reader.readPage(page);
                 checkModel(drawing);
-                strokes::recoverText(drawing, fonts);
+                runPasses(drawing);
                 checkModel(drawing);
                 dxfToString(drawing, 15);
             } catch (const std::runtime_error&) {

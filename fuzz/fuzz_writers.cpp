@@ -1,6 +1,7 @@
 // The DXF and DWG writers on drawings decoded from the input: any number of layers, text styles and entities of
-// every kind, with arbitrary names and strings and numbers from tiny to huge, infinite and NaN. Text recovery from
-// strokes runs over half of them first, as it does between reading and writing. Each drawing is written as DXF
+// every kind, linetypes, dash arrays and clip regions, with arbitrary names and strings and numbers from tiny to huge,
+// infinite and NaN. The passes over the drawing (clipping, text, clean-up, arcs, joins, linetypes) run over half of
+// them first, as they do between reading and writing. Each drawing is written as DXF
 // and as DWG of one version. With UNPLOT_FUZZ_OUTPUT=PATH, the files are kept as PATH.dxf and
 // PATH.dwg, for the independent readers that scripts/fuzz.sh runs on them.
 
@@ -8,7 +9,7 @@
 #include "dwgwriter.h"
 #include "dxfwriter.h"
 #include "fuzzcheck.h"
-#include "textrecovery.h"
+#include "pipeline.h"
 #include "utf8.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -45,6 +46,31 @@ public:
             d.layers.push_back({in_.ConsumeRandomLengthString(40), in_.ConsumeBool()});
         for (int i = in_.ConsumeIntegralInRange(0, 3); i > 0; --i)
             d.textStyles.push_back({in_.ConsumeRandomLengthString(40), in_.ConsumeRandomLengthString(40)});
+        for (int i = in_.ConsumeIntegralInRange(0, 2); i > 0; --i) {
+            Linetype t{in_.ConsumeRandomLengthString(40), in_.ConsumeRandomLengthString(40), {}};
+            for (int n = in_.ConsumeIntegralInRange(0, 6); n > 0; --n)
+                t.elements.push_back(number());
+            d.linetypes.push_back(t);
+        }
+        // Dash arrays as the reader keeps them: lengths finite and not negative, some of them more than 0.
+        for (int i = in_.ConsumeIntegralInRange(0, 2); i > 0; --i) {
+            DashArray a{{}, in_.ConsumeFloatingPointInRange(-100.0, 100.0)};
+            for (int n = in_.ConsumeIntegralInRange(1, 6); n > 0; --n)
+                a.lengths.push_back(in_.ConsumeBool() ? in_.ConsumeFloatingPointInRange(0.0, 1e-6)
+                                                      : in_.ConsumeFloatingPointInRange(0.0, 50.0));
+            a.lengths.front() += 1e-9;
+            d.dashes.push_back(a);
+        }
+        for (std::uint32_t i = 0, n = in_.ConsumeIntegralInRange(0, 2); i < n; ++i) {
+            ClipRegion c{{}, in_.ConsumeBool(), in_.ConsumeIntegralInRange<std::uint32_t>(0, i)};
+            for (int rings = in_.ConsumeIntegralInRange(1, 2); rings > 0; --rings) {
+                c.rings.emplace_back(); // finite, as the reader keeps them
+                for (std::size_t k = in_.ConsumeIntegralInRange<std::size_t>(3, 8); k > 0; --k)
+                    c.rings.back().push_back({in_.ConsumeFloatingPointInRange(-2000.0, 2000.0),
+                                              in_.ConsumeFloatingPointInRange(-2000.0, 2000.0)});
+            }
+            d.clips.push_back(c);
+        }
         while (in_.remaining_bytes() > 0 && d.entities.size() < 200)
             d.entities.push_back(entity(d));
         return d;
@@ -83,9 +109,21 @@ private:
         e.style.color = {in_.ConsumeIntegral<std::uint8_t>(), in_.ConsumeIntegral<std::uint8_t>(),
                          in_.ConsumeIntegral<std::uint8_t>()};
         e.style.lineWidthMm = number();
+        const std::size_t linetype = in_.ConsumeIntegralInRange<std::size_t>(0, d.linetypes.size());
+        if (linetype < d.linetypes.size())
+            e.style.linetype = d.linetypes[linetype].name;
+        e.style.dash = in_.ConsumeIntegralInRange<std::uint32_t>(0, std::uint32_t(d.dashes.size()));
+        e.style.clip = in_.ConsumeIntegralInRange<std::uint32_t>(0, std::uint32_t(d.clips.size()));
         switch (in_.ConsumeIntegralInRange(0, 7)) {
         case 0: e.geometry = Line{point(), point()}; break;
-        case 1: e.geometry = Polyline{points(in_.ConsumeIntegralInRange<std::size_t>(2, 40)), in_.ConsumeBool()}; break;
+        case 1: {
+            Polyline p{points(in_.ConsumeIntegralInRange<std::size_t>(2, 40)), in_.ConsumeBool()};
+            if (in_.ConsumeBool())
+                for (std::size_t i = 0; i < p.points.size(); ++i)
+                    p.bulges.push_back(in_.ConsumeBool() ? 0.0 : number());
+            e.geometry = p;
+            break;
+        }
         case 2: {
             BezierSpline spline{points(3 * in_.ConsumeIntegralInRange<std::size_t>(1, 12) + 1), in_.ConsumeBool()};
             if (spline.closed)
@@ -168,13 +206,12 @@ void keep(const char* extension, const char* bytes, std::size_t size)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static const std::vector<strokes::StrokeFont> fonts = strokes::loadStrokeFonts();
     DrawingDecoder decoder(data, size);
     const std::int64_t version = decoder.version();
-    const bool recover = decoder.flag();
+    const bool passes = decoder.flag();
     Drawing drawing = decoder.drawing();
-    if (recover)
-        strokes::recoverText(drawing, fonts);
+    if (passes)
+        runPasses(drawing);
 
     const std::string dxf = dxfToString(drawing, version);
     const std::vector<std::uint8_t> dwg = writeDwg(drawing, version);
