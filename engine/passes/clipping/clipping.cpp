@@ -434,6 +434,10 @@ public:
     void operator()(const Hatch& g)
     {
         using namespace ClipperLib;
+        if (!clipperCanTake(g)) {
+            emit(g); // too far off for Clipper's integers: left as drawn
+            return;
+        }
         auto scaled = [](Vec2 p) {
             return IntPoint(cInt(std::llround(p.x * kClipperUnit)), cInt(std::llround(p.y * kClipperUnit)));
         };
@@ -444,7 +448,8 @@ public:
             for (const PathSegment& s : loop.segments) {
                 if (s.kind == PathSegment::Kind::Cubic) {
                     const double bend = std::max(length(at - 2 * s.c1 + s.c2), length(s.c1 - 2 * s.c2 + s.end));
-                    const int n = std::clamp(int(std::ceil(std::sqrt(0.75 * bend / kFlatness))), 1, 200);
+                    const double pieces = std::ceil(std::sqrt(0.75 * bend / kFlatness));
+                    const int n = pieces > 1 ? int(std::min(pieces, 200.0)) : 1;
                     for (int k = 1; k < n; ++k)
                         path.push_back(scaled(bezierPoint(at, s.c1, s.c2, s.end, double(k) / n)));
                 }
@@ -485,6 +490,24 @@ public:
     }
 
 private:
+    // Whether the fill's points and the regions' fit Clipper's integers (in kClipperUnit, below 2^62).
+    bool clipperCanTake(const Hatch& g) const
+    {
+        const auto fits = [](Vec2 p) { return std::abs(p.x) < 1e12 && std::abs(p.y) < 1e12; };
+        for (const Loop& loop : g.loops) {
+            if (!fits(loop.start))
+                return false;
+            for (const PathSegment& s : loop.segments)
+                if (!fits(s.end) || (s.kind == PathSegment::Kind::Cubic && (!fits(s.c1) || !fits(s.c2))))
+                    return false;
+        }
+        for (const ClipRegion* region : r_.chain)
+            for (const auto& ring : region->rings)
+                if (!std::all_of(ring.begin(), ring.end(), fits))
+                    return false;
+        return true;
+    }
+
     template <typename G> void cutConic(const Conic& c, const G& whole, bool circular)
     {
         Fractions cuts;

@@ -286,10 +286,12 @@ struct Joiner {
 
     // Ends are found by the 0.1 mm cell they lie in (and the neighbouring cell, for an end near its edge).
     static constexpr double kCell = 0.1;
-    static std::pair<std::int64_t, std::int64_t> cell(Vec2 p)
+    static std::int64_t cell(double v)
     {
-        return {std::int64_t(std::floor(p.x / kCell)), std::int64_t(std::floor(p.y / kCell))};
+        const double c = std::floor(v / kCell);
+        return c == c ? std::int64_t(std::clamp(c, -1e18, 1e18)) : 0; // an end far off or not a number meets none
     }
+    static std::pair<std::int64_t, std::int64_t> cell(Vec2 p) { return {cell(p.x), cell(p.y)}; }
     static std::pair<int, int> reach(double v)
     {
         const double f = v / kCell - std::floor(v / kCell);

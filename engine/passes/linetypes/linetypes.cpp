@@ -279,7 +279,10 @@ public:
     }
 
 private:
-    static std::int64_t cellOf(Vec2 p) { return std::llround(p.x) * 1000003 + std::llround(p.y); }
+    static std::int64_t cellOf(Vec2 p)
+    {
+        return std::int64_t(std::uint64_t(std::llround(p.x)) * 1000003u + std::uint64_t(std::llround(p.y)));
+    }
     std::unordered_map<std::int64_t, std::vector<std::size_t>> cells_;
 };
 
