@@ -132,8 +132,7 @@ void DwgBuilder::writeTableEntries()
     };
     style(handle::StyleStandard, versioned("Standard", r2000()), "txt");
     for (std::size_t i = 0; i < styleNames_.size(); ++i) {
-        const std::string& font = drawing_.textStyles[i].fontName;
-        style(styleHandles_[i], styleNames_[i], font.empty() ? "txt" : font);
+        style(styleHandles_[i], styleNames_[i], cadFontFile(drawing_.textStyles[i].fontName));
     }
 
     auto ltype = [&](std::uint64_t h, const std::string& name, const std::string& description,

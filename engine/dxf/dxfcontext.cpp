@@ -3,27 +3,6 @@
 #include "dxfencoding.h"
 
 namespace unplot::engine::dxf {
-namespace {
-
-// A TrueType font every CAD installation has, close to the PDF font's family; a CAD stroke font (".shx") as named.
-std::string fontFileFor(const std::string& fontName)
-{
-    if (fontName.ends_with(".shx"))
-        return fontName;
-    std::string lower;
-    for (char ch : fontName)
-        lower += (ch >= 'A' && ch <= 'Z') ? char(ch - 'A' + 'a') : ch;
-    if (lower.find("courier") != std::string::npos || lower.find("mono") != std::string::npos)
-        return "cour.ttf";
-    if (lower.find("times") != std::string::npos || lower.find("serif") != std::string::npos)
-        if (lower.find("sans") == std::string::npos)
-            return "times.ttf";
-    if (lower.find("symbol") != std::string::npos)
-        return "symbol.ttf";
-    return "arial.ttf";
-}
-
-} // namespace
 
 DxfContext::DxfContext(const Drawing& d, const DxfVersion& v, TagSink& sink)
     : drawing(d), version(v), out(sink), styleStandard_(v.extendedNames() ? "Standard" : "STANDARD")
@@ -46,7 +25,7 @@ DxfContext::DxfContext(const Drawing& d, const DxfVersion& v, TagSink& sink)
             continue;
         styleIndex_.emplace(style.name, textStyles.size());
         const std::string wanted = style.name.empty() ? style.fontName : style.name;
-        textStyles.push_back({text(styleNames.make(wanted, "Style")), next++, true, text(fontFileFor(style.fontName))});
+        textStyles.push_back({text(styleNames.make(wanted, "Style")), next++, true, text(cadFontFile(style.fontName))});
     }
 
     TableNames linetypeNames(version);

@@ -144,6 +144,10 @@ struct TextStyle {
     std::string fontName;  // the PDF font's name
 };
 
+// The font file a CAD program draws a style's text with: a CAD stroke font (".shx") as named, else a TrueType font
+// every CAD installation has, close to the font's family. Both writers name fonts through it.
+std::string cadFontFile(const std::string& fontName);
+
 struct Extents {
     Vec2 min, max;
     bool empty = true;

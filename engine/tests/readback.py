@@ -204,6 +204,10 @@ def compare(ours, theirs):
     import ezdxf
     problems = []
     doc_a, doc_b = ezdxf.readfile(ours), ezdxf.readfile(theirs)
+    fonts = [{unescape(s.dxf.name).lower(): s.dxf.font.lower() for s in d.styles} for d in (doc_a, doc_b)]
+    for name, font in fonts[0].items():
+        if fonts[1].get(name, font) != font:
+            problems.append(f"text style {name}: font {font!r} vs {fonts[1][name]!r}")
     a, b = list(doc_a.modelspace()), list(doc_b.modelspace())
     if len(a) != len(b):
         problems.append(f"model space: {len(a)} entities in ours, {len(b)} in theirs")
