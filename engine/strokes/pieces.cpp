@@ -1,6 +1,7 @@
 #include "pieces.h"
 
 #include <algorithm>
+#include <map>
 #include <cmath>
 #include <numbers>
 #include <unordered_set>
@@ -83,11 +84,14 @@ std::vector<Piece> collectPieces(const Drawing& drawing, double maxSizeMm, bool 
         if (!layer.visible)
             hidden.insert(layer.name);
     std::vector<Piece> pieces;
+    pieces.reserve(drawing.entities.size());
+    std::map<std::pair<std::string, std::uint32_t>, int> looks;
     for (std::size_t i = 0; i < drawing.entities.size(); ++i) {
         const Entity& e = drawing.entities[i];
         if (hidden.count(e.style.layer))
             continue;
-        Piece piece{i, {}, {}};
+        const auto look = looks.emplace(std::pair{e.style.layer, std::uint32_t(trueColorValue(e.style.color))}, int(looks.size()));
+        Piece piece{i, {}, {}, false, look.first->second};
         if (!std::visit(Flatten{piece.points, fills}, e.geometry) || piece.points.size() < 2)
             continue;
         bool near = true;
@@ -101,51 +105,110 @@ std::vector<Piece> collectPieces(const Drawing& drawing, double maxSizeMm, bool 
     return pieces;
 }
 
-long PieceGrid::cell(double v) const
+int PieceGrid::column(double x) const
 {
-    return long(std::floor(v / cell_));
+    return std::clamp(int(std::floor((x - origin_.x) / cell_)), 0, columns_ - 1);
 }
 
-PieceGrid::PieceGrid(const std::vector<Piece>& pieces, double cellMm) : pieces_(pieces), cell_(cellMm)
+int PieceGrid::row(double y) const
 {
-    for (std::size_t i = 0; i < pieces.size(); ++i) {
-        const Box& b = pieces[i].box;
-        for (long x = cell(b.min.x); x <= cell(b.max.x); ++x)
-            for (long y = cell(b.min.y); y <= cell(b.max.y); ++y)
-                index_.push_back({key(x, y), i});
+    return std::clamp(int(std::floor((y - origin_.y) / cell_)), 0, rows_ - 1);
+}
+
+PieceGrid::PieceGrid(const std::vector<Piece>& pieces) : pieces_(pieces)
+{
+    Box all;
+    std::vector<double> sizes;
+    for (const auto& p : pieces) {
+        all.add(p.box.min), all.add(p.box.max);
+        sizes.push_back(std::max(p.box.width(), p.box.height()));
     }
-    std::sort(index_.begin(), index_.end());
+    if (pieces.empty())
+        all.add({0, 0}), sizes.push_back(1);
+    std::nth_element(sizes.begin(), sizes.begin() + std::ptrdiff_t(sizes.size() / 2), sizes.end());
+    cell_ = std::clamp(2 * sizes[sizes.size() / 2], 0.2, 5.0);
+    constexpr double kMaxCells = 4e6; // a larger page gets larger cells
+    cell_ = std::max(cell_, std::sqrt((all.width() + cell_) * (all.height() + cell_) / kMaxCells));
+    origin_ = all.min;
+    columns_ = int(all.width() / cell_) + 1;
+    rows_ = int(all.height() / cell_) + 1;
+    // Counted, then filled: each piece listed in every cell its box meets.
+    starts_.assign(std::size_t(columns_) * std::size_t(rows_) + 1, 0);
+    auto each = [&](const Box& b, auto&& f) {
+        for (int y = row(b.min.y); y <= row(b.max.y); ++y)
+            for (int x = column(b.min.x); x <= column(b.max.x); ++x)
+                f(std::size_t(y) * std::size_t(columns_) + std::size_t(x));
+    };
+    for (const auto& p : pieces)
+        each(p.box, [&](std::size_t c) { ++starts_[c + 1]; });
+    for (std::size_t c = 1; c < starts_.size(); ++c)
+        starts_[c] += starts_[c - 1];
+    index_.resize(starts_.back());
+    std::vector<std::uint32_t> next(starts_.begin(), starts_.end() - 1);
+    for (std::size_t i = 0; i < pieces.size(); ++i)
+        each(pieces[i].box, [&](std::size_t c) { index_[next[c]++] = std::uint32_t(i); });
 }
 
 std::vector<std::size_t> PieceGrid::find(const Box& box) const
 {
     std::vector<std::size_t> out;
-    for (long x = cell(box.min.x); x <= cell(box.max.x); ++x)
-        for (long y = cell(box.min.y); y <= cell(box.max.y); ++y) {
-            auto it = std::lower_bound(index_.begin(), index_.end(), std::pair<long, std::size_t>{key(x, y), 0});
-            for (; it != index_.end() && it->first == key(x, y); ++it) {
-                const Box& b = pieces_[it->second].box;
+    const int x0 = column(box.min.x), x1 = column(box.max.x), y0 = row(box.min.y), y1 = row(box.max.y);
+    for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x) {
+            const std::size_t c = std::size_t(y) * std::size_t(columns_) + std::size_t(x);
+            for (std::uint32_t k = starts_[c]; k < starts_[c + 1]; ++k) {
+                const Box& b = pieces_[index_[k]].box;
                 if (b.max.x >= box.min.x && b.min.x <= box.max.x && b.max.y >= box.min.y && b.min.y <= box.max.y)
-                    out.push_back(it->second);
+                    out.push_back(index_[k]);
             }
         }
-    std::sort(out.begin(), out.end());
-    out.erase(std::unique(out.begin(), out.end()), out.end());
+    if (x0 != x1 || y0 != y1) {
+        std::sort(out.begin(), out.end());
+        out.erase(std::unique(out.begin(), out.end()), out.end());
+    }
     return out;
+}
+
+double squaredDistanceToSegment(Vec2 p, Vec2 a, Vec2 b)
+{
+    const double dx = b.x - a.x, dy = b.y - a.y, len2 = dx * dx + dy * dy;
+    const double t = len2 > 0 ? std::clamp(((p.x - a.x) * dx + (p.y - a.y) * dy) / len2, 0.0, 1.0) : 0;
+    const double ex = p.x - a.x - t * dx, ey = p.y - a.y - t * dy;
+    return ex * ex + ey * ey;
 }
 
 double squaredDistanceToPolyline(Vec2 p, const std::vector<Vec2>& line)
 {
     double best = 1e300;
-    for (std::size_t i = 0; i + 1 < line.size(); ++i) {
-        const Vec2 a = line[i], b = line[i + 1];
-        const double dx = b.x - a.x, dy = b.y - a.y, len2 = dx * dx + dy * dy;
-        double t = len2 > 0 ? ((p.x - a.x) * dx + (p.y - a.y) * dy) / len2 : 0;
-        t = std::clamp(t, 0.0, 1.0);
-        const double ex = p.x - a.x - t * dx, ey = p.y - a.y - t * dy;
-        best = std::min(best, ex * ex + ey * ey);
-    }
+    for (std::size_t i = 0; i + 1 < line.size(); ++i)
+        best = std::min(best, squaredDistanceToSegment(p, line[i], line[i + 1]));
     return best;
+}
+
+NearMask::NearMask(const std::vector<std::vector<Vec2>>& lines, double reach) : cell_(0.4 * reach)
+{
+    Box box;
+    for (const auto& line : lines)
+        for (Vec2 p : line)
+            box.add(p);
+    if (lines.empty() || box.min.x > box.max.x)
+        return;
+    const double margin = reach + 2 * cell_;
+    origin_ = {box.min.x - margin, box.min.y - margin};
+    columns_ = int(std::ceil((box.width() + 2 * margin) / cell_));
+    rows_ = int(std::ceil((box.height() + 2 * margin) / cell_));
+    near_.assign(std::size_t(columns_) * std::size_t(rows_), false);
+    const double within = reach + cell_; // from a cell's centre, so that the whole cell is covered
+    for (const auto& line : lines)
+        for (std::size_t i = 0; i + 1 < line.size(); ++i) {
+            const Vec2 a = line[i], b = line[i + 1];
+            for (int y = std::max(0, row(std::min(a.y, b.y) - within)); y <= std::min(rows_ - 1, row(std::max(a.y, b.y) + within)); ++y)
+                for (int x = std::max(0, column(std::min(a.x, b.x) - within));
+                     x <= std::min(columns_ - 1, column(std::max(a.x, b.x) + within)); ++x)
+                    if (squaredDistanceToSegment({origin_.x + (x + 0.5) * cell_, origin_.y + (y + 0.5) * cell_}, a, b) <=
+                        within * within)
+                        near_[std::size_t(y) * std::size_t(columns_) + std::size_t(x)] = true;
+        }
 }
 
 int replaceUsedEntities(Drawing& drawing, const std::vector<Piece>& pieces,

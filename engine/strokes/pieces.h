@@ -3,7 +3,9 @@
 
 #include "drawing.h"
 
+#include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 namespace unplot::engine::strokes {
@@ -21,6 +23,7 @@ struct Piece {
     std::vector<Vec2> points; // a polyline
     Box box;
     bool used = false; // taken into a text
+    int look = 0;      // pieces of one layer and colour share it
 };
 
 // The entities that are strokes no larger than `maxSizeMm` (lines, polylines, splines, arcs, circles), on a visible
@@ -28,23 +31,47 @@ struct Piece {
 // Strokes with numbers no page has (not finite, or a billion millimetres out) are left out.
 std::vector<Piece> collectPieces(const Drawing& drawing, double maxSizeMm, bool fills = false);
 
-// Finds pieces whose boxes meet a box; cells of `cellMm`.
+// Finds pieces whose boxes meet a box; cells twice the size of most pieces.
 class PieceGrid {
 public:
-    PieceGrid(const std::vector<Piece>& pieces, double cellMm);
+    explicit PieceGrid(const std::vector<Piece>& pieces);
     // Indices of the pieces whose boxes meet `box`, each once, in increasing order.
     std::vector<std::size_t> find(const Box& box) const;
 
 private:
-    long key(long x, long y) const { return x * 1000003L + y; }
-    long cell(double v) const;
+    int column(double x) const;
+    int row(double y) const;
     const std::vector<Piece>& pieces_;
     double cell_;
-    std::vector<std::pair<long, std::size_t>> index_; // (cell key, piece), sorted
+    Vec2 origin_;
+    int columns_ = 0, rows_ = 0;
+    std::vector<std::uint32_t> starts_;  // per cell (row by row), where its pieces begin in index_
+    std::vector<std::uint32_t> index_;   // pieces, cell by cell
 };
 
-// The square of the smallest distance from `p` to the polyline.
+// The square of the smallest distance from `p` to the segment a-b, and to the polyline.
+double squaredDistanceToSegment(Vec2 p, Vec2 a, Vec2 b);
 double squaredDistanceToPolyline(Vec2 p, const std::vector<Vec2>& line);
+
+// The cells of a grid over polylines that lie within `reach` of them: a point in no such cell is further away than
+// that, found without measuring.
+class NearMask {
+public:
+    NearMask(const std::vector<std::vector<Vec2>>& lines, double reach);
+    bool near(Vec2 p) const
+    {
+        const int x = column(p.x), y = row(p.y);
+        return x >= 0 && y >= 0 && x < columns_ && y < rows_ && near_[std::size_t(y) * std::size_t(columns_) + std::size_t(x)];
+    }
+
+private:
+    int column(double x) const { return int(std::floor((x - origin_.x) / cell_)); }
+    int row(double y) const { return int(std::floor((y - origin_.y) / cell_)); }
+    double cell_;
+    Vec2 origin_;
+    int columns_ = 0, rows_ = 0;
+    std::vector<bool> near_;
+};
 
 // Removes the entities of the used pieces from the drawing and puts each text where the first of its strokes was
 // (`texts`: that entity's index, and the text). Returns how many entities were removed.

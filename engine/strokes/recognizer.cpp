@@ -1,7 +1,8 @@
 // Recognition of stroked text without a twin: strokes grouped into glyphs and lines of text, matched against the
 // glyphs of stroke fonts in both directions (the strokes must lie on the font's glyph and the glyph on the strokes).
 
-#include "pieces.h"
+#include "documentfont.h"
+#include "layout.h"
 #include "textrecovery.h"
 #include "utf8.h"
 
@@ -10,6 +11,7 @@
 #include <map>
 #include <numbers>
 #include <numeric>
+#include <optional>
 #include <string_view>
 
 namespace unplot::engine::strokes {
@@ -17,11 +19,12 @@ namespace {
 
 constexpr double kMaxGlyphMm = 14;       // larger strokes are not glyphs (cap heights up to 10 mm)
 constexpr double kMinCapMm = 0.5, kMaxCapMm = 11;
-constexpr double kTouchMm = 0.01;        // strokes closer than this belong to one glyph
 constexpr double kSample = 0.05;         // sample spacing, in cap heights
 constexpr double kMeanTolerance = 0.015; // mean distance between strokes and glyph, in cap heights
 constexpr double kMaxTolerance = 0.08;   // largest distance
 constexpr double kUnmatched = 1.0;       // the cost of a glyph no template matches
+constexpr double kEndGap = 0.9;          // a glyph this close (in heights) beyond a line's end belongs to it
+constexpr double kDocumentCost = 0.5;    // a reading from the page's own font yields to a font file's
 
 // The characters recognised: ASCII and the symbols of engineering drawings.
 bool wanted(char32_t c)
@@ -88,11 +91,14 @@ struct Template {
     double centre; // of the ink along x
     std::vector<Vec2> samples;
     double ink = 0; // the strokes' length
+    mutable std::optional<NearMask> mask; // made when first needed
+    const NearMask& near() const { return mask ? *mask : mask.emplace(glyph->strokes, kMaxTolerance); }
+    double width() const { return glyph->max.x - glyph->min.x; }
 };
 
 struct FontTemplates {
     const StrokeFont* font;
-    std::vector<Template> glyphs;
+    std::vector<Template> glyphs; // narrowest first
 };
 
 std::vector<FontTemplates> templatesOf(const std::vector<StrokeFont>& fonts)
@@ -103,149 +109,18 @@ std::vector<FontTemplates> templatesOf(const std::vector<StrokeFont>& fonts)
         for (const auto& [code, g] : font.glyphs) {
             if (!wanted(code) || g.strokes.empty())
                 continue;
-            Template t{code, &g, (g.min.x + g.max.x) / 2, {}};
+            Template t{code, &g, (g.min.x + g.max.x) / 2, {}, 0, {}};
             for (const auto& s : g.strokes) {
                 densify(s, kSample, t.samples);
                 t.ink += inkLength(s);
             }
             f.glyphs.push_back(std::move(t));
         }
+        std::sort(f.glyphs.begin(), f.glyphs.end(), [](const Template& a, const Template& b) { return a.width() < b.width(); });
         out.push_back(std::move(f));
     }
     return out;
 }
-
-double segmentDistance(Vec2 a, Vec2 b, Vec2 c, Vec2 d)
-{
-    auto cross = [](Vec2 o, Vec2 p, Vec2 q) { return (p.x - o.x) * (q.y - o.y) - (p.y - o.y) * (q.x - o.x); };
-    const double d1 = cross(a, b, c), d2 = cross(a, b, d), d3 = cross(c, d, a), d4 = cross(c, d, b);
-    if (((d1 > 0) != (d2 > 0)) && ((d3 > 0) != (d4 > 0)))
-        return 0;
-    return std::sqrt(std::min({squaredDistanceToPolyline(a, {c, d}), squaredDistanceToPolyline(b, {c, d}),
-                               squaredDistanceToPolyline(c, {a, b}), squaredDistanceToPolyline(d, {a, b})}));
-}
-
-bool touch(const Piece& p, const Piece& q)
-{
-    for (std::size_t i = 0; i + 1 < p.points.size(); ++i)
-        for (std::size_t j = 0; j + 1 < q.points.size(); ++j)
-            if (segmentDistance(p.points[i], p.points[i + 1], q.points[j], q.points[j + 1]) <= kTouchMm)
-                return true;
-    return false;
-}
-
-struct UnionFind {
-    std::vector<std::size_t> parent;
-    explicit UnionFind(std::size_t n) : parent(n) { std::iota(parent.begin(), parent.end(), 0); }
-    std::size_t find(std::size_t i) { return parent[i] == i ? i : parent[i] = find(parent[i]); }
-    void join(std::size_t a, std::size_t b) { parent[find(a)] = find(b); }
-};
-
-// Connected strokes: a glyph, or a part of one (the dot of an i).
-struct Component {
-    std::vector<std::size_t> pieces;
-    Box box;
-};
-
-std::vector<Component> components(const std::vector<Piece>& pieces)
-{
-    UnionFind sets(pieces.size());
-    const PieceGrid grid(pieces, 2.0);
-    for (std::size_t i = 0; i < pieces.size(); ++i) {
-        Box near = pieces[i].box;
-        near.min = {near.min.x - kTouchMm, near.min.y - kTouchMm};
-        near.max = {near.max.x + kTouchMm, near.max.y + kTouchMm};
-        for (std::size_t j : grid.find(near))
-            if (j > i && sets.find(i) != sets.find(j) && touch(pieces[i], pieces[j]))
-                sets.join(i, j);
-    }
-    std::map<std::size_t, Component> byRoot;
-    for (std::size_t i = 0; i < pieces.size(); ++i) {
-        Component& c = byRoot[sets.find(i)];
-        c.pieces.push_back(i);
-        c.box.add(pieces[i].box.min);
-        c.box.add(pieces[i].box.max);
-    }
-    std::vector<Component> out;
-    for (auto& [root, c] : byRoot)
-        if (c.box.width() <= kMaxGlyphMm && c.box.height() <= kMaxGlyphMm)
-            out.push_back(std::move(c));
-    return out;
-}
-
-// The directions text may run in: the four right angles, and those that neighbouring glyphs of similar size keep
-// to each other often enough.
-// Each component's box as a piece, to find components by place.
-std::vector<Piece> boxesOf(const std::vector<Component>& comps)
-{
-    std::vector<Piece> boxes;
-    for (std::size_t i = 0; i < comps.size(); ++i)
-        boxes.push_back({i, {}, comps[i].box});
-    return boxes;
-}
-
-std::vector<double> textAngles(const std::vector<Component>& comps, const PieceGrid& grid)
-{
-    std::vector<double> angles{0, 90, 270, 180};
-    std::vector<int> votes(180, 0);
-    for (const auto& c : comps) {
-        const double size = std::max(c.box.width(), c.box.height());
-        if (size < kMinCapMm)
-            continue;
-        const Vec2 centre{(c.box.min.x + c.box.max.x) / 2, (c.box.min.y + c.box.max.y) / 2};
-        Box near{{centre.x - 1.5 * size, centre.y - 1.5 * size}, {centre.x + 1.5 * size, centre.y + 1.5 * size}};
-        double best = 1e300;
-        Vec2 dir{};
-        for (std::size_t j : grid.find(near)) {
-            const Box& b = comps[j].box;
-            const double other = std::max(b.width(), b.height());
-            const Vec2 oc{(b.min.x + b.max.x) / 2, (b.min.y + b.max.y) / 2};
-            const double d = std::hypot(oc.x - centre.x, oc.y - centre.y);
-            if (d > 1e-9 && d < best && other > 0.6 * size && other < 1.6 * size)
-                best = d, dir = {oc.x - centre.x, oc.y - centre.y};
-        }
-        if (best < 1e300) {
-            int deg = int(std::lround(std::atan2(dir.y, dir.x) * 180 / std::numbers::pi));
-            ++votes[std::size_t(((deg % 180) + 180) % 180)];
-        }
-    }
-    const int enough = std::max(8, std::accumulate(votes.begin(), votes.end(), 0) / 50);
-    for (int deg = 0; deg < 180; ++deg) {
-        const int v = votes[std::size_t(deg)];
-        const int distance = std::min({deg, std::abs(deg - 90), 180 - deg});
-        if (v >= enough && distance >= 3 && v >= votes[std::size_t((deg + 179) % 180)] &&
-            v >= votes[std::size_t((deg + 1) % 180)]) {
-            angles.push_back(deg);
-            angles.push_back(deg + 180);
-        }
-    }
-    return angles;
-}
-
-struct Frame {
-    Vec2 u, v;
-    double s(Vec2 p) const { return p.x * u.x + p.y * u.y; }
-    double t(Vec2 p) const { return p.x * v.x + p.y * v.y; }
-    Vec2 point(double s, double t) const { return {s * u.x + t * v.x, s * u.y + t * v.y}; }
-    static Frame at(double deg)
-    {
-        const double a = deg * std::numbers::pi / 180;
-        return {{std::cos(a), std::sin(a)}, {-std::sin(a), std::cos(a)}};
-    }
-};
-
-// A glyph as it stands on the page, in a frame.
-struct Candidate {
-    std::vector<std::size_t> comps;
-    double s0 = 1e300, s1 = -1e300, t0 = 1e300, t1 = -1e300;
-    void add(const Candidate& o)
-    {
-        comps.insert(comps.end(), o.comps.begin(), o.comps.end());
-        s0 = std::min(s0, o.s0), s1 = std::max(s1, o.s1), t0 = std::min(t0, o.t0), t1 = std::max(t1, o.t1);
-    }
-    double width() const { return s1 - s0; }
-    double height() const { return t1 - t0; }
-};
 
 struct Proposal {
     std::vector<std::size_t> pieces;
@@ -263,18 +138,27 @@ struct Match {
 
 class Recognizer {
 public:
-    Recognizer(Drawing& drawing, const std::vector<StrokeFont>& fonts)
-        : drawing_(drawing), fonts_(templatesOf(fonts)), pieces_(collectPieces(drawing, kMaxGlyphMm)),
-          comps_(components(pieces_)), compBoxes_(boxesOf(comps_)), compGrid_(compBoxes_, 3.0)
+    Recognizer(Drawing& drawing, const std::vector<StrokeFont>& fonts, LineReader* reader)
+        : drawing_(drawing), fonts_(fonts), templates_(templatesOf(fonts)), reader_(reader),
+          pieces_(collectPieces(drawing, kMaxGlyphMm)),
+          layout_(pieces_, kMaxGlyphMm)
     {}
 
     TextRecovery run()
     {
         TextRecovery result;
-        if (fonts_.empty() || comps_.empty())
+        if ((fonts_.empty() && !reader_) || layout_.components().empty())
             return result;
-        for (double angle : textAngles(comps_, compGrid_))
-            readAt(angle);
+        std::vector<TextLine> unread;
+        for (double angle : layout_.textAngles())
+            for (TextLine& line : layout_.linesAt(angle))
+                if (!readLine(line))
+                    unread.push_back(std::move(line));
+        if (reader_)
+            for (const LineText& read : readDocumentFont(layout_, unread, *reader_, fonts_)) {
+                const TextLine& line = unread[read.line];
+                offer(line, read.text, line.glyphs.front().s0, read.capHeight, documentStyle(), kDocumentCost + read.cost);
+            }
         commit();
         result.textsRecovered = int(texts_.size());
         result.strokesReplaced = replaceUsedEntities(drawing_, pieces_, std::move(texts_));
@@ -282,107 +166,19 @@ public:
     }
 
 private:
-    // The chains of glyph candidates that run along the frame's direction.
-    void readAt(double angle)
+    // Proposes the line's text when a stroke font reads it whole.
+    bool readLine(const TextLine& line)
     {
-        const Frame f = Frame::at(angle);
-        std::vector<Candidate> cands;
-        for (std::size_t i = 0; i < comps_.size(); ++i) {
-            Candidate c{{i}};
-            for (std::size_t p : comps_[i].pieces)
-                for (Vec2 q : pieces_[p].points) {
-                    const double s = f.s(q), t = f.t(q);
-                    c.s0 = std::min(c.s0, s), c.s1 = std::max(c.s1, s), c.t0 = std::min(c.t0, t), c.t1 = std::max(c.t1, t);
-                }
-            cands.push_back(std::move(c));
-        }
-        std::sort(cands.begin(), cands.end(), [](const Candidate& a, const Candidate& b) { return a.s0 < b.s0; });
-        struct Chain {
-            std::vector<Candidate> glyphs;
-            double s1, t0, t1, h;
-        };
-        std::vector<Chain> open;
-        for (auto& c : cands) {
-            const double ch = std::max(c.height(), 0.0);
-            Chain* best = nullptr;
-            double bestCost = 1e300;
-            for (auto& chain : open) {
-                const double h = std::max(chain.h, ch);
-                const double gap = c.s0 - chain.s1;
-                if (gap > 1.6 * h || gap < -0.6 * h)
-                    continue;
-                if (c.t0 < chain.t0 - 0.5 * chain.h || c.t1 > chain.t1 + 0.5 * chain.h || ch > 1.8 * chain.h)
-                    continue;
-                const double cost = std::abs(gap) + std::abs((c.t0 + c.t1) - (chain.t0 + chain.t1)) / 2;
-                if (cost < bestCost)
-                    bestCost = cost, best = &chain;
-            }
-            if (best) {
-                best->s1 = std::max(best->s1, c.s1);
-                best->t0 = std::min(best->t0, c.t0), best->t1 = std::max(best->t1, c.t1);
-                best->h = std::max(best->h, ch);
-                best->glyphs.push_back(std::move(c));
-            } else {
-                const double s1 = c.s1, t0 = c.t0, t1 = c.t1;
-                open.push_back({{std::move(c)}, s1, t0, t1, std::max(ch, 1e-6)});
-            }
-        }
-        for (auto& chain : open)
-            readChain(f, angle, std::move(chain.glyphs));
-    }
-
-    // Glyph candidates: components stacked over each other along the line are one glyph.
-    static std::vector<Candidate> stacked(std::vector<Candidate> glyphs)
-    {
-        std::vector<Candidate> out;
-        for (auto& g : glyphs) {
-            if (!out.empty()) {
-                Candidate& last = out.back();
-                const double overlap = std::min(last.s1, g.s1) - std::max(last.s0, g.s0);
-                if (overlap >= 0.5 * std::min(last.width(), g.width()) - 1e-9) {
-                    last.add(g);
-                    continue;
-                }
-            }
-            out.push_back(std::move(g));
-        }
-        return out;
-    }
-
-    void readChain(const Frame& frame, double angle, std::vector<Candidate> glyphs)
-    {
-        glyphs = stacked(std::move(glyphs));
-        const std::size_t n = glyphs.size();
-        if (n == 0)
-            return;
-        // The baseline: the level most glyph bottoms share (the lower one on a tie).
-        double tallest = 0;
-        for (const auto& g : glyphs)
-            tallest = std::max(tallest, g.height());
-        if (tallest < kMinCapMm * 0.5)
-            return;
-        double baseline = 0;
-        int most = -1;
-        for (const auto& g : glyphs) {
-            int k = 0;
-            for (const auto& o : glyphs)
-                k += std::abs(o.t0 - g.t0) <= 0.08 * tallest;
-            if (k > most || (k == most && g.t0 < baseline))
-                most = k, baseline = g.t0;
-        }
-        double top = 0;
-        for (const auto& g : glyphs)
-            if (std::abs(g.t0 - baseline) <= 0.08 * tallest)
-                top = std::max(top, g.t1 - baseline);
+        const std::size_t n = line.glyphs.size();
+        const double top = line.top;
         struct Reading {
             const FontTemplates* font = nullptr;
             double h = 0, cost = 1e300;
             std::vector<Match> matches;
-            std::vector<std::size_t> ends; // each match covers glyphs [previous end, end)
             int matched = 0;
         };
         std::vector<Reading> readings;
-        for (const auto& font : fonts_)
+        for (const auto& font : templates_)
             for (double h : {top, top / font.font->xHeight}) {
                 // Lower case without ascenders ("mm", "on") only in longer lines: "OU" reads as "ou" too.
                 if (h < kMinCapMm || h > kMaxCapMm || (h != top && n < 3))
@@ -391,7 +187,7 @@ private:
                 r.font = &font;
                 r.h = h;
                 // Distances count in the height of the glyphs seen, whatever the cap height supposed.
-                if (!readLine(frame, glyphs, baseline, h, std::min(1.0, top / h), font, r.matches, r.ends))
+                if (!matchGlyphs(line, h, std::min(1.0, top / h), font, r.matches))
                     continue;
                 r.cost = 0;
                 for (const auto& m : r.matches)
@@ -403,13 +199,13 @@ private:
             if (!best || r.cost < best->cost)
                 best = &r;
         if (!best || best->matched == 0)
-            return;
+            return false;
         // A string the same strokes also read as at another height (xo against XO) is not certain.
         for (const auto& r : readings)
             if (&r != best && r.font == best->font && r.matched == best->matched && r.cost < best->cost * 1.3 &&
                 stringOf(r.matches) != stringOf(best->matches))
-                return;
-        propose(frame, angle, glyphs, baseline, *best->font->font, best->h, best->matches);
+                return false;
+        return propose(line, *best->font->font, best->h, best->matches);
     }
 
     static std::u32string stringOf(const std::vector<Match>& matches)
@@ -422,13 +218,14 @@ private:
 
     // Matches the glyphs in order, each alone or two side by side as one (a " drawn as two strokes); false when some
     // glyph matches nothing.
-    bool readLine(const Frame& frame, const std::vector<Candidate>& glyphs, double baseline, double h, double strictness,
-                  const FontTemplates& font, std::vector<Match>& matches, std::vector<std::size_t>& ends)
+    bool matchGlyphs(const TextLine& line, double h, double strictness, const FontTemplates& font,
+                     std::vector<Match>& matches)
     {
+        const std::vector<Candidate>& glyphs = line.glyphs;
         const std::size_t n = glyphs.size();
+        std::vector<std::size_t> from(n + 1, 0);
         std::vector<double> cost(n + 1, 1e300);
         std::vector<Match> via(n + 1);
-        std::vector<std::size_t> from(n + 1, 0);
         cost[0] = 0;
         for (std::size_t i = 0; i < n; ++i) {
             if (cost[i] >= 1e300) {
@@ -443,7 +240,7 @@ private:
                         break;
                     one.add(glyphs[i + 1]);
                 }
-                const Match m = bestMatch(frame, one, baseline, h, strictness, font);
+                const Match m = bestMatch(line, one, h, strictness, font);
                 if (!m.tmpl)
                     continue;
                 const double c = cost[i] + m.cost + (j == i + 2 ? 0.01 : 0);
@@ -454,40 +251,52 @@ private:
         if (cost[n] >= 1e300)
             return false;
         matches.clear();
-        ends.clear();
-        for (std::size_t j = n; j > 0; j = from[j]) {
+        for (std::size_t j = n; j > 0; j = from[j])
             matches.push_back(via[j]);
-            ends.push_back(j);
-        }
         std::reverse(matches.begin(), matches.end());
-        std::reverse(ends.begin(), ends.end());
         return true;
     }
 
-    Match bestMatch(const Frame& frame, const Candidate& g, double baseline, double h, double strictness,
-                    const FontTemplates& font)
+    Match bestMatch(const TextLine& line, const Candidate& g, double h, double strictness, const FontTemplates& font)
     {
-        // The candidate in cap heights, x from its ink's centre.
+        const Frame& frame = line.frame;
+        const double baseline = line.baseline;
+        // The candidate in cap heights, x from its ink's centre; the templates its box and ink allow, before any
+        // distance is measured.
         const double centre = (g.s0 + g.s1) / 2;
         const double w = g.width() / h, bottom = (g.t0 - baseline) / h, top = (g.t1 - baseline) / h;
-        std::vector<std::vector<Vec2>> lines;
-        std::vector<Vec2> samples;
         double ink = 0;
         for (std::size_t c : g.comps)
-            for (std::size_t p : comps_[c].pieces) {
-                std::vector<Vec2> line;
-                for (Vec2 q : pieces_[p].points)
-                    line.push_back({(frame.s(q) - centre) / h, (frame.t(q) - baseline) / h});
-                densify(line, kSample, samples);
-                ink += inkLength(line);
-                lines.push_back(std::move(line));
-            }
+            for (std::size_t p : layout_.components()[c].pieces)
+                ink += inkLength(pieces_[p].points) / h;
+        std::vector<const Template*> possible;
+        // |w - tw| <= 0.1 + 0.15 tw holds for tw from (w - 0.1) / 1.15 to (w + 0.1) / 0.85.
+        auto it = std::lower_bound(font.glyphs.begin(), font.glyphs.end(), (w - 0.1) / 1.15 - 1e-9,
+                                  [](const Template& a, double v) { return a.width() < v; });
+        for (; it != font.glyphs.end() && it->width() <= (w + 0.1) / 0.85 + 1e-9; ++it) {
+            const StrokeGlyph& gl = *it->glyph;
+            if (std::abs(w - it->width()) <= 0.1 + 0.15 * it->width() && std::abs(top - gl.max.y) <= 0.12 &&
+                std::abs(bottom - gl.min.y) <= 0.12 && ink >= 0.8 * it->ink && ink <= 1.25 * it->ink + 0.2)
+                possible.push_back(&*it);
+        }
         Match best;
-        for (const auto& t : font.glyphs) {
+        if (possible.empty())
+            return best;
+        std::vector<std::vector<Vec2>> lines;
+        std::vector<Vec2> samples;
+        for (std::size_t c : g.comps)
+            for (std::size_t p : layout_.components()[c].pieces) {
+                std::vector<Vec2> stroke;
+                for (Vec2 q : pieces_[p].points)
+                    stroke.push_back({(frame.s(q) - centre) / h, (frame.t(q) - baseline) / h});
+                densify(stroke, kSample, samples);
+                lines.push_back(std::move(stroke));
+            }
+        for (const Template* tp : possible) {
+            const Template& t = *tp;
             const StrokeGlyph& gl = *t.glyph;
-            const double tw = gl.max.x - gl.min.x;
-            if (std::abs(w - tw) > 0.1 + 0.15 * tw || std::abs(top - gl.max.y) > 0.12 ||
-                std::abs(bottom - gl.min.y) > 0.12 || ink < 0.8 * t.ink || ink > 1.25 * t.ink + 0.2)
+            const NearMask& mask = t.near();
+            if (!std::all_of(samples.begin(), samples.end(), [&](Vec2 p) { return mask.near({p.x + t.centre, p.y}); }))
                 continue;
             const double sumA = meanDistance(samples, t.centre, gl.strokes, strictness) / strictness;
             if (sumA > kMeanTolerance)
@@ -504,14 +313,11 @@ private:
 
     // A line whose every glyph a font has becomes a text proposed, where it passes every check: a line with a glyph
     // no font has is left alone whole, since what looks like letters beside it may be line work.
-    void propose(const Frame& frame, double angle, const std::vector<Candidate>& glyphs, double baseline,
-                 const StrokeFont& font, double h, const std::vector<Match>& matches)
+    bool propose(const TextLine& line, const StrokeFont& font, double h, const std::vector<Match>& matches)
     {
         if (std::any_of(matches.begin(), matches.end(), [](const Match& m) { return m.tmpl == nullptr; }))
-            return;
+            return false;
         std::u32string text;
-        int letters = 0;
-        bool same = true;
         double worst = 0;
         for (std::size_t k = 0; k < matches.size(); ++k) {
             const Match& m = matches[k];
@@ -523,55 +329,106 @@ private:
                 if (gap > 0.5 * font.space * h)
                     text += U' ';
                 else if (gap < -0.25 * advance || gap > 0.3 * advance)
-                    return;
-                same = same && m.code == matches[0].code;
+                    return false;
             }
             text += m.code;
-            letters += alnum(m.code);
             worst = std::max(worst, m.cost);
         }
-        const std::size_t count = matches.size();
+        return offer(line, text, matches[0].origin, h, styleFor(font), worst);
+    }
+
+    // Proposes `text` for the line's strokes where it passes the checks against line work read as letters: letters
+    // in it, more than one unless one stands alone, not a row of one shape that lines draw too nor of single
+    // glyphs spaced apart, no glyph just beyond its ends, the strokes in one style. `start` is where the text begins along the line.
+    bool offer(const TextLine& line, const std::u32string& text, double start, double h, const std::string& styleName,
+               double cost)
+    {
+        const std::vector<Candidate>& glyphs = line.glyphs;
+        const double angle = line.angle;
+        int letters = 0;
+        std::size_t count = 0, words = 0;
+        bool same = true;
+        for (std::size_t k = 0; k < text.size(); ++k)
+            if (text[k] != U' ') {
+                letters += alnum(text[k]);
+                same = same && text[k] == text[0];
+                ++count;
+                words += k == 0 || text[k - 1] == U' ';
+            }
         const bool square = angle == 0 || angle == 90 || angle == 180 || angle == 270;
         if (letters == 0 || (count < 3 && !square))
-            return;
+            return false;
         if (count == 1 && (angle != 0 || lookalike(text[0]) || !alnum(text[0]) || !alone(glyphs[0], h)))
-            return;
-        if (count > 1 && (letters < 2 || (same && lookalike(text[0]))))
-            return;
-        // Every stroke of the line in one style.
+            return false;
+        if (count > 1 && (letters < 2 || (same && lookalike(text[0])) || words == count || !bounded(line, h)))
+            return false; // a row of separate shapes is line work more often than letters spaced apart
         Proposal p;
         for (const auto& g : glyphs)
             for (std::size_t c : g.comps)
-                p.pieces.insert(p.pieces.end(), comps_[c].pieces.begin(), comps_[c].pieces.end());
+                p.pieces.insert(p.pieces.end(), layout_.components()[c].pieces.begin(),
+                                layout_.components()[c].pieces.end());
         const Style& style = drawing_.entities[pieces_[p.pieces.front()].entity].style;
         for (std::size_t i : p.pieces) {
             const Style& other = drawing_.entities[pieces_[i].entity].style;
             if (other.layer != style.layer || !(other.color == style.color))
-                return;
+                return false;
         }
         Text t;
         for (char32_t c : text)
             appendUtf8(t.utf8, c);
-        t.insertion = frame.point(matches[0].origin, baseline);
+        t.insertion = line.frame.point(start, line.baseline);
         t.height = h;
         t.rotationDeg = std::fmod(angle, 360.0);
-        t.style = styleFor(font);
+        t.style = styleName;
         p.glyphs = count;
-        p.cost = worst;
+        p.cost = cost;
         p.text = Entity{style, std::move(t)};
         proposals_.push_back(std::move(p));
+        return true;
     }
 
     // No other strokes near the glyph: a letter standing alone, not one of a line read across.
     bool alone(const Candidate& g, double h) const
     {
         for (std::size_t c : g.comps) {
-            Box near = comps_[c].box;
+            Box near = layout_.components()[c].box;
             near.min = {near.min.x - h, near.min.y - h};
             near.max = {near.max.x + h, near.max.y + h};
-            for (std::size_t other : compGrid_.find(near))
+            for (std::size_t other : layout_.componentsNear(near))
                 if (std::find(g.comps.begin(), g.comps.end(), other) == g.comps.end())
                     return false;
+        }
+        return true;
+    }
+
+    // No strokes of a glyph's size (a dash, a dot) just before the line's first glyph or after its last on its band:
+    // the whole of a line, not the part of one that could be read.
+    bool bounded(const TextLine& line, double h) const
+    {
+        const Frame& f = line.frame;
+        const double s0 = line.glyphs.front().s0, s1 = line.glyphs.back().s1;
+        const double t0 = line.baseline - 0.1 * h, t1 = line.baseline + h;
+        for (auto [from, to] : {std::pair{s0 - kEndGap * h, s0}, std::pair{s1, s1 + kEndGap * h}}) {
+            Box region;
+            for (double s : {from, to})
+                for (double t : {t0, t1})
+                    region.add(f.point(s, t));
+            for (std::size_t c : layout_.componentsNear(region)) {
+                Candidate other{{c}};
+                for (std::size_t p : layout_.components()[c].pieces)
+                    for (Vec2 q : pieces_[p].points) {
+                        const double s = f.s(q), t = f.t(q);
+                        other.s0 = std::min(other.s0, s), other.s1 = std::max(other.s1, s);
+                        other.t0 = std::min(other.t0, t), other.t1 = std::max(other.t1, t);
+                    }
+                const bool glyphSized = std::max(other.width(), other.height()) <= 1.5 * h;
+                const bool inside = other.s1 > from && other.s0 < to && other.t1 > t0 && other.t0 < t1;
+                const bool own = std::any_of(line.glyphs.begin(), line.glyphs.end(), [&](const Candidate& g) {
+                    return std::find(g.comps.begin(), g.comps.end(), c) != g.comps.end();
+                });
+                if (glyphSized && inside && !own)
+                    return false;
+            }
         }
         return true;
     }
@@ -594,30 +451,33 @@ private:
         }
     }
 
-    std::string styleFor(const StrokeFont& font)
+    std::string styleFor(const StrokeFont& font) { return style(font.name, font.cadFont.empty() ? font.name : font.cadFont); }
+    // Text in the page's own font: a TrueType font stands in for it.
+    std::string documentStyle() { return style("Plotted text", "sans"); }
+
+    std::string style(const std::string& name, const std::string& fontName)
     {
-        const std::string name = font.name;
         if (std::none_of(drawing_.textStyles.begin(), drawing_.textStyles.end(),
                          [&](const TextStyle& s) { return s.name == name; }))
-            drawing_.textStyles.push_back({name, font.cadFont.empty() ? name : font.cadFont});
+            drawing_.textStyles.push_back({name, fontName});
         return name;
     }
 
     Drawing& drawing_;
-    std::vector<FontTemplates> fonts_;
+    const std::vector<StrokeFont>& fonts_;
+    std::vector<FontTemplates> templates_;
+    LineReader* reader_;
     std::vector<Piece> pieces_;
-    std::vector<Component> comps_;
-    std::vector<Piece> compBoxes_;
-    PieceGrid compGrid_;
+    Layout layout_;
     std::vector<Proposal> proposals_;
     std::vector<std::pair<std::size_t, Entity>> texts_;
 };
 
 } // namespace
 
-TextRecovery recognizeStrokedText(Drawing& drawing, const std::vector<StrokeFont>& fonts)
+TextRecovery recognizeStrokedText(Drawing& drawing, const std::vector<StrokeFont>& fonts, LineReader* reader)
 {
-    return Recognizer(drawing, fonts).run();
+    return Recognizer(drawing, fonts, reader).run();
 }
 
 } // namespace unplot::engine::strokes

@@ -7,6 +7,7 @@
 // that is not confidently text stays as it was.
 
 #include "drawing.h"
+#include "ocr.h"
 #include "strokefont.h"
 
 #include <vector>
@@ -20,9 +21,9 @@ struct TextRecovery {
 
 // Twins only.
 TextRecovery recoverTwins(Drawing& drawing);
-// Recognition against `fonts` only.
-TextRecovery recognizeStrokedText(Drawing& drawing, const std::vector<StrokeFont>& fonts);
+// Recognition against `fonts`, and with `reader` (when given) of the page's own font from its repeating glyphs.
+TextRecovery recognizeStrokedText(Drawing& drawing, const std::vector<StrokeFont>& fonts, LineReader* reader = nullptr);
 // Both, twins first.
-TextRecovery recoverText(Drawing& drawing, const std::vector<StrokeFont>& fonts);
+TextRecovery recoverText(Drawing& drawing, const std::vector<StrokeFont>& fonts, LineReader* reader = nullptr);
 
 } // namespace unplot::engine::strokes

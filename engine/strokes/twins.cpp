@@ -51,39 +51,47 @@ TextRecovery recoverTwins(Drawing& drawing)
     std::vector<Piece> pieces = collectPieces(drawing, kMaxGlyphMm, true);
     if (pieces.empty())
         return result;
-    const PieceGrid grid(pieces, 5.0);
+    const PieceGrid grid(pieces);
     std::vector<std::pair<std::size_t, Entity>> none;
-    // Each twin's own box, as far as its glyphs reach; strokes wider than the twin's glyphs run on past it, as far
-    // as they continue without a gap, but never into another twin's box.
+    // Each twin's own box, as far as its glyphs reach; strokes wider than the twin's glyphs run on past it (and,
+    // where the text is not left-aligned, begin before it), as far as they continue without a gap, but never into
+    // another twin's box.
     struct Place {
         Frame f;
-        double s0, end, s1, t0, t1;
-        Box search(double to) const
+        double s0, end, s1, t0, t1, back; // back: how far before s0 strokes may begin
+        Box search(double from, double to) const
         {
             Box b;
-            for (double s : {s0, to})
+            for (double s : {from, to})
                 for (double t : {t0, t1})
                     b.add({f.origin.x + s * f.u.x + t * f.v.x, f.origin.y + s * f.u.y + t * f.v.y});
             return b;
         }
-        bool holds(const Piece& p, double to) const
+        bool holds(const Piece& p, double from, double to) const
         {
             return std::all_of(p.points.begin(), p.points.end(), [&](Vec2 q) {
                 const double s = f.s(q), t = f.t(q);
-                return s >= s0 && s <= to && t >= t0 && t <= t1;
+                return s >= from && s <= to && t >= t0 && t <= t1;
             });
         }
     };
     std::vector<Place> places;
-    std::vector<int> owners(pieces.size(), 0); // how many twins' own boxes hold each piece
+    // The twin whose own box holds each piece, the smallest where several do (a small text inside a large one's box
+    // is the small one's), or none.
+    constexpr std::size_t kNone = ~std::size_t(0);
+    std::vector<std::size_t> owner(pieces.size(), kNone);
+    std::vector<double> ownerArea(pieces.size(), 1e300);
     for (std::size_t index : twins) {
         const Text& text = std::get<Text>(drawing.entities[index].geometry);
         const double h = text.height, a = text.rotationDeg * std::numbers::pi / 180;
         const Frame f{text.insertion, {std::cos(a), std::sin(a)}, {-std::sin(a), std::cos(a)}};
         places.push_back({f, -kBefore * h, text.lengthMm + kAfter * h, 1.5 * text.lengthMm + kAfter * h,
-                          -kBelow * h, (1 + kAbove) * h});
-        for (std::size_t i : grid.find(places.back().search(places.back().end)))
-            owners[i] += places.back().holds(pieces[i], places.back().end);
+                          -kBelow * h, (1 + kAbove) * h, -kBefore * h - 0.6 * text.lengthMm});
+        const Place& p = places.back();
+        const double area = (p.end - p.s0) * (p.t1 - p.t0);
+        for (std::size_t i : grid.find(p.search(p.s0, p.end)))
+            if (area < ownerArea[i] && p.holds(pieces[i], p.s0, p.end))
+                owner[i] = places.size() - 1, ownerArea[i] = area;
     }
     for (std::size_t n = 0; n < twins.size(); ++n) {
         const std::size_t index = twins[n];
@@ -92,22 +100,30 @@ TextRecovery recoverTwins(Drawing& drawing)
         Entity& twin = drawing.entities[index];
         Text& text = std::get<Text>(twin.geometry);
         const double h = text.height;
-        // The strokes wholly inside the twin's box, by style; the style with the most of them wins.
+        // The strokes wholly inside the twin's box, by style.
         std::map<std::tuple<std::string, std::uint8_t, std::uint8_t, std::uint8_t>, std::vector<std::size_t>> byStyle;
-        for (std::size_t i : grid.find(place.search(place.s1))) {
+        for (std::size_t i : grid.find(place.search(place.back, place.s1))) {
             const Piece& p = pieces[i];
             if (p.used)
                 continue;
-            const bool own = place.holds(p, place.end);
-            const bool inside = own ? true : owners[i] == 0 && place.holds(p, place.s1);
+            const bool inside = owner[i] == n || (owner[i] == kNone && place.holds(p, place.back, place.s1));
             const Style& st = drawing.entities[p.entity].style;
             if (inside)
                 byStyle[{st.layer, st.color.r, st.color.g, st.color.b}].push_back(i);
         }
+        // The style whose strokes span the twin's line best (a text's strokes, not a few of a smaller text's or of
+        // line work inside its box), then the one with the most strokes.
         std::vector<std::size_t>* chosen = nullptr;
-        for (auto& [key, list] : byStyle)
-            if (!chosen || list.size() > chosen->size())
-                chosen = &list;
+        double bestSpan = -1;
+        for (auto& [key, list] : byStyle) {
+            Box span;
+            for (std::size_t i : list)
+                for (Vec2 q : pieces[i].points)
+                    span.add({f.s(q), f.t(q)});
+            const double cover = std::min(1.0, span.width() / std::max(text.lengthMm, h)) * std::min(1.0, span.height() / h);
+            if (cover > bestSpan + 0.1 || (cover > bestSpan - 0.1 && list.size() > chosen->size()))
+                chosen = &list, bestSpan = std::max(bestSpan, cover);
+        }
         if (!chosen)
             continue;
         auto start = [&](std::size_t i) {
@@ -116,17 +132,37 @@ TextRecovery recoverTwins(Drawing& drawing)
                 m = std::min(m, f.s(q));
             return m;
         };
-        std::sort(chosen->begin(), chosen->end(), [&](std::size_t x, std::size_t y) { return start(x) < start(y); });
-        double reach = kAfter * h;
-        for (std::size_t k = 0; k < chosen->size(); ++k) {
-            const double from = start((*chosen)[k]);
-            if (from > std::max(reach, text.lengthMm) + kAfter * h) {
-                chosen->resize(k);
+        auto end = [&](std::size_t i) {
+            double m = -1e300;
+            for (Vec2 q : pieces[i].points)
+                m = std::max(m, f.s(q));
+            return m;
+        };
+        // Before the twin (centred or right-aligned text is wider as strokes), as far back as the strokes continue
+        // without a gap; after it, as far on.
+        std::vector<std::size_t> before, after;
+        for (std::size_t i : *chosen)
+            (start(i) < place.s0 ? before : after).push_back(i);
+        std::sort(before.begin(), before.end(), [&](std::size_t x, std::size_t y) { return end(x) > end(y); });
+        double back = place.s0;
+        for (std::size_t k = 0; k < before.size(); ++k) {
+            if (end(before[k]) < back - kAfter * h) {
+                before.resize(k);
                 break;
             }
-            for (Vec2 q : pieces[(*chosen)[k]].points)
-                reach = std::max(reach, f.s(q));
+            back = std::min(back, start(before[k]));
         }
+        std::sort(after.begin(), after.end(), [&](std::size_t x, std::size_t y) { return start(x) < start(y); });
+        double reach = kAfter * h;
+        for (std::size_t k = 0; k < after.size(); ++k) {
+            if (start(after[k]) > std::max(reach, text.lengthMm) + kAfter * h) {
+                after.resize(k);
+                break;
+            }
+            reach = std::max(reach, end(after[k]));
+        }
+        *chosen = std::move(after);
+        chosen->insert(chosen->end(), before.begin(), before.end());
         if (chosen->empty())
             continue;
         // The strokes must fill the twin's line: most of its length and, with capitals or digits, most of its height.
@@ -151,10 +187,10 @@ TextRecovery recoverTwins(Drawing& drawing)
     return result;
 }
 
-TextRecovery recoverText(Drawing& drawing, const std::vector<StrokeFont>& fonts)
+TextRecovery recoverText(Drawing& drawing, const std::vector<StrokeFont>& fonts, LineReader* reader)
 {
     TextRecovery twins = recoverTwins(drawing);
-    const TextRecovery recognized = recognizeStrokedText(drawing, fonts);
+    const TextRecovery recognized = recognizeStrokedText(drawing, fonts, reader);
     twins.textsRecovered += recognized.textsRecovered;
     twins.strokesReplaced += recognized.strokesReplaced;
     return twins;

@@ -15,7 +15,8 @@ namespace {
 void recoverText(Drawing& drawing)
 {
     static const std::vector<strokes::StrokeFont> fonts = strokes::loadStrokeFonts();
-    const strokes::TextRecovery text = strokes::recoverText(drawing, fonts);
+    thread_local strokes::LineReader reader; // Tesseract's state is for one thread
+    const strokes::TextRecovery text = strokes::recoverText(drawing, fonts, &reader);
     drawing.notes.push_back("text: " + std::to_string(text.textsRecovered) + " texts recovered, " +
                             std::to_string(text.strokesReplaced) + " strokes replaced");
 }
