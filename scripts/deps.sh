@@ -7,7 +7,7 @@ UNPLOT_RUN_PACKAGES=(
     libcpp-httplib-dev libssl-dev nlohmann-json3-dev libsqlite3-dev libzip-dev libpq-dev
     libmupdf-dev libmujs-dev libgumbo-dev libopenjp2-7-dev libjbig2dec0-dev libharfbuzz-dev libfreetype-dev
     libjpeg-dev zlib1g-dev libpng-dev libbrotli-dev libqpdf-dev
-    hershey-fonts-data librecad-data
+    hershey-fonts-data librecad-data libtesseract-dev tesseract-ocr-eng
     libpolyclipping-dev
     curl
 )

@@ -37,6 +37,31 @@ bool alnum(char32_t c)
     return (c >= U'A' && c <= U'Z') || (c >= U'a' && c <= U'z') || (c >= U'0' && c <= U'9');
 }
 
+// In fonts that draw I and l alike (the Hershey fonts and their kin) the letters around one tell which it is: l after
+// a small letter ("Model") or at a word's start in text of small letters only ("line"), else I ("DETAIL", "Input").
+void settleIOrL(const StrokeFont& font, std::u32string& text)
+{
+    const auto i = font.glyphs.find(U'I'), l = font.glyphs.find(U'l');
+    if (i == font.glyphs.end() || l == font.glyphs.end() || i->second.strokes != l->second.strokes)
+        return;
+    auto letter = [&](std::size_t k) { return k < text.size() && text[k] != U'I' && text[k] != U'l' && alnum(text[k]) && text[k] > U'9'; };
+    auto small = [&](std::size_t k) { return text[k] >= U'a' && text[k] <= U'z'; };
+    bool capitals = false;
+    for (std::size_t k = 0; k < text.size(); ++k)
+        capitals = capitals || (letter(k) && !small(k));
+    for (std::size_t k = 0; k < text.size(); ++k) {
+        if (text[k] != U'I' && text[k] != U'l')
+            continue;
+        std::size_t before = k, after = k + 1;
+        while (before > 0 && !letter(before - 1) && text[before - 1] != U' ')
+            --before;
+        while (after < text.size() && !letter(after) && text[after] != U' ')
+            ++after;
+        const bool lower = before > 0 && letter(before - 1) ? small(before - 1) : !capitals && letter(after);
+        text[k] = lower ? U'l' : U'I';
+    }
+}
+
 // Shapes that lines, circles and crosses of a drawing make as well: never a text on their own.
 bool lookalike(char32_t c)
 {
@@ -334,6 +359,7 @@ private:
             text += m.code;
             worst = std::max(worst, m.cost);
         }
+        settleIOrL(font, text);
         return offer(line, text, matches[0].origin, h, styleFor(font), worst);
     }
 
