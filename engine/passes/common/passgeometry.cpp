@@ -78,9 +78,21 @@ std::uint64_t lookHash(const Style& s)
 
 Geometry pathGeometry(std::vector<Vec2> points, std::vector<double> bulges, bool closed)
 {
+    // Two arcs from p through a to b are one when their circles agree, or when a and both their middles lie on the
+    // arc from p to b with both sweeps (short arcs' own centres are uncertain).
     auto sameCircle = [](const BulgeArc& x, const BulgeArc& y) {
         const double tolerance = std::max(2e-3, 5e-4 * x.radius);
         return distance(x.center, y.center) <= tolerance && std::abs(x.radius - y.radius) <= tolerance;
+    };
+    auto oneArc = [](Vec2 p, Vec2 a, Vec2 b, double first, double second, double sweep) {
+        const BulgeArc whole = bulgeArc(p, b, bulgeOf(sweep));
+        const double tolerance = std::max(2e-3, 5e-4 * whole.radius);
+        auto on = [&](Vec2 q) { return std::abs(distance(q, whole.center) - whole.radius) <= tolerance; };
+        auto middle = [](Vec2 x, Vec2 y, double bulge) {
+            const BulgeArc arc = bulgeArc(x, y, bulge);
+            return polar(arc.center, arc.radius, arc.startAngle + wrapAngle(arc.endAngle - arc.startAngle) / 2);
+        };
+        return on(a) && on(middle(p, a, first)) && on(middle(a, b, second));
     };
     std::vector<Vec2> mp{points[0]};
     std::vector<double> mb;
@@ -90,7 +102,8 @@ Geometry pathGeometry(std::vector<Vec2> points, std::vector<double> bulges, bool
             const double sweep = 4 * std::atan(mb.back()) + 4 * std::atan(bulges[i]);
             // The closing segment of a closed path stays apart: the path keeps two points at least.
             if (std::abs(sweep) < kTurn - 1e-6 && !(closed && i + 1 == bulges.size()) &&
-                sameCircle(bulgeArc(mp[mp.size() - 2], a, mb.back()), bulgeArc(a, b, bulges[i]))) {
+                (sameCircle(bulgeArc(mp[mp.size() - 2], a, mb.back()), bulgeArc(a, b, bulges[i])) ||
+                 oneArc(mp[mp.size() - 2], a, b, mb.back(), bulges[i], sweep))) {
                 mp.back() = b;
                 mb.back() = bulgeOf(sweep);
                 continue;
