@@ -234,6 +234,32 @@ std::optional<std::vector<double>> rhythm(const std::vector<Piece>& pieces)
     return std::nullopt;
 }
 
+// The rhythm of a run of dashes whose first or last piece may be out of step (plots that centre the pattern on a
+// stroke end it with odd pieces): such a piece belongs to the run when it is no longer than a dash and no further
+// off than one and a half gaps.
+std::optional<std::vector<double>> runRhythm(const std::vector<Piece>& run)
+{
+    for (std::size_t trim = 0; trim < 4; ++trim) {
+        const std::size_t head = trim & 1, tail = trim >> 1;
+        if (run.size() < head + tail + 3)
+            continue;
+        const std::vector<Piece> core(run.begin() + std::ptrdiff_t(head), run.end() - std::ptrdiff_t(tail));
+        const auto elements = rhythm(core);
+        if (!elements)
+            continue;
+        double dash = 0, gap = 0;
+        for (double e : *elements)
+            dash = std::max(dash, e), gap = std::max(gap, -e);
+        const auto fits = [&](const Piece& p, double apart) {
+            return p.to - p.from <= dash + 0.02 && apart <= 1.5 * gap + 0.02;
+        };
+        if ((head == 0 || fits(run.front(), core.front().from - run.front().to)) &&
+            (tail == 0 || fits(run.back(), run.back().from - core.back().to)))
+            return elements;
+    }
+    return std::nullopt;
+}
+
 // Splits sorted pieces into runs of dashes: pieces apart by more than a touch and less than the longest gap.
 template <typename F> void forEachRun(std::vector<Piece>& pieces, F&& f)
 {
@@ -355,14 +381,19 @@ struct Dasher {
         for (const auto& m : members)
             if (sameLook(d.entities[m.entity].style, e0.style))
                 add(m.entity);
-        // Dots on this line, in the gaps between its pieces.
+        // Dots on this line, in the gaps between its pieces and up to the widest gap beyond its ends.
         std::sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) { return a.from < b.from; });
         std::vector<Vec2> along;
+        double reach = 0;
         for (std::size_t k = 1; k < pieces.size(); ++k)
-            if (pieces[k].from - pieces[k - 1].to > kTouch && pieces[k].from - pieces[k - 1].to <= kMaxGap)
+            if (pieces[k].from - pieces[k - 1].to > kTouch && pieces[k].from - pieces[k - 1].to <= kMaxGap) {
+                reach = std::max(reach, pieces[k].from - pieces[k - 1].to);
                 for (double s = pieces[k - 1].to; s < pieces[k].from + 1; s += 1)
                     along.push_back(origin + s * dir);
+            }
         const std::size_t count = pieces.size();
+        for (double s = 0; s < reach + 1; s += 1)
+            along.insert(along.end(), {origin + (pieces[0].from - s) * dir, origin + (pieces[count - 1].to + s) * dir});
         shortLines.near(along, [&](std::size_t i) {
             const auto* line = std::get_if<Line>(&d.entities[i].geometry);
             if (gone[i] || !line || !candidate(d.entities[i]) || distance(line->a, line->b) > 2 * kDot ||
@@ -370,11 +401,17 @@ struct Dasher {
                 return;
             const Vec2 mid = 0.5 * (line->a + line->b);
             const double s = dot(mid - origin, dir);
-            if (std::abs(cross(dir, mid - origin)) <= 0.005 && s > pieces[0].from && s < pieces[count - 1].to)
+            // Not on one of the dashes: there it is a dot of a line that crosses this one.
+            const auto after = std::upper_bound(pieces.begin(), pieces.begin() + std::ptrdiff_t(count), s,
+                                                [](double v, const Piece& p) { return v < p.from; });
+            const bool onDash = (after != pieces.begin() && s <= std::prev(after)->to + kTouch) ||
+                                (after != pieces.begin() + std::ptrdiff_t(count) && s >= after->from - kTouch);
+            if (std::abs(cross(dir, mid - origin)) <= 0.005 && s > pieces[0].from - reach - kDot &&
+                s < pieces[count - 1].to + reach + kDot && !onDash)
                 add(i);
         });
         forEachRun(pieces, [&](std::vector<Piece>& run) {
-            const auto elements = rhythm(run);
+            const auto elements = runRhythm(run);
             if (!elements)
                 return;
             Entity& first = d.entities[run.front().entity];
@@ -493,12 +530,18 @@ struct Dasher {
                     rotated[k].from += circumference, rotated[k].to += circumference;
             }
             forEachRun(rotated, [&](std::vector<Piece>& run) {
-                const auto elements = rhythm(run);
+                const auto elements = runRhythm(run);
                 if (!elements)
                     return;
                 Entity& first = d.entities[run.front().entity];
                 const double sweep = (run.back().to - run.front().from) / c.radius;
-                first.geometry = arcEntity({c.center, c.radius, run.front().from / c.radius, std::min(sweep, kTurn)});
+                // All round but for a gap no wider than the pattern's: a dashed circle.
+                const double widest = -*std::min_element(elements->begin(), elements->end());
+                if (run.size() == n && kTurn * c.radius - (run.back().to - run.front().from) <= 1.5 * widest + 0.02)
+                    first.geometry = Circle{c.center, c.radius};
+                else
+                    first.geometry =
+                        arcEntity({c.center, c.radius, run.front().from / c.radius, std::min(sweep, kTurn)});
                 first.style.linetype = types.nameFor(*elements);
                 for (std::size_t k = 1; k < run.size(); ++k)
                     gone[run[k].entity] = true;

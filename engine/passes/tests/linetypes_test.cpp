@@ -65,27 +65,34 @@ TEST(Linetypes, FromDashesDrawnOneByOne)
 {
     const std::string content =
         // Dashes along a line; dash-dot along a slanting line; dash-dot round a circle; collinear pieces with no
-        // rhythm.
+        // rhythm; a dash-dot line whose end pieces are out of step, and the dot of a line that crosses it on a dash.
         testing::dashesAlong({50, 100}, {450, 100}, {12, 6}) + "S " +
         testing::dashesAlong({50, 200}, {450, 500}, {20, 10, 0, 10}) + "S " +
         testing::dashesRound({300, 650}, 80, {20, 10, 0, 10}, 180) + "S " +
-        "50 50 m 60 50 l 62 50 m 72 50 l 77 50 m 87 50 l 89 50 m 99 50 l 108 50 m 118 50 l S";
+        "50 50 m 60 50 l 62 50 m 72 50 l 77 50 m 87 50 l 89 50 m 99 50 l 108 50 m 118 50 l S "
+        "520 50 m 520 53 l 520 57 m 520 57.02 l 520 63 m 520 75 l 520 81 m 520 81.02 l 520 87 m 520 99 l "
+        "520 105 m 520 105.02 l 520 111 m 520 123 l 520 129 m 520 129.02 l 520 134 m 520 136 l "
+        "519.99 93 m 520.01 93 l S";
     const Drawing d = converted(content);
     const auto lines = all<Line>(d);
-    ASSERT_EQ(lines.size(), 2u + 5u);
+    ASSERT_EQ(lines.size(), 2u + 5u + 2u);
+    const Entity& centred = d.entities[8]; // after the circle and the pieces with no rhythm
+    EXPECT_EQ(centred.style.linetype, "DASHDOT_2");
+    EXPECT_NEAR(std::get<Line>(centred.geometry).a.y, mm(50), 0.001);
+    EXPECT_NEAR(std::get<Line>(centred.geometry).b.y, mm(136), 0.001);
     EXPECT_EQ(d.entities[0].style.linetype, "HIDDEN");
     expectElements(linetypeOf(d, d.entities[0]), {mm(12), -mm(6)});
     EXPECT_NEAR(lines[0].a.x, mm(50), 0.001);
     EXPECT_NEAR(lines[0].b.x, mm(50 + 22 * 18 + 4), 0.001); // the end of the last dash
     EXPECT_EQ(d.entities[1].style.linetype, "DASHDOT");
     expectElements(linetypeOf(d, d.entities[1]), {mm(20), -mm(10), 0, -mm(10)});
-    const auto arcs = all<Arc>(d);
-    ASSERT_EQ(arcs.size(), 1u);
-    EXPECT_NEAR(arcs[0].center.x, mm(300), 0.001);
-    EXPECT_NEAR(arcs[0].radius, mm(80), 0.001);
+    const auto circles = all<Circle>(d); // dashed all round
+    ASSERT_EQ(circles.size(), 1u);
+    EXPECT_NEAR(circles[0].center.x, mm(300), 0.001);
+    EXPECT_NEAR(circles[0].radius, mm(80), 0.001);
     EXPECT_EQ(d.entities[2].style.linetype, "DASHDOT");
     for (std::size_t i = 3; i < d.entities.size(); ++i)
-        EXPECT_EQ(d.entities[i].style.linetype, "");
+        EXPECT_EQ(d.entities[i].style.linetype, i == 8 ? "DASHDOT_2" : "");
 }
 
 } // namespace
