@@ -7,7 +7,8 @@ namespace {
 
 constexpr std::size_t kMinMatch = 3;
 constexpr unsigned kHashBits = 15;
-constexpr int kMaxChain = 48;
+constexpr int kMaxChain = 16;
+constexpr std::size_t kGoodEnough = 64;  // a match this long ends the search: a longer one saves next to nothing
 
 std::uint32_t hash3(const std::uint8_t* p)
 {
@@ -43,13 +44,17 @@ std::vector<Match> findMatches(const std::uint8_t* data, std::size_t size, const
                 const std::size_t distance = i - c;
                 if (distance > rules.maxDistance)
                     break;
+                if (bestLength != 0 && data[c + bestLength] != data[i + bestLength]) {
+                    candidate = prev[c];  // cannot be longer than the best so far
+                    continue;
+                }
                 std::size_t n = 0;
                 while (n < limit && data[c + n] == data[i + n])
                     ++n;
                 if (n > bestLength && n >= kMinMatch + (distance > rules.farDistance ? 1 : 0)) {
                     bestLength = n;
                     bestDistance = distance;
-                    if (n == limit)
+                    if (n == limit || n >= kGoodEnough)
                         break;
                 }
                 candidate = prev[c];
