@@ -4,7 +4,7 @@
 # entity counts compared with the DXF page's (engine/tests/readback.py). Prints one line per file and the totals.
 #
 #   bench/dwg.sh [BUILD_DIR] [CORPUS_DIR]     defaults: build-bench, ../shared/corpus
-#   VERSIONS="15 14" RUNS=3 NPM_TOOLS=build/npm-tools/node_modules   (environment, with these defaults)
+#   VERSIONS="14 15 18 21 23" RUNS=3 NPM_TOOLS=build/npm-tools/node_modules   (environment, with these defaults)
 #
 # Times are the best wall time of RUNS runs (the machine is shared), in milliseconds; sizes are the uncompressed
 # page files in the archive. A page that LibreDWG reads with an error bit >= 0x80, the CRC bit, no objects, or a
@@ -13,7 +13,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-bench}
 corpus=${2:-../shared/corpus}
-versions=${VERSIONS:-"15 14"}
+versions=${VERSIONS:-"14 15 18 21 23"}
 runs=${RUNS:-3}
 npm_tools=${NPM_TOOLS:-${UNPLOT_NPM_TOOLS:-build/npm-tools/node_modules}}
 engine=$build/bin/unplot-engine
