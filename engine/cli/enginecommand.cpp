@@ -94,12 +94,8 @@ PageResult convertPage(PdfReader& reader, int page, const EngineOptions& options
 #endif
         if (!options.dwg)
             members.push_back(ResultArchive::compress(name, dxfToString(drawing, options.version)));
-        if (options.dwg && !drawing.images.empty()) // not written to DWG yet
-            drawing.warnings.push_back(std::to_string(drawing.images.size()) +
-                                       " raster images left out (DWG output does not hold images yet; choose DXF)");
-        else
-            for (ImageFile& file : drawing.imageFiles)
-                members.push_back(ResultArchive::store(std::move(file.name), std::move(file.bytes)));
+        for (ImageFile& file : drawing.imageFiles)
+            members.push_back(ResultArchive::store(std::move(file.name), std::move(file.bytes)));
         result.members = std::move(members);
         result.warnings = std::move(drawing.warnings);
     } catch (const std::bad_alloc&) {

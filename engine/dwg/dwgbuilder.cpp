@@ -99,10 +99,25 @@ DwgBuilder::DwgBuilder(const Drawing& drawing, int version) : drawing_(drawing),
     for (const Entity& e : drawing.entities)
         if (auto g = normalized(e.geometry))
             kept_.push_back({&e, std::move(*g)});
-    if (!kept_.empty()) {
+    // The images first (beneath the rest), then the entities; then each image's reactor, the image files'
+    // definitions, the image dictionary and the raster variables.
+    const std::size_t entities = drawing.images.size() + kept_.size();
+    if (entities > 0) {
         firstEntity_ = nextHandle_;
-        lastEntity_ = nextHandle_ + kept_.size() - 1;
+        lastEntity_ = nextHandle_ + entities - 1;
+        nextHandle_ += entities;
     }
+    if (!drawing.images.empty()) {
+        firstImageObject_ = nextHandle_;
+        imageDict_ = firstImageObject_ + drawing.images.size() + drawing.imageFiles.size();
+        rasterVariables_ = imageDict_ + 1;
+        nextHandle_ = rasterVariables_ + 1;
+    }
+}
+
+SplitStreams DwgBuilder::classes() const
+{
+    return classStreams(version_, std::uint32_t(drawing_.images.size()), std::uint32_t(drawing_.imageFiles.size()));
 }
 
 void DwgBuilder::putSecondHeader(std::vector<std::uint8_t>& out, const std::uint32_t (*locators)[2],
@@ -156,10 +171,10 @@ std::vector<std::uint8_t> DwgBuilder::buildPaged() const
     sections[1] = {"AcDb:Classes", 3, {}};
     if (r2007()) {  // 2010 files add the high part of the section size
         sections[0].data = framedSection2010(kHeaderVarsBegin, headerStreams(), kHeaderVarsEnd, r2010());
-        sections[1].data = framedSection2010(kClassesBegin, classStreams(version_), kClassesEnd, r2010());
+        sections[1].data = framedSection2010(kClassesBegin, classes(), kClassesEnd, r2010());
     } else {
         putSection(sections[0].data, kHeaderVarsBegin, headerVariables(), kHeaderVarsEnd);
-        putSection(sections[1].data, kClassesBegin, classStreams(version_).data(), kClassesEnd);
+        putSection(sections[1].data, kClassesBegin, classes().data(), kClassesEnd);
     }
     sections[1].data.insert(sections[1].data.end(), 8, 0);  // as real files end it (some readers read that far)
 
@@ -227,6 +242,7 @@ std::vector<std::uint8_t> DwgBuilder::build()
     writeDictionaries();
     if (r2000())
         writeLayouts();
+    writeImages();
     writeEntities();
     nextHandle_ = std::max(nextHandle_, objects_.rbegin()->first + 1);
     if (paged())
@@ -257,7 +273,7 @@ std::vector<std::uint8_t> DwgBuilder::build()
     const auto headerAt = std::uint32_t(out.size());
     putSection(out, kHeaderVarsBegin, headerVariables(), kHeaderVarsEnd);
     const auto classesAt = std::uint32_t(out.size());
-    putSection(out, kClassesBegin, classStreams(version_).data(), kClassesEnd);
+    putSection(out, kClassesBegin, classes().data(), kClassesEnd);
     const auto classesEnd = std::uint32_t(out.size());
     putRL(out, 0x0dca);  // what real files carry between the classes and the objects
 

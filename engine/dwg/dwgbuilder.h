@@ -44,6 +44,7 @@ private:
     bool r2007() const { return version_ >= 21; }  // split object streams, UTF-16 strings
     bool r2010() const { return version_ >= 23; }
     std::vector<std::uint8_t> buildPaged() const;
+    SplitStreams classes() const;
     // dwginfo.cpp
     std::vector<std::uint8_t> auxHeader() const;
     std::vector<std::uint8_t> summaryInfo() const;
@@ -59,6 +60,9 @@ private:
     void writeControls();
     void writeTableEntries();
     void writeBlocks();
+    using DictionaryEntries = std::vector<std::pair<std::string, std::uint64_t>>;
+    void writeDictionary(std::uint64_t h, std::uint64_t owner, const DictionaryEntries& entries,
+                         std::uint16_t objectType = type::Dictionary, std::uint64_t defaultEntry = 0);
     void writeDictionaries();
     void writeLayouts();
     void writeDimStyle();
@@ -66,6 +70,7 @@ private:
     void writePaperViewport();
     // dwgentities.cpp
     void writeEntities();
+    void writeImages();  // IMAGE entities and the objects they need
     void writeGeometry(ObjectWriter& w, const Geometry& g, bool linetyped);
     std::uint16_t entityType(const Geometry& g) const;
     // dwgheadervars.cpp
@@ -92,6 +97,9 @@ private:
     std::vector<Kept> kept_;  // the entities written, degenerate ones left out
     std::uint64_t firstEntity_ = 0, lastEntity_ = 0;
     std::uint64_t materialDict_ = 0, colorDict_ = 0;  // R2004 and later: the material and colour dictionaries
+    // With images: the first image's reactor (then one for each image, then each file's IMAGEDEF), the image
+    // dictionary and the raster variables.
+    std::uint64_t firstImageObject_ = 0, imageDict_ = 0, rasterVariables_ = 0;
     std::uint64_t nextHandle_ = handle::kFirstFree;
     std::map<std::uint64_t, std::vector<std::uint8_t>> objects_;
 };

@@ -2,9 +2,11 @@
 
 #include "dwgobject.h"
 
+#include <vector>
+
 namespace unplot::engine::dwg {
 
-SplitStreams classStreams(int version)
+SplitStreams classStreams(int version, std::uint32_t images, std::uint32_t imageFiles)
 {
     // R14 files declare them too (and some readers expect at least one class).
     const bool paged = version >= 18, split = version >= 21;
@@ -21,23 +23,31 @@ SplitStreams classStreams(int version)
         const char* cpp;
         const char* dxf;
         std::uint32_t instances;
+        std::uint16_t proxyFlags = 0;
+        bool entity = false;
     };
+    std::vector<Class> classes = {{type::DictionaryWithDefault, "AcDbDictionaryWithDefault", "ACDBDICTIONARYWDFLT", 1},
+                                  {type::PlaceHolder, "AcDbPlaceHolder", "ACDBPLACEHOLDER", 1},
+                                  {type::Layout, "AcDbLayout", "LAYOUT", 2}};
+    if (images > 0)
+        classes.insert(classes.end(), {{type::Image, "AcDbRasterImage", "IMAGE", images, 2175, true},
+                                       {type::ImageDef, "AcDbRasterImageDef", "IMAGEDEF", imageFiles},
+                                       {type::ImageDefReactor, "AcDbRasterImageDefReactor", "IMAGEDEF_REACTOR", images, 1},
+                                       {type::RasterVariables, "AcDbRasterVariables", "RASTERVARIABLES", 1}});
     if (paged) {
-        d.writeBS(type::Layout);  // the highest class number
+        d.writeBS(classes.back().number);  // the highest class number
         d.writeRC(0);
         d.writeRC(0);
         d.writeB(true);
     }
-    for (const Class& c : {Class{type::DictionaryWithDefault, "AcDbDictionaryWithDefault", "ACDBDICTIONARYWDFLT", 1},
-                           Class{type::PlaceHolder, "AcDbPlaceHolder", "ACDBPLACEHOLDER", 1},
-                           Class{type::Layout, "AcDbLayout", "LAYOUT", 2}}) {
+    for (const Class& c : classes) {
         d.writeBS(c.number);
-        d.writeBS(0);  // proxy flags
-        text("ObjectDBX Classes");
+        d.writeBS(c.proxyFlags);
+        text(c.number >= type::Image ? "ISM" : "ObjectDBX Classes");
         text(c.cpp);
         text(c.dxf);
         d.writeB(false);  // not a zombie
-        d.writeBS(0x1F3);  // an object, not an entity
+        d.writeBS(c.entity ? 0x1F2 : 0x1F3);
         if (paged) {
             d.writeBL(c.instances);
             d.writeBL(22);  // the release that defined the class, as real files give it

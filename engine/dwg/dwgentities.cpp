@@ -265,12 +265,12 @@ void DwgBuilder::writeGeometry(ObjectWriter& w, const Geometry& g, bool linetype
 
 void DwgBuilder::writeEntities()
 {
-    const std::size_t count = kept_.size();
+    const std::size_t count = kept_.size(), images = drawing_.images.size(), total = images + count;
     std::unordered_map<std::uint32_t, std::uint16_t> aci;  // drawings use few colours: look each up once
     for (std::size_t i = 0; i < count; ++i) {
         const Entity& e = *kept_[i].entity;
         const Geometry& geometry = kept_[i].geometry;
-        const std::uint64_t h = firstEntity_ + i;
+        const std::uint64_t h = firstEntity_ + images + i;
         EntityCommon c;
         c.space = 2;
         const auto rgb = std::uint32_t(trueColorValue(e.style.color));
@@ -288,13 +288,83 @@ void DwgBuilder::writeEntities()
         c.layer = layer != layerByName_.end() ? layer->second : handle::Layer0;
         const auto linetype = e.style.linetype.empty() ? linetypeByName_.end() : linetypeByName_.find(e.style.linetype);
         c.linetype = linetype != linetypeByName_.end() ? linetype->second : 0;
-        c.prev = i > 0 ? h - 1 : 0;
-        c.next = i + 1 < count ? h + 1 : 0;
+        c.prev = images + i > 0 ? h - 1 : 0;
+        c.next = images + i + 1 < total ? h + 1 : 0;
         ObjectWriter w(version_, entityType(geometry), h, c);
         writeGeometry(w, geometry, c.linetype != 0);
         add(h, w.finish());
     }
-    nextHandle_ = firstEntity_ + count;
+}
+
+void DwgBuilder::writeImages()
+{
+    const std::size_t images = drawing_.images.size(), total = images + kept_.size();
+    const std::uint64_t firstDef = firstImageObject_ + images;
+    for (std::size_t i = 0; i < images; ++i) {
+        const Image& image = drawing_.images[i];
+        const ImageFile& file = drawing_.imageFiles[image.file];
+        const std::uint64_t h = firstEntity_ + i;
+        EntityCommon c;
+        const auto layer = layerByName_.find(image.style.layer);
+        c.layer = layer != layerByName_.end() ? layer->second : handle::Layer0;
+        c.prev = i > 0 ? h - 1 : 0;
+        c.next = i + 1 < total ? h + 1 : 0;
+        ObjectWriter w(version_, type::Image, h, c);
+        BitWriter& d = w.data();
+        d.writeBL(0);  // class version
+        d.write3BD(image.origin.x, image.origin.y, 0);
+        d.write3BD(image.u.x, image.u.y, 0);
+        d.write3BD(image.v.x, image.v.y, 0);
+        d.write2RD(file.width, file.height);
+        // Shown, also when not aligned with the screen; clipped; transparent pixels see through.
+        d.writeBS(std::uint16_t(1 | 2 | (image.clip.empty() ? 0 : 4) | (file.transparent ? 8 : 0)));
+        d.writeB(!image.clip.empty());
+        d.writeRC(50);  // brightness
+        d.writeRC(50);  // contrast
+        d.writeRC(std::uint8_t(image.fade));
+        if (r2010())
+            d.writeB(false);  // shows inside the boundary
+        const std::vector<Vec2> clip = imageClipPixels(image, file);
+        d.writeBS(clip.size() == 2 ? 1 : 2);
+        if (clip.size() != 2)
+            d.writeBL(std::uint32_t(clip.size()));
+        for (const Vec2& p : clip)
+            d.write2RD(p.x, p.y);
+        w.refs().writeH(HandleCode::HardPointer, firstDef + image.file);
+        w.refs().writeH(HandleCode::HardOwner, firstImageObject_ + i);
+        add(h, w.finish());
+
+        ObjectWriter r(version_, type::ImageDefReactor, firstImageObject_ + i, h);
+        r.data().writeBL(2);  // class version
+        add(firstImageObject_ + i, r.finish());
+    }
+    if (images == 0)
+        return;
+    std::vector<std::pair<std::string, std::uint64_t>> entries;
+    for (std::size_t f = 0; f < drawing_.imageFiles.size(); ++f) {
+        const ImageFile& file = drawing_.imageFiles[f];
+        std::vector<std::uint64_t> reactors;
+        for (std::size_t i = 0; i < images; ++i)
+            if (drawing_.images[i].file == f)
+                reactors.push_back(firstImageObject_ + i);
+        ObjectWriter w(version_, type::ImageDef, firstDef + f, imageDict_, true, reactors);
+        BitWriter& d = w.data();
+        d.writeBL(0);  // class version
+        d.write2RD(file.width, file.height);
+        w.text(file.name);
+        d.writeB(true);  // loaded
+        d.writeRC(0);    // no resolution unit
+        d.write2RD(1, 1);  // a pixel's default size: one drawing unit
+        add(firstDef + f, w.finish());
+        entries.emplace_back(file.name.substr(0, file.name.rfind('.')), firstDef + f);
+    }
+    writeDictionary(imageDict_, handle::NamedObjects, entries);
+    ObjectWriter v(version_, type::RasterVariables, rasterVariables_, handle::NamedObjects, true);
+    v.data().writeBL(0);  // class version
+    v.data().writeBS(0);  // no frame
+    v.data().writeBS(1);  // high quality
+    v.data().writeBS(1);  // millimetres
+    add(rasterVariables_, v.finish());
 }
 
 }  // namespace unplot::engine::dwg

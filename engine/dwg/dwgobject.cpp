@@ -27,16 +27,18 @@ void ObjectWriter::writeStart(std::uint16_t objectType, std::uint64_t handle, bo
 }
 
 ObjectWriter::ObjectWriter(int version, std::uint16_t objectType, std::uint64_t handle, std::uint64_t owner,
-                           bool ownerIsReactor)
+                           bool ownerIsReactor, const std::vector<std::uint64_t>& reactors)
     : version_(version), type_(objectType)
 {
     writeStart(objectType, handle, false);
-    data_.writeBL(ownerIsReactor ? 1 : 0);
+    data_.writeBL(std::uint32_t((ownerIsReactor ? 1 : 0) + reactors.size()));
     if (r2004())
         data_.writeB(true);  // no extension dictionary: its handle is left out
     refs_.writeH(HandleCode::SoftPointer, owner);
     if (ownerIsReactor)
         refs_.writeH(HandleCode::SoftPointer, owner);
+    for (std::uint64_t reactor : reactors)
+        refs_.writeH(HandleCode::SoftPointer, reactor);
     if (!r2004())
         refs_.writeH(HandleCode::HardOwner, 0);  // no extension dictionary
 }

@@ -18,8 +18,9 @@ inline constexpr std::uint16_t Text = 1, Block = 4, EndBlk = 5, Arc = 17, Circle
                                ViewControl = 60, UcsControl = 62, VportControl = 64, Vport = 65, AppIdControl = 66,
                                AppId = 67, DimStyleControl = 68, DimStyle = 69, VxControl = 70, MlineStyle = 73,
                                LwPolyline = 77, Hatch = 78;
-// Classes this writer declares, numbered from 500 in this order.
-inline constexpr std::uint16_t DictionaryWithDefault = 500, PlaceHolder = 501, Layout = 502;
+// Classes this writer declares, numbered from 500 in this order (the raster ones only in drawings with images).
+inline constexpr std::uint16_t DictionaryWithDefault = 500, PlaceHolder = 501, Layout = 502, Image = 503,
+                               ImageDef = 504, ImageDefReactor = 505, RasterVariables = 506;
 }  // namespace type
 
 // How an entity sits in its block.
@@ -37,9 +38,10 @@ struct EntityCommon {
 class ObjectWriter {
 public:
     // A non-graphic object: owner, reactors and extension dictionary go first in the handle stream. An object in a
-    // dictionary has that dictionary as its one reactor (`ownerIsReactor`), as real files give it.
+    // dictionary has that dictionary as its first reactor (`ownerIsReactor`), as real files give it; `reactors`
+    // follow it.
     ObjectWriter(int version, std::uint16_t objectType, std::uint64_t handle, std::uint64_t owner,
-                 bool ownerIsReactor = false);
+                 bool ownerIsReactor = false, const std::vector<std::uint64_t>& reactors = {});
     // An entity; its common handles are written by finish().
     ObjectWriter(int version, std::uint16_t objectType, std::uint64_t handle, const EntityCommon& common);
 

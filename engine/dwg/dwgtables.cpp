@@ -344,32 +344,37 @@ void DwgBuilder::writeBlocks()
     }
 }
 
+void DwgBuilder::writeDictionary(std::uint64_t h, std::uint64_t owner, const DictionaryEntries& entries,
+                                 std::uint16_t objectType, std::uint64_t defaultEntry)
+{
+    ObjectWriter w(version_, objectType, h, owner, owner != 0);
+    BitWriter& d = w.data();
+    d.writeBL(std::uint32_t(entries.size()));
+    if (r2000()) {
+        d.writeBS(1);  // cloning: keep existing
+        d.writeRC(0);  // not hard owner
+    } else {
+        d.writeRC(0);
+    }
+    for (const auto& e : entries)
+        w.text(e.first);
+    for (const auto& e : entries)
+        w.refs().writeH(HC::SoftOwner, e.second);
+    if (objectType == type::DictionaryWithDefault)
+        w.refs().writeH(HC::HardPointer, defaultEntry);
+    add(h, w.finish());
+}
+
 void DwgBuilder::writeDictionaries()
 {
-    using Entries = std::vector<std::pair<std::string, std::uint64_t>>;
-    auto dictionary = [&](std::uint64_t h, std::uint64_t owner, const Entries& entries, std::uint16_t objectType,
-                          std::uint64_t defaultEntry) {
-        ObjectWriter w(version_, objectType, h, owner, owner != 0);
-        BitWriter& d = w.data();
-        d.writeBL(std::uint32_t(entries.size()));
-        if (r2000()) {
-            d.writeBS(1);  // cloning: keep existing
-            d.writeRC(0);  // not hard owner
-        } else {
-            d.writeRC(0);
-        }
-        for (const auto& e : entries)
-            w.text(e.first);
-        for (const auto& e : entries)
-            w.refs().writeH(HC::SoftOwner, e.second);
-        if (objectType == type::DictionaryWithDefault)
-            w.refs().writeH(HC::HardPointer, defaultEntry);
-        add(h, w.finish());
-    };
-    Entries named;
+    DictionaryEntries named;
     if (paged())
         named.push_back({"ACAD_COLOR", colorDict_});
     named.push_back({"ACAD_GROUP", handle::GroupDict});
+    if (imageDict_ != 0) {
+        named.push_back({"ACAD_IMAGE_DICT", imageDict_});
+        named.push_back({"ACAD_IMAGE_VARS", rasterVariables_});
+    }
     if (r2000())
         named.push_back({"ACAD_LAYOUT", handle::LayoutDict});
     if (paged())
@@ -379,20 +384,20 @@ void DwgBuilder::writeDictionaries()
         named.push_back({"ACAD_PLOTSETTINGS", handle::PlotSettingsDict});
         named.push_back({"ACAD_PLOTSTYLENAME", handle::PlotStyleDict});
     }
-    dictionary(handle::NamedObjects, 0, named, type::Dictionary, 0);
-    dictionary(handle::GroupDict, handle::NamedObjects, {}, type::Dictionary, 0);
+    writeDictionary(handle::NamedObjects, 0, named);
+    writeDictionary(handle::GroupDict, handle::NamedObjects, {});
     if (paged()) {
-        dictionary(colorDict_, handle::NamedObjects, {}, type::Dictionary, 0);
-        dictionary(materialDict_, handle::NamedObjects, {}, type::Dictionary, 0);
+        writeDictionary(colorDict_, handle::NamedObjects, {});
+        writeDictionary(materialDict_, handle::NamedObjects, {});
     }
-    dictionary(handle::MlineStyleDict, handle::NamedObjects, {{versioned("Standard", r2000()), handle::MlineStandard}},
-               type::Dictionary, 0);
+    writeDictionary(handle::MlineStyleDict, handle::NamedObjects,
+                    {{versioned("Standard", r2000()), handle::MlineStandard}});
     if (r2000()) {
-        dictionary(handle::LayoutDict, handle::NamedObjects,
-                   {{"Layout1", handle::PaperLayout}, {"Model", handle::ModelLayout}}, type::Dictionary, 0);
-        dictionary(handle::PlotSettingsDict, handle::NamedObjects, {}, type::Dictionary, 0);
-        dictionary(handle::PlotStyleDict, handle::NamedObjects, {{"Normal", handle::PlotStyleNormal}},
-                   type::DictionaryWithDefault, handle::PlotStyleNormal);
+        writeDictionary(handle::LayoutDict, handle::NamedObjects,
+                        {{"Layout1", handle::PaperLayout}, {"Model", handle::ModelLayout}});
+        writeDictionary(handle::PlotSettingsDict, handle::NamedObjects, {});
+        writeDictionary(handle::PlotStyleDict, handle::NamedObjects, {{"Normal", handle::PlotStyleNormal}},
+                        type::DictionaryWithDefault, handle::PlotStyleNormal);
         ObjectWriter normal(version_, type::PlaceHolder, handle::PlotStyleNormal, handle::PlotStyleDict, true);
         add(handle::PlotStyleNormal, normal.finish());
     }

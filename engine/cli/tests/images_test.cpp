@@ -121,6 +121,18 @@ TEST(EngineImages, EveryVersionReadsBackWithItsImages)
                 return std::abs(c[0].template get<double>() - expected[i][0]) < 0.01 &&
                        std::abs(c[1].template get<double>() - expected[i][1]) < 0.01;
             })) << corners;
+        // The DWG holds the same images: LibreDWG's DXF of it matches ours, the files' paths included.
+        if (!test::readerMissing("libredwg").empty())
+            continue;
+        const fs::path dwgFolder = dir.path() / ("dwg" + version), theirs = dwgFolder / "theirs.dxf";
+        fs::create_directory(dwgFolder);
+        EXPECT_EQ(runEngineCommand({pdf.string(), zip.string(), "--dwg", "--version", version}, out, err), 0)
+            << err.str();
+        EXPECT_EQ(unzip(zip, dwgFolder).size(), names.size());
+        const nlohmann::json dwg = test::readDwg(dwgFolder / "page-1.dwg", "libredwg", theirs);
+        EXPECT_LT(dwg["error"].get<int>(), 0x80) << dwg;
+        EXPECT_EQ(dwg["modelSpace"], nlohmann::json({{"IMAGE", 7}})) << dwg;
+        EXPECT_EQ(test::compareDxf(folder / "page-1.dxf", theirs), "");
     }
     const fs::path dxf = dir.path() / "dxf23" / "page-1.dxf";
     const nlohmann::json pixels = replot({"pixels", pdf.string(), dxf.string()});
