@@ -102,8 +102,8 @@ struct LineReader::Api {
         // Dictionaries would turn part numbers into words; these can only be set at the start.
         const char* names[] = {"load_system_dawg", "load_freq_dawg", "tessedit_char_whitelist"};
         const char* values[] = {"0", "0",
-                                "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789.,:;-+/()[]%=#\"'<>_*&?!"
-                                "\xC2\xB1\xC2\xB0\xC3\x97\xC2\xB5"};
+                                ("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789.,:;-+/()[]%=#\"'<>_*&?!"
+                                 "\xC2\xB1\xC2\xB0\xC3\x97\xC2\xB5")};
         if (TessBaseAPIInit4(handle, nullptr, "eng", tesseract::OEM_LSTM_ONLY, nullptr, 0, const_cast<char**>(names),
                              const_cast<char**>(values), 3, 0) != 0)
             return false;
