@@ -31,6 +31,8 @@ constexpr int kMinVotes = 2;             // a class needs this many readings agr
 constexpr int kWantedVotes = 3;          // and is read this often when it can be
 constexpr double kCapitalTop = 0.85;
 constexpr double kLookalikeMargin = 0.8;  // a lookalike this much closer to a class's drawing than its label vetoes it
+constexpr double kLookalikeFit = 0.1;     // when it lies this close (in the glyph's box): one that fits no better is
+                                          // no drawing of it either (a 1 with a foot against a plain l)
 constexpr int kOutvote = 2;              // of two shapes read as one character, one with this many times the votes keeps it
 constexpr double kAspect = 1.25;         // one glyph at two sizes may differ this much in width     // capitals and digits reach this high
 constexpr double kMajority = 0.7;        // agreeing on one character
@@ -224,6 +226,7 @@ public:
         readChosenLines();
         for (auto& c : classes_)
             label(c);
+        settleSplitReadings();
         checkLabels();
         // Lines read upside down where the page shows which way up its text stands are not read; where it does not,
         // strokes that read both ways are not read either way.
@@ -503,8 +506,9 @@ private:
     // font draws a character one way: OCR reads a V as U too, a ( as C) unless one has by far the most votes for it.
     void checkLabels()
     {
+        const std::vector<char32_t> labels = currentLabels();
         for (auto& c : classes_)
-            if (c.code != 0 && !fitsBest(c))
+            if (c.code != 0 && !fitsBest(c, labels))
                 c.code = 0;
         for (auto& c : classes_) {
             const bool capital = (c.code >= U'A' && c.code <= U'Z') || (c.code >= U'0' && c.code <= U'9');
@@ -533,9 +537,52 @@ private:
             classes_[i].code = 0;
     }
 
+    std::vector<char32_t> currentLabels() const
+    {
+        std::vector<char32_t> out;
+        for (const auto& c : classes_)
+            out.push_back(c.code);
+        return out;
+    }
+
+    // Whether a class drawn otherwise than `c` has the label `code` (of `labels`, one per class): the page's font
+    // draws that character so, and `c` is another one.
+    bool drawnElsewhere(char32_t code, const Class& c, const std::vector<char32_t>& labels) const
+    {
+        for (std::size_t i = 0; i < classes_.size(); ++i)
+            if (labels[i] == code && &classes_[i] != &c && !sameDrawing(classes_[i].shape, c.shape))
+                return true;
+        return false;
+    }
+
+    // A class whose readings split between characters, some of which other classes drawn otherwise clearly are (a
+    // slashed zero read as 0 and as O where the page's O is a class of its own), takes the rest by the same
+    // majority, when the rest outnumbers what was set aside.
+    void settleSplitReadings()
+    {
+        const std::vector<char32_t> labels = currentLabels();
+        for (auto& c : classes_) {
+            if (c.code != 0 || c.total < kWantedVotes)
+                continue;
+            int left = 0, best = 0;
+            char32_t code = 0;
+            for (const auto& [ch, n] : c.votes)
+                if (!drawnElsewhere(ch, c, labels)) {
+                    left += n;
+                    if (n > best)
+                        best = n, code = ch;
+                }
+            if (best >= kMinVotes && best >= kMajority * left && 2 * best > c.total) {
+                c.code = code;
+                c.disagreement = 1 - double(best) / c.total;
+            }
+        }
+    }
+
     // Whether the class's label fits its drawing better than a lookalike of the label does, as the stroke fonts
-    // draw them (a 5 OCR read as S is drawn like their 5s): without fonts to compare, any label fits.
-    bool fitsBest(const Class& c)
+    // draw them (a 5 OCR read as S is drawn like their 5s), leaving out lookalikes the page draws otherwise (its own
+    // I, a class of its own, does not make its 1 an I): without fonts to compare, any label fits.
+    bool fitsBest(const Class& c, const std::vector<char32_t>& labels)
     {
         for (std::u32string_view group : kLookalikes) {
             if (group.find(c.code) == std::u32string_view::npos)
@@ -543,8 +590,11 @@ private:
             const Shape shape = boxed(c.shape);
             const double own = referenceDistance(shape, references(c.code));
             for (char32_t other : group)
-                if (other != c.code && referenceDistance(shape, references(other)) < kLookalikeMargin * own)
-                    return false;
+                if (other != c.code && !drawnElsewhere(other, c, labels)) {
+                    const double distance = referenceDistance(shape, references(other));
+                    if (distance < kLookalikeMargin * own && distance <= kLookalikeFit)
+                        return false;
+                }
         }
         return true;
     }
