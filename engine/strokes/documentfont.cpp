@@ -128,18 +128,6 @@ Shape boxed(const Shape& s)
     return out;
 }
 
-void densify(const std::vector<Vec2>& line, double step, std::vector<Vec2>& out)
-{
-    for (std::size_t i = 0; i + 1 < line.size(); ++i) {
-        const Vec2 a = line[i], b = line[i + 1];
-        const int n = std::max(1, int(std::ceil(std::hypot(b.x - a.x, b.y - a.y) / step)));
-        for (int k = 0; k < n; ++k)
-            out.push_back({a.x + (b.x - a.x) * k / n, a.y + (b.y - a.y) * k / n});
-    }
-    if (!line.empty())
-        out.push_back(line.back());
-}
-
 struct Class {
     Shape shape;             // of its first glyph
     int occurrences = 0;

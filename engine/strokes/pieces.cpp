@@ -169,6 +169,18 @@ std::vector<std::size_t> PieceGrid::find(const Box& box) const
     return out;
 }
 
+void densify(const std::vector<Vec2>& line, double step, std::vector<Vec2>& out)
+{
+    for (std::size_t i = 0; i + 1 < line.size(); ++i) {
+        const Vec2 a = line[i], b = line[i + 1];
+        const int n = std::max(1, int(std::ceil(std::hypot(b.x - a.x, b.y - a.y) / step)));
+        for (int k = 0; k < n; ++k)
+            out.push_back({a.x + (b.x - a.x) * k / n, a.y + (b.y - a.y) * k / n});
+    }
+    if (!line.empty())
+        out.push_back(line.back());
+}
+
 double squaredDistanceToSegment(Vec2 p, Vec2 a, Vec2 b)
 {
     const double dx = b.x - a.x, dy = b.y - a.y, len2 = dx * dx + dy * dy;

@@ -49,6 +49,9 @@ private:
     std::vector<std::uint32_t> index_;   // pieces, cell by cell
 };
 
+// Points along the polyline no further than `step` apart, its corners among them, appended to `out`.
+void densify(const std::vector<Vec2>& line, double step, std::vector<Vec2>& out);
+
 // The square of the smallest distance from `p` to the segment a-b, and to the polyline.
 double squaredDistanceToSegment(Vec2 p, Vec2 a, Vec2 b);
 double squaredDistanceToPolyline(Vec2 p, const std::vector<Vec2>& line);

@@ -68,18 +68,6 @@ bool lookalike(char32_t c)
     return std::u32string_view(U"0OoIl1xXvVLT").find(c) != std::u32string_view::npos;
 }
 
-void densify(const std::vector<Vec2>& line, double step, std::vector<Vec2>& out)
-{
-    for (std::size_t i = 0; i + 1 < line.size(); ++i) {
-        const Vec2 a = line[i], b = line[i + 1];
-        const int n = std::max(1, int(std::ceil(std::hypot(b.x - a.x, b.y - a.y) / step)));
-        for (int k = 0; k < n; ++k)
-            out.push_back({a.x + (b.x - a.x) * k / n, a.y + (b.y - a.y) * k / n});
-    }
-    if (!line.empty())
-        out.push_back(line.back());
-}
-
 // The mean distance of the points, moved by `dx`, from the lines; more than kMeanTolerance (without finishing) when
 // a point lies further than kMaxTolerance from them.
 double meanDistance(const std::vector<Vec2>& points, double dx, const std::vector<std::vector<Vec2>>& lines,
