@@ -72,11 +72,11 @@ void ignoreText(fz_context*, fz_device* dev, const fz_text* text, fz_matrix ctm)
     });
 }
 
-void fillShade(fz_context*, fz_device* dev, fz_shade*, fz_matrix, float, fz_color_params)
+void fillShade(fz_context*, fz_device* dev, fz_shade* shade, fz_matrix ctm, float alpha, fz_color_params)
 {
     guarded(dev, [&](PageState& s) {
         if (!s.skipping())
-            ++s.shadings;
+            s.shade(shade, ctm, alpha);
     });
 }
 

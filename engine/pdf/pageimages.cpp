@@ -119,6 +119,24 @@ double dot(Vec2 a, Vec2 b)
     return a.x * b.x + a.y * b.y;
 }
 
+// Within 0.01 mm of the polygon or inside it (an empty polygon holds everything).
+bool insideOrOn(Vec2 p, const std::vector<Vec2>& polygon)
+{
+    if (polygon.size() < 3)
+        return true;
+    bool inside = false;
+    for (std::size_t i = 0, j = polygon.size() - 1; i < polygon.size(); j = i++) {
+        const Vec2 a = polygon[j], b = polygon[i], ab{b.x - a.x, b.y - a.y}, ap{p.x - a.x, p.y - a.y};
+        const double t = std::clamp(dot(ap, ab) / std::max(dot(ab, ab), 1e-30), 0.0, 1.0);
+        const Vec2 off{ap.x - t * ab.x, ap.y - t * ab.y};
+        if (dot(off, off) < 1e-4)
+            return true;
+        if ((a.y > p.y) != (b.y > p.y) && p.x < a.x + (p.y - a.y) * ab.x / ab.y)
+            inside = !inside;
+    }
+    return inside;
+}
+
 std::string plural(int n, const char* one, const char* many)
 {
     return std::to_string(n) + (n == 1 ? one : many);
@@ -187,7 +205,8 @@ fz_pixmap* PageImages::decode(fz_image* image, int level)
     }
 }
 
-void PageImages::draw(fz_image* image, fz_matrix ctm, float alpha, const Style& style, const Rgb* paint)
+void PageImages::draw(fz_image* image, fz_matrix ctm, float alpha, const Style& style, const std::vector<Vec2>& clip,
+                      const Rgb* paint)
 {
     if (!image || image->w <= 0 || image->h <= 0)
         return;
@@ -253,17 +272,18 @@ void PageImages::draw(fz_image* image, fz_matrix ctm, float alpha, const Style& 
     if (known->second == kNoFile)
         return; // nothing of it shows
     const ImageFile& f = drawing_.imageFiles[known->second];
-    addImage(known->second, place(ctm, f.width, f.height), alpha, style);
+    addImage(known->second, place(ctm, f.width, f.height), alpha, style, clip);
 }
 
-void PageImages::drawPixmap(fz_pixmap* pixmap, float scale, const Style& style)
+void PageImages::drawPixmap(fz_pixmap* pixmap, float scale, float alpha, const Style& style,
+                            const std::vector<Vec2>& clip)
 {
     const fz_matrix ctm{float(pixmap->w) * scale, 0, 0, float(pixmap->h) * scale, float(pixmap->x) * scale,
                         float(pixmap->y) * scale};
     const Placement p = place(ctm, pixmap->w, pixmap->h);
     const std::uint32_t file = fileOf(pixmap, nullptr, p.flip, false, nullptr);
     if (file != kNoFile)
-        addImage(file, p, 1, style);
+        addImage(file, p, alpha, style, clip);
 }
 
 std::uint32_t PageImages::fileOf(fz_pixmap* pixmap, fz_pixmap* mask, bool flip, bool bilevel, const Rgb* paint)
@@ -340,7 +360,8 @@ std::uint32_t PageImages::addFile(std::string bytes, const char* extension, int 
     return index;
 }
 
-void PageImages::addImage(std::uint32_t file, const Placement& p, float alpha, const Style& style)
+void PageImages::addImage(std::uint32_t file, const Placement& p, float alpha, const Style& style,
+                          const std::vector<Vec2>& clip)
 {
     if (!p.valid)
         return; // squeezed to nothing: it shows nothing
@@ -352,6 +373,12 @@ void PageImages::addImage(std::uint32_t file, const Placement& p, float alpha, c
     image.u = p.u;
     image.v = p.v;
     image.fade = std::clamp(int(std::lround((1.0 - double(alpha)) * 100)), 0, 100);
+    const ImageFile& f = drawing_.imageFiles[file];
+    const Vec2 w{p.u.x * f.width, p.u.y * f.width}, h{p.v.x * f.height, p.v.y * f.height};
+    const Vec2 o = p.origin;
+    const Vec2 corners[] = {o, {o.x + w.x, o.y + w.y}, {o.x + h.x, o.y + h.y}, {o.x + w.x + h.x, o.y + w.y + h.y}};
+    if (!std::all_of(std::begin(corners), std::end(corners), [&](Vec2 c) { return insideOrOn(c, clip); }))
+        image.clip = clip; // it shows only in part
     drawing_.images.push_back(std::move(image));
 }
 

@@ -27,11 +27,13 @@ public:
     PageImages& operator=(const PageImages&) = delete;
 
     // An image drawn with MuPDF's matrix (the unit square onto the picture, (0, 0) at its top left) and opacity.
-    // `paint`: the image is a stencil mask that shows this colour where it is set.
-    void draw(fz_image* image, fz_matrix ctm, float alpha, const Style& style, const Rgb* paint = nullptr);
-    // What a shading or pattern painted, rendered into `pixmap`, whose pixels lie in device space as its x, y, w and
-    // h say, scaled by `scale` (device units a pixel).
-    void drawPixmap(fz_pixmap* pixmap, float scale, const Style& style);
+    // `clip`: the polygon (mm) it shows within, or empty. `paint`: the image is a stencil mask that shows this colour
+    // where it is set.
+    void draw(fz_image* image, fz_matrix ctm, float alpha, const Style& style, const std::vector<Vec2>& clip,
+              const Rgb* paint = nullptr);
+    // What a shading painted, rendered into `pixmap`, whose pixels lie in device space as its x, y, w and h say,
+    // scaled by `scale` (device units a pixel).
+    void drawPixmap(fz_pixmap* pixmap, float scale, float alpha, const Style& style, const std::vector<Vec2>& clip);
 
     // Adds the warnings for images that could not be converted whole.
     void finish(std::vector<std::string>& warnings) const;
@@ -47,7 +49,7 @@ private:
     // The file of a decoded pixmap (and its mask), as an index into the drawing's files.
     std::uint32_t fileOf(fz_pixmap* pixmap, fz_pixmap* mask, bool flip, bool bilevel, const Rgb* paint);
     std::uint32_t addFile(std::string bytes, const char* extension, int width, int height, bool transparent);
-    void addImage(std::uint32_t file, const Placement& p, float alpha, const Style& style);
+    void addImage(std::uint32_t file, const Placement& p, float alpha, const Style& style, const std::vector<Vec2>& clip);
     // The image decoded, downsampled when it is too large (or memory runs short); null (and counted) on failure.
     fz_pixmap* decode(fz_image* image, int level);
 

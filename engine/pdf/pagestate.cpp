@@ -323,7 +323,7 @@ void PageState::image(fz_image* image, fz_matrix ctm, float alpha)
         ++transparent;
         return;
     }
-    images_.draw(image, ctm, alpha, style(nullptr, nullptr, 0));
+    images_.draw(image, ctm, alpha, style(nullptr, nullptr, 0), clipOutline());
 }
 
 void PageState::imageMask(fz_image* image, fz_matrix ctm, fz_colorspace* cs, const float* color, float alpha)
@@ -334,7 +334,83 @@ void PageState::imageMask(fz_image* image, fz_matrix ctm, fz_colorspace* cs, con
         return;
     }
     const Rgb paint = rgb(cs, color);
-    images_.draw(image, ctm, alpha, style(nullptr, nullptr, 0), &paint);
+    images_.draw(image, ctm, alpha, style(nullptr, nullptr, 0), clipOutline(), &paint);
+}
+
+std::vector<Vec2> PageState::clipOutline() const
+{
+    const std::uint32_t clip = currentClip();
+    if (clip == 0 || drawing_.clips[clip - 1].rings.size() != 1)
+        return {};
+    return drawing_.clips[clip - 1].rings.front();
+}
+
+void PageState::shade(fz_shade* shade, fz_matrix ctm, float alpha)
+{
+    keepFilledText(nullptr);
+    if (alpha <= 0) {
+        ++transparent;
+        return;
+    }
+    // The area painted, in device space: the shading's bounds within the page and every clip region around it.
+    fz_rect area = fz_intersect_rect(fz_bound_shade(ctx_, shade, ctm), bounds_);
+    for (std::uint32_t clip = currentClip(); clip != 0; clip = drawing_.clips[clip - 1].parent) {
+        fz_rect box = fz_empty_rect;
+        for (const auto& ring : drawing_.clips[clip - 1].rings)
+            for (const Vec2& p : ring)
+                box = fz_include_point_in_rect(box, {float(bounds_.x0 + p.x / kMmPerPt), float(bounds_.y1 - p.y / kMmPerPt)});
+        area = fz_intersect_rect(area, box);
+    }
+    if (fz_is_empty_rect(area))
+        return;
+    double scale = 72 / kShadingDpi; // device units a pixel
+    const double pixels = double(area.x1 - area.x0) * (area.y1 - area.y0) / (scale * scale);
+    if (pixels > kMostShadingPixels)
+        scale *= std::sqrt(pixels / kMostShadingPixels);
+    const fz_matrix toPixels = fz_scale(float(1 / scale), float(1 / scale));
+    const fz_irect box = fz_round_rect(fz_transform_rect(area, toPixels));
+    fz_pixmap* pixmap = nullptr;
+    fz_var(pixmap);
+    fz_try(ctx_)
+    {
+        pixmap = fz_new_pixmap_with_bbox(ctx_, fz_device_rgb(ctx_), box, nullptr, 1);
+        fz_clear_pixmap(ctx_, pixmap);
+        fz_paint_shade(ctx_, shade, nullptr, fz_concat(ctm, toPixels), pixmap, fz_default_color_params, box, nullptr,
+                       nullptr);
+        // Only the part it painted: a shading that does not extend leaves the rest of the area transparent.
+        fz_irect painted = {box.x1, box.y1, box.x0, box.y0};
+        for (int y = 0; y < pixmap->h; ++y)
+            for (int x = 0; x < pixmap->w; ++x)
+                if (pixmap->samples[std::ptrdiff_t(y) * pixmap->stride + std::ptrdiff_t(x) * pixmap->n + pixmap->n - 1])
+                    painted = {std::min(painted.x0, box.x0 + x), std::min(painted.y0, box.y0 + y),
+                               std::max(painted.x1, box.x0 + x + 1), std::max(painted.y1, box.y0 + y + 1)};
+        fz_pixmap* whole = pixmap;
+        pixmap = nullptr;
+        if (!fz_is_empty_irect(painted)) { // copied: MuPDF's view of a part misplaces parts that start right of 0
+            pixmap = fz_new_pixmap_with_bbox(ctx_, fz_device_rgb(ctx_), painted, nullptr, 1);
+            for (int y = 0; y < pixmap->h; ++y)
+                std::memcpy(pixmap->samples + std::ptrdiff_t(y) * pixmap->stride,
+                            whole->samples + std::ptrdiff_t(painted.y0 - box.y0 + y) * whole->stride +
+                                std::ptrdiff_t(painted.x0 - box.x0) * whole->n,
+                            std::size_t(pixmap->w) * std::size_t(pixmap->n));
+        }
+        fz_drop_pixmap(ctx_, whole);
+    }
+    fz_catch(ctx_)
+    {
+        fz_drop_pixmap(ctx_, pixmap);
+        ++unrenderedShadings_;
+        return;
+    }
+    if (!pixmap)
+        return; // it painted nothing
+    try {
+        images_.drawPixmap(pixmap, float(scale), alpha, style(nullptr, nullptr, 0), clipOutline());
+    } catch (...) {
+        fz_drop_pixmap(ctx_, pixmap);
+        throw;
+    }
+    fz_drop_pixmap(ctx_, pixmap);
 }
 
 void PageState::beginLayer(const char* name)
@@ -372,7 +448,8 @@ void PageState::finish()
             drawing_.warnings.push_back(std::to_string(count) + (count == 1 ? one : many));
     };
     images_.finish(drawing_.warnings);
-    warn(shadings, " shading (colour gradient) skipped", " shadings (colour gradients) skipped");
+    warn(unrenderedShadings_, " shading (colour gradient) skipped: MuPDF cannot render it",
+         " shadings (colour gradients) skipped: MuPDF cannot render them");
     warn(patterns, " pattern fill skipped", " pattern fills skipped");
     warn(transparent, " fully transparent object skipped", " fully transparent objects skipped");
     warn(outOfRange, " object skipped: its coordinates are out of range",

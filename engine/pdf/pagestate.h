@@ -35,6 +35,10 @@ public:
     // Raster images; a stencil mask shows the colour it is filled with.
     void image(fz_image* image, fz_matrix ctm, float alpha);
     void imageMask(fz_image* image, fz_matrix ctm, fz_colorspace* cs, const float* color, float alpha);
+    // A shading, rendered into an image of the area it paints (within the page and the clip) at kShadingDpi, or
+    // fewer dots when that would exceed kMostShadingPixels.
+    static constexpr double kShadingDpi = 100, kMostShadingPixels = 4e6;
+    void shade(fz_shade* shade, fz_matrix ctm, float alpha);
     void beginLayer(const char* name);
     void endLayer();
     // Clipping: a path clips what follows until its pop; other clips (text, strokes, image masks, soft masks) are
@@ -55,7 +59,6 @@ public:
 
     int maskDepth = 0;
     int tileDepth = 0;
-    int shadings = 0;
     int patterns = 0;
     int transparent = 0;
     int outOfRange = 0;       // paths and glyphs whose coordinates overflowed
@@ -84,6 +87,8 @@ private:
     bool takePath(const fz_path* p, fz_matrix ctm, float alpha);
     Vec2 toMm(fz_point p) const;
     std::uint32_t currentClip() const { return clipStack_.empty() ? 0 : clipStack_.back(); }
+    // The clip in effect as one polygon in mm: the innermost clip region's, when that is a single ring; else empty.
+    std::vector<Vec2> clipOutline() const;
     // The stroke's dash array as 1 + its index into the drawing's, 0 for a solid stroke.
     std::uint32_t dash(const fz_stroke_state* stroke, double mmPerUnit);
 
@@ -97,6 +102,7 @@ private:
     std::unordered_set<std::string> textStyles_;
     TextGrouper texts_;
     PageImages images_;
+    int unrenderedShadings_ = 0;
     // The text last filled, held so that its address cannot be reused: filled and stroked text arrives twice.
     fz_text* lastFilledText_ = nullptr;
     void keepFilledText(const fz_text* text);

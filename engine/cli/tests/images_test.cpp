@@ -61,7 +61,7 @@ nlohmann::json replot(const std::vector<std::string>& arguments)
 const std::string kRgb = "/Width 2 /Height 2 /ColorSpace /DeviceRGB /BitsPerComponent 8";
 const std::string kRgbPixels = "\xff\x00\x00\x00\xff\x00\x00\x00\xff\xff\xff\x00"s;
 
-// Images of each kind on a page, one of them drawn twice, one turned, one clipped.
+// Images of each kind on a page, one of them drawn twice, one turned, one clipped to a triangle.
 std::string imagesPdf()
 {
     std::string grey;
@@ -82,6 +82,7 @@ std::string imagesPdf()
         content += "q 100 0 0 80 " + std::to_string(40 + (i - 1) % 3 * 180) + " " + std::to_string(500 + (i - 1) / 3 * 160) +
                    " cm /Im" + std::to_string(i) + " Do Q ";
     content += "q 0 120 -90 0 200 100 cm /Im1 Do Q "; // turned, and drawn a second time
+    content += "q 300 100 m 400 100 l 300 200 l h W n 100 0 0 100 300 100 cm /Im2 Do Q "; // clipped to a triangle
     return testing::makePdf({{content, 595, 842, {}, 0, {}, images}});
 }
 
@@ -107,7 +108,7 @@ TEST(EngineImages, EveryVersionReadsBackWithItsImages)
         const nlohmann::json report = test::auditDxf({folder / "page-1.dxf"});
         const nlohmann::json& audit = report[(folder / "page-1.dxf").string()];
         EXPECT_EQ(audit["problems"], nlohmann::json::array());
-        ASSERT_EQ(audit["images"].size(), 7u);
+        ASSERT_EQ(audit["images"].size(), 8u);
         for (const auto& image : audit["images"]) {
             EXPECT_TRUE(fs::exists(folder / image["file"].get<std::string>())) << image;
             EXPECT_EQ(image["size"], image["imageSize"]);
@@ -131,7 +132,7 @@ TEST(EngineImages, EveryVersionReadsBackWithItsImages)
         EXPECT_EQ(unzip(zip, dwgFolder).size(), names.size());
         const nlohmann::json dwg = test::readDwg(dwgFolder / "page-1.dwg", "libredwg", theirs);
         EXPECT_LT(dwg["error"].get<int>(), 0x80) << dwg;
-        EXPECT_EQ(dwg["modelSpace"], nlohmann::json({{"IMAGE", 7}})) << dwg;
+        EXPECT_EQ(dwg["modelSpace"], nlohmann::json({{"IMAGE", 8}})) << dwg;
         EXPECT_EQ(test::compareDxf(folder / "page-1.dxf", theirs), "");
     }
     const fs::path dxf = dir.path() / "dxf23" / "page-1.dxf";

@@ -178,8 +178,8 @@ const Row kRows[] = {
      {{"0", true}, {"Walls", true}}},
     {"image_shading",
      {"10 10 m 100 10 l S q 100 0 0 100 0 0 cm BI /W 1 /H 1 /CS /G /BPC 8 ID \xff EI Q /Sh1 sh"},
-     "image page-1-image-1.png:8/0 1x1 0,0 100,0 0,100; line 10,10 100,10 w1 warning=1 shading (colour gradient) "
-     "skipped"},
+     "image page-1-image-1.png:8/0 1x1 0,0 100,0 0,100; image page-1-image-2.png:8/2 138x1170 0,-0.4 99.36,-0.4 0,842; "
+     "line 10,10 100,10 w1"},
 };
 
 class PdfConvert : public ::testing::TestWithParam<Row> {};

@@ -92,6 +92,17 @@ const Row kRows[] = {
                 {{kRgb, "\xff\x00\x00\x00\x00\xff"s}, {kRgb, "\xff\x00\x00\x00\x00\xff"s}}),
      "image page-1-image-1.png:8/2 " + kCorners + "; image page-1-image-1.png:8/2 2x1 300,300 400,300 300,350; "
      "image page-1-image-1.png:8/2 2x1 0,0 10,0 0,10"},
+    {"inside_its_clip_unclipped", {"0 0 595 842 re W n " + kPlace + "BI /W 2 /H 1 /CS /G /BPC 8 ID \x10\xf0 EI Q"},
+     "image page-1-image-1.png:8/0 " + kCorners},
+    {"axial_shading_in_a_triangle", {"50 60 m 250 60 l 50 160 l h W n /Sh1 sh"},
+     "image page-1-image-1.png:8/2 69x140 49.68,59.36 99.36,59.36 49.68,160.16 clip 50,60 250,60 50,160"},
+    {"radial_shading_its_disc", {"/Sh2 sh"},
+     "image page-1-image-1.png:8/6 139x139 249.84,349.52 349.92,349.52 249.84,449.6 alpha"},
+    {"clipped_by_a_rectangle", {"50 60 100 50 re W n " + kPlace + "BI /W 2 /H 1 /CS /G /BPC 8 ID \x10\xf0 EI Q"},
+     "image page-1-image-1.png:8/0 " + kCorners + " clip 50,60 150,60 150,110 50,110"},
+    {"corrupt_stream_skipped_rest_kept",
+     withImages(kPlace + "/Im1 Do Q 0 0 m 10 0 l S", {{kRgb + " /Filter /FlateDecode", "not deflated data"}}),
+     "line 0,0 10,0 w1 warning=1 raster image skipped: its data cannot be decoded *"},
     {"over_200_megapixels_halved",
      withImages(kPlace + "/Im1 Do Q", {{"/Width 16384 /Height 12300 /ColorSpace /DeviceGray /BitsPerComponent 1 "
                                         "/Filter /FlateDecode",

@@ -156,6 +156,9 @@ std::string makePdf(const std::vector<TestPage>& pages, const std::vector<TestLa
         (toUnicode.empty() ? "" : " /F4 " + cidFont(toUnicode)) + " >> /Shading << /Sh1 " +
         add("<< /ShadingType 2 /ColorSpace /DeviceRGB /Coords [0 0 100 0] /Function << /FunctionType 2 /Domain [0 1] "
             "/C0 [1 0 0] /C1 [0 0 1] /N 1 >> >>") +
+        " /Sh2 " +
+        add("<< /ShadingType 3 /ColorSpace /DeviceGray /Coords [300 400 0 300 400 50] /Function << /FunctionType 2 "
+            "/Domain [0 1] /C0 [0] /C1 [1] /N 1 >> >>") +
         " >> /Properties << ";
     std::string ocgs, off;
     for (std::size_t i = 0; i < layers.size(); ++i) {
