@@ -235,7 +235,8 @@ std::vector<std::vector<Vec2>> PathBuilder::rings(double tolerance) const
                 const Vec2 p0 = ring.back();
                 const double bend = std::max(std::hypot(p0.x - 2 * s.c1.x + s.c2.x, p0.y - 2 * s.c1.y + s.c2.y),
                                              std::hypot(s.c1.x - 2 * s.c2.x + s.end.x, s.c1.y - 2 * s.c2.y + s.end.y));
-                const int n = std::clamp(int(std::ceil(std::sqrt(0.75 * bend / tolerance))), 1, 100);
+                const double pieces = std::ceil(std::sqrt(0.75 * bend / tolerance));
+                const int n = pieces > 1 ? int(std::min(pieces, 100.0)) : 1; // also when the bend overflowed
                 for (int k = 1; k < n; ++k) {
                     const double t = double(k) / n, u = 1 - t;
                     const double a = u * u * u, b = 3 * u * u * t, c = 3 * u * t * t, d = t * t * t;
