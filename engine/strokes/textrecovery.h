@@ -3,8 +3,9 @@
 //
 // First the invisible twins: text the PDF does not draw (render mode 3) lying over strokes of the same glyphs
 // becomes visible text in the strokes' style, and the strokes go. Then recognition: groups of small strokes that
-// match the glyphs of a stroke font, on a common baseline at any angle, become one TEXT per line of text. Anything
-// that is not confidently text stays as it was.
+// match the glyphs of a stroke font, on a common baseline at any angle, become one TEXT per line of text; on pages
+// with many strokes, lines in a font no font file has are read from the page's own glyph shapes, labelled by OCR
+// (documentfont.h). Anything that is not confidently text stays as it was.
 
 #include "drawing.h"
 #include "ocr.h"
