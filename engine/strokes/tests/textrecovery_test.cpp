@@ -110,6 +110,7 @@ TEST(StrokedText, LinesInThreeFontFamiliesAtAnyAngle)
         {"standard.lff", U"M12x1.5 DIN 912", 3.5, 0},   {"standard.lff", U"Rev C 2024", 1.8, 90},
         {"standard.lff", U"ISO 2768-mK", 10, 0},        {"standard.lff", U"lower case text", 2.5, 30, false},
         {"futural.jhf", U"SECTION A-A (2:1)", 5, 0, false}, {"futural.jhf", U"drawn by 42", 2.5, 270},
+        {"futural.jhf", U"Model LIMIT", 3.5, 0}, // I and l drawn alike
         {"futural.jhf", U"R12.5 +0.1/-0.2", 3.5, 0, false}, {"futural.jhf", U"Part 7 of 9", 7, 45, false},
         {"iso3098.lff", U"TOLERANCE 0.05", 3.5, 0},      {"iso3098.lff", U"Weld 6x50", 2.5, 90},
         {"iso3098.lff", U"Surface Ra 3.2", 5, 180},      {"iso3098.lff", U"MATERIAL S235", 1.8, 0},
