@@ -2,7 +2,8 @@
 // its first pages turned into drawings, the passes run over them (clipping, text, clean-up, arcs, joins, linetypes),
 // and each written as DXF. Failures the engine
 // reports (a damaged file, an unreadable page) are fine; crashes, hangs, leaks and memory beyond the limit are not.
-// Checked: every drawing keeps the model's promises to the writers (point counts, names of layers and styles).
+// Checked: every drawing keeps the model's promises to the writers (point counts, names of layers and styles, image
+// files).
 
 #include "drawing.h"
 #include "dxfwriter.h"
@@ -11,6 +12,7 @@
 #include "pipeline.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <stdexcept>
 #include <string_view>
@@ -40,6 +42,12 @@ void checkModel(const Drawing& d)
             FUZZ_CHECK(t->style == "Standard" || std::any_of(d.textStyles.begin(), d.textStyles.end(),
                                                             [&](const TextStyle& s) { return s.name == t->style; }));
     }
+    for (const Image& image : d.images) {
+        FUZZ_CHECK(hasLayer(image.style.layer) && image.file < d.imageFiles.size());
+        FUZZ_CHECK(std::isfinite(image.origin.x) && std::isfinite(image.origin.y) && image.fade >= 0 && image.fade <= 100);
+    }
+    for (const ImageFile& f : d.imageFiles)
+        FUZZ_CHECK(f.width > 0 && f.height > 0 && !f.bytes.empty());
 }
 
 } // namespace
