@@ -2,7 +2,9 @@
 
 #include "filefailure.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QScopeGuard>
 
@@ -43,16 +45,14 @@ int countDrawings(const QString& archive)
     return drawings.archive ? int(drawings.members.size()) : -1;
 }
 
-QString extractOnlyDrawing(const QString& archive, const QString& target)
+namespace {
+
+// Writes one member of the archive to `target`; the reason when that fails, else "".
+QString extractMember(zip_t* archive, zip_uint64_t index, const QString& target)
 {
-    const Drawings drawings(archive);
-    if (!drawings.archive)
-        return QStringLiteral("The result archive cannot be read.");
-    if (drawings.members.size() != 1)
-        return QStringLiteral("The result archive holds %1 drawings, not one.").arg(drawings.members.size());
-    zip_file_t* member = zip_fopen_index(drawings.archive, drawings.members.first(), 0);
+    zip_file_t* member = zip_fopen_index(archive, index, 0);
     if (!member)
-        return QString::fromUtf8(zip_strerror(drawings.archive));
+        return QString::fromUtf8(zip_strerror(archive));
     const auto closeMember = qScopeGuard([member] { zip_fclose(member); });
     QSaveFile out(target);
     if (!out.open(QIODevice::WriteOnly))
@@ -66,6 +66,30 @@ QString extractOnlyDrawing(const QString& archive, const QString& target)
     if (got < 0)
         return QStringLiteral("The result archive is damaged.");
     return out.commit() ? QString() : failureOf(out);
+}
+
+} // namespace
+
+QString extractOnlyDrawing(const QString& archive, const QString& target)
+{
+    const Drawings drawings(archive);
+    if (!drawings.archive)
+        return QStringLiteral("The result archive cannot be read.");
+    if (drawings.members.size() != 1)
+        return QStringLiteral("The result archive holds %1 drawings, not one.").arg(drawings.members.size());
+    if (const QString error = extractMember(drawings.archive, drawings.members.first(), target); !error.isEmpty())
+        return error;
+    // The drawing's image files go beside it, where its relative paths name them.
+    const QDir folder = QFileInfo(target).dir();
+    for (zip_int64_t i = 0; i < zip_get_num_entries(drawings.archive, 0); ++i) {
+        const QString name = QString::fromUtf8(zip_get_name(drawings.archive, zip_uint64_t(i), ZIP_FL_ENC_GUESS));
+        const bool image = name.endsWith(QLatin1String(".png")) || name.endsWith(QLatin1String(".jpg"));
+        if (image && !name.contains(QLatin1Char('/')) && !name.startsWith(QLatin1Char('.')))
+            if (const QString error = extractMember(drawings.archive, zip_uint64_t(i), folder.filePath(name));
+                !error.isEmpty())
+                return error;
+    }
+    return {};
 }
 
 } // namespace unplot

@@ -183,12 +183,13 @@ private slots:
         QVERIFY(out.contains("\"convert faild status: 30\""));
     }
 
-    // -o NAME.dxf (or .dwg) takes the one drawing of a single page, out of the archive.
+    // -o NAME.dxf (or .dwg) takes the one drawing of a single page, out of the archive, and its images beside it.
     void oneDrawing()
     {
-        convert({pdf("plan.pdf", "pages1"), "-o", path("plan.dxf")});
+        convert({pdf("plan.pdf", "pages1 SCENARIO:image"), "-o", path("plan.dxf")});
         QCOMPARE(exitCode, 0);
         QCOMPARE(read("plan.dxf"), QByteArray("drawing of page 1"));
+        QCOMPARE(read("page-1-image-1.png"), QByteArray("pixels"));
         QCOMPARE(sent().first(), QStringLiteral("0"));
         convert({pdf("plan.pdf", "pages3"), "-o", path("plan.dwg")});
         QCOMPARE(exitCode, 2);

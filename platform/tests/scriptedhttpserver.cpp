@@ -199,6 +199,8 @@ void ScriptedHttpServer::serveConversion(const RecordedRequest& request, QTcpSoc
                 pages = word.mid(5).toInt();
             if (word.startsWith("size"))
                 members.append({"padding", QByteArray(word.mid(4).toInt(), ' ')});
+            if (word == "image")
+                members.append({QByteArray("page-1-image-1.png"), QByteArray("pixels")});
         }
         for (int page = 1; page <= pages; ++page)
             members.append({"page-" + QByteArray::number(page) + ".dxf", "drawing of page " + QByteArray::number(page)});
