@@ -45,7 +45,7 @@ def render(dxf, out, dpi=50.0, vectors=True):
     ax.set_ylim(0, h)
     for e, picture, clip in images(doc, os.path.dirname(os.path.abspath(dxf))):
         (u, v, o), (pw, ph) = (e.dxf.u_pixel, e.dxf.v_pixel, e.dxf.insert), picture.size
-        art = ax.imshow(numpy.asarray(picture), extent=(0, pw, 0, ph), origin="upper", interpolation="nearest",
+        art = ax.imshow(numpy.asarray(picture), extent=(0, pw, 0, ph), origin="upper", interpolation="antialiased",
                         alpha=1 - e.dxf.fade / 100.0,
                         transform=Affine2D.from_values(u[0], u[1], v[0], v[1], o[0], o[1]) + ax.transData)
         art.set_clip_path(Polygon(clip, closed=True, transform=ax.transData))
