@@ -28,36 +28,55 @@ template <typename F> void guarded(fz_device* dev, F&& f)
     }
 }
 
-void fillPath(fz_context*, fz_device* dev, const fz_path* path, int evenOdd, fz_matrix ctm, fz_colorspace* cs,
-              const float* color, float alpha, fz_color_params)
+PageState& stateOf(fz_device* dev)
 {
+    return *reinterpret_cast<DrawingDevice*>(dev)->state;
+}
+
+// While a pattern fill is rendered, its cells' content goes to the renderer instead; its errors are MuPDF's.
+fz_device* cells(fz_device* dev)
+{
+    return stateOf(dev).patternDevice;
+}
+
+void fillPath(fz_context* ctx, fz_device* dev, const fz_path* path, int evenOdd, fz_matrix ctm, fz_colorspace* cs,
+              const float* color, float alpha, fz_color_params params)
+{
+    if (fz_device* to = cells(dev))
+        return fz_fill_path(ctx, to, path, evenOdd, ctm, cs, color, alpha, params);
     guarded(dev, [&](PageState& s) {
         if (!s.skipping())
             s.fillPath(path, evenOdd != 0, ctm, cs, color, alpha);
     });
 }
 
-void strokePath(fz_context*, fz_device* dev, const fz_path* path, const fz_stroke_state* stroke, fz_matrix ctm,
-                fz_colorspace* cs, const float* color, float alpha, fz_color_params)
+void strokePath(fz_context* ctx, fz_device* dev, const fz_path* path, const fz_stroke_state* stroke, fz_matrix ctm,
+                fz_colorspace* cs, const float* color, float alpha, fz_color_params params)
 {
+    if (fz_device* to = cells(dev))
+        return fz_stroke_path(ctx, to, path, stroke, ctm, cs, color, alpha, params);
     guarded(dev, [&](PageState& s) {
         if (!s.skipping())
             s.strokePath(path, stroke, ctm, cs, color, alpha);
     });
 }
 
-void fillText(fz_context*, fz_device* dev, const fz_text* text, fz_matrix ctm, fz_colorspace* cs, const float* color,
-              float alpha, fz_color_params)
+void fillText(fz_context* ctx, fz_device* dev, const fz_text* text, fz_matrix ctm, fz_colorspace* cs,
+              const float* color, float alpha, fz_color_params params)
 {
+    if (fz_device* to = cells(dev))
+        return fz_fill_text(ctx, to, text, ctm, cs, color, alpha, params);
     guarded(dev, [&](PageState& s) {
         if (!s.skipping())
             s.text(text, ctm, cs, color, alpha, false);
     });
 }
 
-void strokeText(fz_context*, fz_device* dev, const fz_text* text, const fz_stroke_state*, fz_matrix ctm,
-                fz_colorspace* cs, const float* color, float alpha, fz_color_params)
+void strokeText(fz_context* ctx, fz_device* dev, const fz_text* text, const fz_stroke_state* stroke, fz_matrix ctm,
+                fz_colorspace* cs, const float* color, float alpha, fz_color_params params)
 {
+    if (fz_device* to = cells(dev))
+        return fz_stroke_text(ctx, to, text, stroke, ctm, cs, color, alpha, params);
     guarded(dev, [&](PageState& s) {
         if (!s.skipping())
             s.text(text, ctm, cs, color, alpha, true);
@@ -66,67 +85,107 @@ void strokeText(fz_context*, fz_device* dev, const fz_text* text, const fz_strok
 
 void ignoreText(fz_context*, fz_device* dev, const fz_text* text, fz_matrix ctm)
 {
+    if (cells(dev))
+        return; // invisible in the rendering
     guarded(dev, [&](PageState& s) {
         if (!s.skipping())
             s.invisibleText(text, ctm);
     });
 }
 
-void fillShade(fz_context*, fz_device* dev, fz_shade* shade, fz_matrix ctm, float alpha, fz_color_params)
+void fillShade(fz_context* ctx, fz_device* dev, fz_shade* shade, fz_matrix ctm, float alpha, fz_color_params params)
 {
+    if (fz_device* to = cells(dev))
+        return fz_fill_shade(ctx, to, shade, ctm, alpha, params);
     guarded(dev, [&](PageState& s) {
         if (!s.skipping())
             s.shade(shade, ctm, alpha);
     });
 }
 
-void fillImage(fz_context*, fz_device* dev, fz_image* image, fz_matrix ctm, float alpha, fz_color_params)
+void fillImage(fz_context* ctx, fz_device* dev, fz_image* image, fz_matrix ctm, float alpha, fz_color_params params)
 {
+    if (fz_device* to = cells(dev))
+        return fz_fill_image(ctx, to, image, ctm, alpha, params);
     guarded(dev, [&](PageState& s) {
         if (!s.skipping())
             s.image(image, ctm, alpha);
     });
 }
 
-void fillImageMask(fz_context*, fz_device* dev, fz_image* image, fz_matrix ctm, fz_colorspace* cs,
-                   const float* color, float alpha, fz_color_params)
+void fillImageMask(fz_context* ctx, fz_device* dev, fz_image* image, fz_matrix ctm, fz_colorspace* cs,
+                   const float* color, float alpha, fz_color_params params)
 {
+    if (fz_device* to = cells(dev))
+        return fz_fill_image_mask(ctx, to, image, ctm, cs, color, alpha, params);
     guarded(dev, [&](PageState& s) {
         if (!s.skipping())
             s.imageMask(image, ctm, cs, color, alpha);
     });
 }
 
-void beginMask(fz_context*, fz_device* dev, fz_rect, int, fz_colorspace*, const float*, fz_color_params)
+void beginMask(fz_context* ctx, fz_device* dev, fz_rect area, int luminosity, fz_colorspace* cs, const float* color,
+               fz_color_params params)
 {
+    if (fz_device* to = cells(dev))
+        return fz_begin_mask(ctx, to, area, luminosity, cs, color, params);
     guarded(dev, [&](PageState& s) { ++s.maskDepth; });
 }
 
-void endMask(fz_context*, fz_device* dev)
+void endMask(fz_context* ctx, fz_device* dev)
 {
+    if (fz_device* to = cells(dev))
+        return fz_end_mask(ctx, to);
     guarded(dev, [&](PageState& s) {
         --s.maskDepth;
         s.keepClip(); // the mask applies until its pop
     });
 }
 
-int beginTile(fz_context*, fz_device* dev, fz_rect, fz_rect, float, float, fz_matrix, int)
+// Groups (transparency) matter only to the rendering of a pattern's cells.
+void beginGroup(fz_context* ctx, fz_device* dev, fz_rect area, fz_colorspace* cs, int isolated, int knockout,
+                int blendmode, float alpha)
 {
-    guarded(dev, [&](PageState& s) {
-        if (!s.skipping())
-            ++s.patterns;
-        ++s.tileDepth;
-    });
+    if (fz_device* to = cells(dev))
+        fz_begin_group(ctx, to, area, cs, isolated, knockout, blendmode, alpha);
+}
+
+void endGroup(fz_context* ctx, fz_device* dev)
+{
+    if (fz_device* to = cells(dev))
+        fz_end_group(ctx, to);
+}
+
+// A pattern fill: the outermost one starts a rendering of the filled area, which MuPDF's renderer tiles with the
+// cells (nested patterns included); the cells' content never reaches the drawing as geometry.
+int beginTile(fz_context* ctx, fz_device* dev, fz_rect area, fz_rect view, float xstep, float ystep, fz_matrix ctm,
+              int id)
+{
+    if (stateOf(dev).tileDepth == 0)
+        guarded(dev, [&](PageState& s) {
+            if (!s.skipping())
+                s.beginPattern();
+        });
+    ++stateOf(dev).tileDepth;
+    if (fz_device* to = cells(dev))
+        return fz_begin_tile_id(ctx, to, area, view, xstep, ystep, ctm, id);
     return 0; // not cached: MuPDF runs the cell's content, which we skip
 }
 
-void endTile(fz_context*, fz_device* dev)
+void endTile(fz_context* ctx, fz_device* dev)
 {
-    guarded(dev, [&](PageState& s) { --s.tileDepth; });
+    const int depth = --stateOf(dev).tileDepth;
+    if (fz_device* to = cells(dev)) {
+        fz_end_tile(ctx, to);
+        if (depth == 0)
+            guarded(dev, [](PageState& s) { s.endPattern(); });
+    }
 }
 
-void clipPath(fz_context*, fz_device* dev, const fz_path* path, int evenOdd, fz_matrix ctm, fz_rect)
+void clipPath(fz_context* ctx, fz_device* dev, const fz_path* path, int evenOdd, fz_matrix ctm, fz_rect scissor)
 {
+    if (fz_device* to = cells(dev))
+        return fz_clip_path(ctx, to, path, evenOdd, ctm, scissor);
     guarded(dev, [&](PageState& s) {
         if (s.skipping())
             s.keepClip();
@@ -136,28 +195,40 @@ void clipPath(fz_context*, fz_device* dev, const fz_path* path, int evenOdd, fz_
 }
 
 // Clips we do not cut at (a stroke's outline, text, an image mask): what they hold stays whole.
-void clipStrokePath(fz_context*, fz_device* dev, const fz_path*, const fz_stroke_state*, fz_matrix, fz_rect)
+void clipStrokePath(fz_context* ctx, fz_device* dev, const fz_path* path, const fz_stroke_state* stroke,
+                    fz_matrix ctm, fz_rect scissor)
 {
+    if (fz_device* to = cells(dev))
+        return fz_clip_stroke_path(ctx, to, path, stroke, ctm, scissor);
     guarded(dev, [&](PageState& s) { s.keepClip(); });
 }
 
-void clipText(fz_context*, fz_device* dev, const fz_text*, fz_matrix, fz_rect)
+void clipText(fz_context* ctx, fz_device* dev, const fz_text* text, fz_matrix ctm, fz_rect scissor)
 {
+    if (fz_device* to = cells(dev))
+        return fz_clip_text(ctx, to, text, ctm, scissor);
     guarded(dev, [&](PageState& s) { s.keepClip(); });
 }
 
-void clipStrokeText(fz_context*, fz_device* dev, const fz_text*, const fz_stroke_state*, fz_matrix, fz_rect)
+void clipStrokeText(fz_context* ctx, fz_device* dev, const fz_text* text, const fz_stroke_state* stroke,
+                    fz_matrix ctm, fz_rect scissor)
 {
+    if (fz_device* to = cells(dev))
+        return fz_clip_stroke_text(ctx, to, text, stroke, ctm, scissor);
     guarded(dev, [&](PageState& s) { s.keepClip(); });
 }
 
-void clipImageMask(fz_context*, fz_device* dev, fz_image*, fz_matrix, fz_rect)
+void clipImageMask(fz_context* ctx, fz_device* dev, fz_image* image, fz_matrix ctm, fz_rect scissor)
 {
+    if (fz_device* to = cells(dev))
+        return fz_clip_image_mask(ctx, to, image, ctm, scissor);
     guarded(dev, [&](PageState& s) { s.keepClip(); });
 }
 
-void popClip(fz_context*, fz_device* dev)
+void popClip(fz_context* ctx, fz_device* dev)
 {
+    if (fz_device* to = cells(dev))
+        return fz_pop_clip(ctx, to);
     guarded(dev, [&](PageState& s) { s.popClip(); });
 }
 
@@ -185,6 +256,8 @@ fz_device* newDrawingDevice(fz_context* ctx, PageState& state)
     dev->super.fill_image_mask = fillImageMask;
     dev->super.begin_mask = beginMask;
     dev->super.end_mask = endMask;
+    dev->super.begin_group = beginGroup;
+    dev->super.end_group = endGroup;
     dev->super.begin_tile = beginTile;
     dev->super.end_tile = endTile;
     dev->super.clip_path = clipPath;

@@ -106,6 +106,7 @@ PageState::PageState(fz_context* ctx, Drawing& drawing, fz_rect bounds, const st
 PageState::~PageState()
 {
     keepFilledText(nullptr);
+    dropPattern();
 }
 
 void PageState::keepFilledText(const fz_text* text)
@@ -345,63 +346,54 @@ std::vector<Vec2> PageState::clipOutline() const
     return drawing_.clips[clip - 1].rings.front();
 }
 
-void PageState::shade(fz_shade* shade, fz_matrix ctm, float alpha)
+fz_rect PageState::paintArea(fz_rect area) const
 {
-    keepFilledText(nullptr);
-    if (alpha <= 0) {
-        ++transparent;
-        return;
-    }
-    // The area painted, in device space: the shading's bounds within the page and every clip region around it.
-    fz_rect area = fz_intersect_rect(fz_bound_shade(ctx_, shade, ctm), bounds_);
+    area = fz_intersect_rect(area, bounds_);
     for (std::uint32_t clip = currentClip(); clip != 0; clip = drawing_.clips[clip - 1].parent) {
         fz_rect box = fz_empty_rect;
         for (const auto& ring : drawing_.clips[clip - 1].rings)
             for (const Vec2& p : ring)
-                box = fz_include_point_in_rect(box, {float(bounds_.x0 + p.x / kMmPerPt), float(bounds_.y1 - p.y / kMmPerPt)});
+                box = fz_include_point_in_rect(box, toDevice(p));
         area = fz_intersect_rect(area, box);
     }
-    if (fz_is_empty_rect(area))
-        return;
-    double scale = 72 / kShadingDpi; // device units a pixel
+    return area;
+}
+
+fz_point PageState::toDevice(Vec2 p) const
+{
+    return {float(bounds_.x0 + p.x / kMmPerPt), float(bounds_.y1 - p.y / kMmPerPt)};
+}
+
+double PageState::pixelSize(fz_rect area)
+{
+    const double scale = 72 / kShadingDpi;
     const double pixels = double(area.x1 - area.x0) * (area.y1 - area.y0) / (scale * scale);
-    if (pixels > kMostShadingPixels)
-        scale *= std::sqrt(pixels / kMostShadingPixels);
-    const fz_matrix toPixels = fz_scale(float(1 / scale), float(1 / scale));
-    const fz_irect box = fz_round_rect(fz_transform_rect(area, toPixels));
-    fz_pixmap* pixmap = nullptr;
-    fz_var(pixmap);
-    fz_try(ctx_)
-    {
-        pixmap = fz_new_pixmap_with_bbox(ctx_, fz_device_rgb(ctx_), box, nullptr, 1);
-        fz_clear_pixmap(ctx_, pixmap);
-        fz_paint_shade(ctx_, shade, nullptr, fz_concat(ctm, toPixels), pixmap, fz_default_color_params, box, nullptr,
-                       nullptr);
-        // Only the part it painted: a shading that does not extend leaves the rest of the area transparent.
-        fz_irect painted = {box.x1, box.y1, box.x0, box.y0};
-        for (int y = 0; y < pixmap->h; ++y)
-            for (int x = 0; x < pixmap->w; ++x)
-                if (pixmap->samples[std::ptrdiff_t(y) * pixmap->stride + std::ptrdiff_t(x) * pixmap->n + pixmap->n - 1])
-                    painted = {std::min(painted.x0, box.x0 + x), std::min(painted.y0, box.y0 + y),
-                               std::max(painted.x1, box.x0 + x + 1), std::max(painted.y1, box.y0 + y + 1)};
-        fz_pixmap* whole = pixmap;
-        pixmap = nullptr;
-        if (!fz_is_empty_irect(painted)) { // copied: MuPDF's view of a part misplaces parts that start right of 0
-            pixmap = fz_new_pixmap_with_bbox(ctx_, fz_device_rgb(ctx_), painted, nullptr, 1);
-            for (int y = 0; y < pixmap->h; ++y)
-                std::memcpy(pixmap->samples + std::ptrdiff_t(y) * pixmap->stride,
-                            whole->samples + std::ptrdiff_t(painted.y0 - box.y0 + y) * whole->stride +
-                                std::ptrdiff_t(painted.x0 - box.x0) * whole->n,
-                            std::size_t(pixmap->w) * std::size_t(pixmap->n));
-        }
-        fz_drop_pixmap(ctx_, whole);
-    }
-    fz_catch(ctx_)
-    {
-        fz_drop_pixmap(ctx_, pixmap);
-        ++unrenderedShadings_;
-        return;
-    }
+    return pixels > kMostShadingPixels ? scale * std::sqrt(pixels / kMostShadingPixels) : scale;
+}
+
+fz_pixmap* PageState::paintedPart(fz_pixmap* whole)
+{
+    const fz_irect box = fz_pixmap_bbox(ctx_, whole);
+    fz_irect painted = {box.x1, box.y1, box.x0, box.y0};
+    for (int y = 0; y < whole->h; ++y)
+        for (int x = 0; x < whole->w; ++x)
+            if (whole->samples[std::ptrdiff_t(y) * whole->stride + std::ptrdiff_t(x) * whole->n + whole->n - 1])
+                painted = {std::min(painted.x0, box.x0 + x), std::min(painted.y0, box.y0 + y),
+                           std::max(painted.x1, box.x0 + x + 1), std::max(painted.y1, box.y0 + y + 1)};
+    if (fz_is_empty_irect(painted))
+        return nullptr;
+    // Copied: MuPDF's view of a part misplaces parts that start right of 0.
+    fz_pixmap* part = fz_new_pixmap_with_bbox(ctx_, fz_device_rgb(ctx_), painted, nullptr, 1);
+    for (int y = 0; y < part->h; ++y)
+        std::memcpy(part->samples + std::ptrdiff_t(y) * part->stride,
+                    whole->samples + std::ptrdiff_t(painted.y0 - box.y0 + y) * whole->stride +
+                        std::ptrdiff_t(painted.x0 - box.x0) * whole->n,
+                    std::size_t(part->w) * std::size_t(part->n));
+    return part;
+}
+
+void PageState::placeRendered(fz_pixmap* pixmap, double scale, float alpha)
+{
     if (!pixmap)
         return; // it painted nothing
     try {
@@ -411,6 +403,117 @@ void PageState::shade(fz_shade* shade, fz_matrix ctm, float alpha)
         throw;
     }
     fz_drop_pixmap(ctx_, pixmap);
+}
+
+void PageState::shade(fz_shade* shade, fz_matrix ctm, float alpha)
+{
+    keepFilledText(nullptr);
+    if (alpha <= 0) {
+        ++transparent;
+        return;
+    }
+    const fz_rect area = paintArea(fz_bound_shade(ctx_, shade, ctm));
+    if (fz_is_empty_rect(area))
+        return;
+    const double scale = pixelSize(area);
+    const fz_matrix toPixels = fz_scale(float(1 / scale), float(1 / scale));
+    const fz_irect box = fz_round_rect(fz_transform_rect(area, toPixels));
+    fz_pixmap* whole = nullptr;
+    fz_pixmap* pixmap = nullptr;
+    fz_var(whole);
+    fz_var(pixmap);
+    fz_try(ctx_)
+    {
+        whole = fz_new_pixmap_with_bbox(ctx_, fz_device_rgb(ctx_), box, nullptr, 1);
+        fz_clear_pixmap(ctx_, whole);
+        fz_paint_shade(ctx_, shade, nullptr, fz_concat(ctm, toPixels), whole, fz_default_color_params, box, nullptr,
+                       nullptr);
+        // Only the part it painted: a shading that does not extend leaves the rest of the area transparent.
+        pixmap = paintedPart(whole);
+    }
+    fz_always(ctx_)
+    {
+        fz_drop_pixmap(ctx_, whole);
+    }
+    fz_catch(ctx_)
+    {
+        ++unrenderedShadings_;
+        return;
+    }
+    placeRendered(pixmap, scale, alpha);
+}
+
+void PageState::beginPattern()
+{
+    keepFilledText(nullptr);
+    const fz_rect area = paintArea(fz_infinite_rect);
+    if (fz_is_empty_rect(area))
+        return;
+    patternScale_ = pixelSize(area);
+    const fz_matrix toPixels = fz_scale(float(1 / patternScale_), float(1 / patternScale_));
+    const fz_irect box = fz_round_rect(fz_transform_rect(area, toPixels));
+    fz_path* outline = nullptr;
+    fz_var(outline);
+    fz_try(ctx_)
+    {
+        patternPixmap_ = fz_new_pixmap_with_bbox(ctx_, fz_device_rgb(ctx_), box, nullptr, 1);
+        fz_clear_pixmap(ctx_, patternPixmap_);
+        patternDevice = fz_new_draw_device(ctx_, toPixels, patternPixmap_);
+        // The cells paint only inside the filled path and the clips around it.
+        for (std::uint32_t clip = currentClip(); clip != 0; clip = drawing_.clips[clip - 1].parent) {
+            outline = fz_new_path(ctx_);
+            for (const auto& ring : drawing_.clips[clip - 1].rings) {
+                for (std::size_t i = 0; i < ring.size(); ++i) {
+                    const fz_point p = toDevice(ring[i]);
+                    i == 0 ? fz_moveto(ctx_, outline, p.x, p.y) : fz_lineto(ctx_, outline, p.x, p.y);
+                }
+                fz_closepath(ctx_, outline);
+            }
+            fz_clip_path(ctx_, patternDevice, outline, drawing_.clips[clip - 1].evenOdd, fz_identity,
+                         fz_infinite_rect);
+            ++patternClips_;
+            fz_drop_path(ctx_, outline);
+            outline = nullptr;
+        }
+    }
+    fz_catch(ctx_)
+    {
+        fz_drop_path(ctx_, outline);
+        dropPattern();
+        ++patterns;
+    }
+}
+
+void PageState::endPattern()
+{
+    fz_pixmap* pixmap = nullptr;
+    fz_var(pixmap);
+    fz_try(ctx_)
+    {
+        for (; patternClips_ > 0; --patternClips_)
+            fz_pop_clip(ctx_, patternDevice);
+        fz_close_device(ctx_, patternDevice);
+        pixmap = paintedPart(patternPixmap_);
+    }
+    fz_always(ctx_)
+    {
+        dropPattern();
+    }
+    fz_catch(ctx_)
+    {
+        ++patterns;
+        return;
+    }
+    placeRendered(pixmap, patternScale_, 1);
+}
+
+void PageState::dropPattern()
+{
+    fz_drop_device(ctx_, patternDevice); // neither call throws
+    fz_drop_pixmap(ctx_, patternPixmap_);
+    patternDevice = nullptr;
+    patternPixmap_ = nullptr;
+    patternClips_ = 0;
 }
 
 void PageState::beginLayer(const char* name)
@@ -450,7 +553,7 @@ void PageState::finish()
     images_.finish(drawing_.warnings);
     warn(unrenderedShadings_, " shading (colour gradient) skipped: MuPDF cannot render it",
          " shadings (colour gradients) skipped: MuPDF cannot render them");
-    warn(patterns, " pattern fill skipped", " pattern fills skipped");
+    warn(patterns, " pattern fill skipped: MuPDF cannot render it", " pattern fills skipped: MuPDF cannot render them");
     warn(transparent, " fully transparent object skipped", " fully transparent objects skipped");
     warn(outOfRange, " object skipped: its coordinates are out of range",
          " objects skipped: their coordinates are out of range");

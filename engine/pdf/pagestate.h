@@ -39,6 +39,12 @@ public:
     // fewer dots when that would exceed kMostShadingPixels.
     static constexpr double kShadingDpi = 100, kMostShadingPixels = 4e6;
     void shade(fz_shade* shade, fz_matrix ctm, float alpha);
+    // A tiling pattern's fill, rendered like a shading: from beginPattern to endPattern the device sends the cells'
+    // content to `patternDevice`, which MuPDF's renderer repeats over the filled area inside the clip. Without a
+    // `patternDevice` after beginPattern (nothing to fill, or MuPDF failed) the cells are skipped.
+    void beginPattern();
+    void endPattern();
+    fz_device* patternDevice = nullptr;
     void beginLayer(const char* name);
     void endLayer();
     // Clipping: a path clips what follows until its pop; other clips (text, strokes, image masks, soft masks) are
@@ -54,12 +60,12 @@ public:
     // Writes the warnings for what was skipped.
     void finish();
 
-    // Content inside a soft mask's definition is not drawn; a tiling pattern's cell is skipped.
+    // Content inside a soft mask's definition is not drawn, nor a pattern's cells that could not be rendered.
     bool skipping() const { return maskDepth > 0 || tileDepth > 0; }
 
     int maskDepth = 0;
     int tileDepth = 0;
-    int patterns = 0;
+    int patterns = 0; // pattern fills that could not be rendered
     int transparent = 0;
     int outOfRange = 0;       // paths and glyphs whose coordinates overflowed
     int unreadable = 0;       // characters neither the PDF nor the font could name
@@ -89,6 +95,14 @@ private:
     std::uint32_t currentClip() const { return clipStack_.empty() ? 0 : clipStack_.back(); }
     // The clip in effect as one polygon in mm: the innermost clip region's, when that is a single ring; else empty.
     std::vector<Vec2> clipOutline() const;
+    // Rendering: the part of `area` (device space) within the page and every clip; the device units a pixel covers
+    // there; the painted (non-transparent) part of a rendering, or null; a rendering placed as an image (taken).
+    fz_rect paintArea(fz_rect area) const;
+    fz_point toDevice(Vec2 p) const;
+    static double pixelSize(fz_rect area);
+    fz_pixmap* paintedPart(fz_pixmap* whole);
+    void placeRendered(fz_pixmap* pixmap, double scale, float alpha);
+    void dropPattern();
     // The stroke's dash array as 1 + its index into the drawing's, 0 for a solid stroke.
     std::uint32_t dash(const fz_stroke_state* stroke, double mmPerUnit);
 
@@ -103,6 +117,9 @@ private:
     TextGrouper texts_;
     PageImages images_;
     int unrenderedShadings_ = 0;
+    fz_pixmap* patternPixmap_ = nullptr;
+    double patternScale_ = 1;
+    int patternClips_ = 0; // clips pushed on patternDevice
     // The text last filled, held so that its address cannot be reused: filled and stroked text arrives twice.
     fz_text* lastFilledText_ = nullptr;
     void keepFilledText(const fz_text* text);

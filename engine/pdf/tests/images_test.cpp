@@ -98,6 +98,9 @@ const Row kRows[] = {
      "image page-1-image-1.png:8/2 69x140 49.68,59.36 99.36,59.36 49.68,160.16 clip 50,60 250,60 50,160"},
     {"radial_shading_its_disc", {"/Sh2 sh"},
      "image page-1-image-1.png:8/6 139x139 249.84,349.52 349.92,349.52 249.84,449.6 alpha"},
+    {"pattern_fill_an_image_of_its_area", {"/Pattern cs /P1 scn 50 60 200 100 re f 0 0 m 10 0 l S"},
+     "image page-1-image-1.png:8/6 279x140 49.68,59.36 250.56,59.36 49.68,160.16 alpha clip 50,60 250,60 250,160 "
+     "50,160; line 0,0 10,0 w1"},
     {"clipped_by_a_rectangle", {"50 60 100 50 re W n " + kPlace + "BI /W 2 /H 1 /CS /G /BPC 8 ID \x10\xf0 EI Q"},
      "image page-1-image-1.png:8/0 " + kCorners + " clip 50,60 150,60 150,110 50,110"},
     {"corrupt_stream_skipped_rest_kept",

@@ -159,6 +159,9 @@ std::string makePdf(const std::vector<TestPage>& pages, const std::vector<TestLa
         " /Sh2 " +
         add("<< /ShadingType 3 /ColorSpace /DeviceGray /Coords [300 400 0 300 400 50] /Function << /FunctionType 2 "
             "/Domain [0 1] /C0 [0] /C1 [1] /N 1 >> >>") +
+        " >> /Pattern << /P1 " +
+        add("<< /PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 10 10] /XStep 10 /YStep 10 /Resources << >> "
+            "/Length 45 >>\nstream\n1 0 0 rg 0 0 10 5 re f 0 0 1 rg 0 5 10 5 re f\nendstream") +
         " >> /Properties << ";
     std::string ocgs, off;
     for (std::size_t i = 0; i < layers.size(); ++i) {

@@ -3,7 +3,8 @@
 // words, and temporary folders.
 //
 // Every page's content may use the fonts F1 (Helvetica) and F2 (Times-Roman), both WinAnsi-encoded, F3 (a Type 3
-// font whose glyphs A and B are squares), the shading Sh1 and the optional-content groups oc1, oc2, ... Given a
+// font whose glyphs A and B are squares), the shadings Sh1 and Sh2, the tiling pattern P1 (10 pt cells, red below
+// blue) and the optional-content groups oc1, oc2, ... Given a
 // ToUnicode map, F4 is a CID TrueType font too (MuPDF's Noto Serif embedded whole, Identity-H; text for it from
 // cidText).
 
