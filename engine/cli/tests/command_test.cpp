@@ -128,7 +128,7 @@ TEST_F(EngineCommand, ConvertsChosenPagesOrSaysWhyNot)
                           "not a JPEG"}}}}));
     dir.write("empty.pdf", makePdf({{""}}));
     const std::string three = makePdf({{kLine}, {kLine}, {kLine}});
-    dir.write("cut.pdf", three.substr(0, three.find("11 0 obj"))); // after the first page
+    dir.write("cut.pdf", three.substr(0, three.find("12 0 obj"))); // after the first page
     std::string million = makePdf({{kLine}});
     dir.write("million.pdf", million.replace(million.find("/Count 1"), 8, "/Count 1000000"));
     const std::string usage = "error: * (see unplot-engine --help)\n";
