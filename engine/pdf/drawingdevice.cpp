@@ -200,14 +200,14 @@ void clipStrokePath(fz_context* ctx, fz_device* dev, const fz_path* path, const 
 {
     if (fz_device* to = cells(dev))
         return fz_clip_stroke_path(ctx, to, path, stroke, ctm, scissor);
-    guarded(dev, [&](PageState& s) { s.keepClip(); });
+    guarded(dev, [&](PageState& s) { s.keepClip(true); });
 }
 
 void clipText(fz_context* ctx, fz_device* dev, const fz_text* text, fz_matrix ctm, fz_rect scissor)
 {
     if (fz_device* to = cells(dev))
         return fz_clip_text(ctx, to, text, ctm, scissor);
-    guarded(dev, [&](PageState& s) { s.keepClip(); });
+    guarded(dev, [&](PageState& s) { s.keepClip(true); });
 }
 
 void clipStrokeText(fz_context* ctx, fz_device* dev, const fz_text* text, const fz_stroke_state* stroke,
@@ -215,14 +215,14 @@ void clipStrokeText(fz_context* ctx, fz_device* dev, const fz_text* text, const 
 {
     if (fz_device* to = cells(dev))
         return fz_clip_stroke_text(ctx, to, text, stroke, ctm, scissor);
-    guarded(dev, [&](PageState& s) { s.keepClip(); });
+    guarded(dev, [&](PageState& s) { s.keepClip(true); });
 }
 
 void clipImageMask(fz_context* ctx, fz_device* dev, fz_image* image, fz_matrix ctm, fz_rect scissor)
 {
     if (fz_device* to = cells(dev))
         return fz_clip_image_mask(ctx, to, image, ctm, scissor);
-    guarded(dev, [&](PageState& s) { s.keepClip(); });
+    guarded(dev, [&](PageState& s) { s.keepClip(true); });
 }
 
 void popClip(fz_context* ctx, fz_device* dev)

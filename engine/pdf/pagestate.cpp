@@ -179,6 +179,7 @@ void PageState::clipPath(const fz_path* p, bool evenOdd, fz_matrix ctm)
     }
     drawing_.clips.push_back({path.rings(0.005), evenOdd, currentClip()});
     clipStack_.push_back(std::uint32_t(drawing_.clips.size()));
+    outlineClip_.push_back(false);
 }
 
 void PageState::walk(const fz_path* p, fz_matrix ctm)
@@ -446,6 +447,10 @@ void PageState::shade(fz_shade* shade, fz_matrix ctm, float alpha)
 void PageState::beginPattern()
 {
     keepFilledText(nullptr);
+    if (!outlineClip_.empty() && outlineClip_.back()) {
+        ++patterns; // the stroke or the glyphs it paints are not known here
+        return;
+    }
     const fz_rect area = paintArea(fz_infinite_rect);
     if (fz_is_empty_rect(area))
         return;
@@ -553,7 +558,7 @@ void PageState::finish()
     images_.finish(drawing_.warnings);
     warn(unrenderedShadings_, " shading (colour gradient) skipped: MuPDF cannot render it",
          " shadings (colour gradients) skipped: MuPDF cannot render them");
-    warn(patterns, " pattern fill skipped: MuPDF cannot render it", " pattern fills skipped: MuPDF cannot render them");
+    warn(patterns, " pattern fill skipped", " pattern fills skipped");
     warn(transparent, " fully transparent object skipped", " fully transparent objects skipped");
     warn(outOfRange, " object skipped: its coordinates are out of range",
          " objects skipped: their coordinates are out of range");

@@ -41,7 +41,8 @@ public:
     void shade(fz_shade* shade, fz_matrix ctm, float alpha);
     // A tiling pattern's fill, rendered like a shading: from beginPattern to endPattern the device sends the cells'
     // content to `patternDevice`, which MuPDF's renderer repeats over the filled area inside the clip. Without a
-    // `patternDevice` after beginPattern (nothing to fill, or MuPDF failed) the cells are skipped.
+    // `patternDevice` after beginPattern (nothing to fill, a stroke or text to fill, or MuPDF failed) the cells are
+    // skipped.
     void beginPattern();
     void endPattern();
     fz_device* patternDevice = nullptr;
@@ -50,11 +51,18 @@ public:
     // Clipping: a path clips what follows until its pop; other clips (text, strokes, image masks, soft masks) are
     // kept as their parent region, so that their pops match.
     void clipPath(const fz_path* path, bool evenOdd, fz_matrix ctm);
-    void keepClip() { clipStack_.push_back(currentClip()); }
+    // `outline`: the clip is a stroke's or text's outline or an image mask, which a pattern would paint only inside.
+    void keepClip(bool outline = false)
+    {
+        clipStack_.push_back(currentClip());
+        outlineClip_.push_back(outline);
+    }
     void popClip()
     {
-        if (!clipStack_.empty())
+        if (!clipStack_.empty()) {
             clipStack_.pop_back();
+            outlineClip_.pop_back();
+        }
     }
 
     // Writes the warnings for what was skipped.
@@ -65,7 +73,7 @@ public:
 
     int maskDepth = 0;
     int tileDepth = 0;
-    int patterns = 0; // pattern fills that could not be rendered
+    int patterns = 0; // pattern fills skipped: of strokes, text or image masks, or that MuPDF could not render
     int transparent = 0;
     int outOfRange = 0;       // paths and glyphs whose coordinates overflowed
     int unreadable = 0;       // characters neither the PDF nor the font could name
@@ -112,6 +120,7 @@ private:
     std::unordered_set<std::string> layerNames_;
     std::vector<std::string> layerStack_; // the layer in effect at each nesting of begin_layer
     std::vector<std::uint32_t> clipStack_; // the clip region (Style::clip) in effect at each nesting of clips
+    std::vector<bool> outlineClip_;        // beside it: whether that clip is an outline kept as its parent region
     std::unordered_map<const fz_font*, FontInfo> fonts_;
     std::unordered_set<std::string> textStyles_;
     TextGrouper texts_;

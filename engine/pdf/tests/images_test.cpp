@@ -101,6 +101,7 @@ const Row kRows[] = {
     {"pattern_fill_an_image_of_its_area", {"/Pattern cs /P1 scn 50 60 200 100 re f 0 0 m 10 0 l S"},
      "image page-1-image-1.png:8/6 279x140 49.68,59.36 250.56,59.36 49.68,160.16 alpha clip 50,60 250,60 250,160 "
      "50,160; line 0,0 10,0 w1"},
+    {"pattern_stroke_skipped", {"/Pattern CS /P1 SCN 50 60 m 250 60 l S"}, "nothing warning=1 pattern fill skipped"},
     {"clipped_by_a_rectangle", {"50 60 100 50 re W n " + kPlace + "BI /W 2 /H 1 /CS /G /BPC 8 ID \x10\xf0 EI Q"},
      "image page-1-image-1.png:8/0 " + kCorners + " clip 50,60 150,60 150,110 50,110"},
     {"corrupt_stream_skipped_rest_kept",
