@@ -89,6 +89,44 @@ std::unordered_map<int, char32_t> glyphCharacters(fz_context* ctx, fz_font* font
     return characters;
 }
 
+char32_t symbolCharacter(fz_context* ctx, fz_font* font, int glyph)
+{
+    static constexpr struct {
+        const char* name;
+        char32_t character;
+    } kSymbols[] = {{"degree", 0xB0},    {"uni00B0", 0xB0},   {"plusminus", 0xB1}, {"uni00B1", 0xB1},
+                    {"mu", 0xB5},        {"micro", 0xB5},     {"uni00B5", 0xB5},   {"diameter", 0x2300},
+                    {"uni2300", 0x2300}, {"emptyset", 0x2205}, {"uni2205", 0x2205}};
+    char name[64] = "";
+    fz_try(ctx)
+    {
+        fz_get_glyph_name(ctx, font, glyph, name, int(sizeof name));
+    }
+    fz_catch(ctx)
+    {
+        name[0] = 0;
+    }
+    for (const auto& s : kSymbols)
+        if (std::strcmp(name, s.name) == 0)
+            return s.character;
+    return 0;
+}
+
+fz_path* glyphOutline(fz_context* ctx, fz_font* font, int glyph, fz_matrix trm)
+{
+    fz_path* path = nullptr;
+    fz_var(path);
+    fz_try(ctx)
+    {
+        path = fz_outline_glyph(ctx, font, glyph, trm);
+    }
+    fz_catch(ctx)
+    {
+        path = nullptr;
+    }
+    return path;
+}
+
 std::string fontBaseName(fz_context* ctx, fz_font* font)
 {
     const char* name = fz_font_name(ctx, font);

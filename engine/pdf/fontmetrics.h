@@ -19,6 +19,15 @@ double glyphAdvance(fz_context* ctx, fz_font* font, int glyph, int wmode);
 // without a Unicode cmap.
 std::unordered_map<int, char32_t> glyphCharacters(fz_context* ctx, fz_font* font);
 
+// The character a glyph's name says it draws when that is one of the drawing symbols that are text (degree,
+// plus-minus, micro, diameter): symbol fonts name these glyphs while their codes say nothing or the wrong letter.
+// 0 for any other glyph.
+char32_t symbolCharacter(fz_context* ctx, fz_font* font, int glyph);
+
+// The glyph's outline placed by `trm` (the text matrix at the glyph's origin, in device space), or null when the
+// font has none for it. The caller drops it.
+fz_path* glyphOutline(fz_context* ctx, fz_font* font, int glyph, fz_matrix trm);
+
 // The font's name without a subset tag ("ABCDEF+Helvetica" gives "Helvetica").
 std::string fontBaseName(fz_context* ctx, fz_font* font);
 

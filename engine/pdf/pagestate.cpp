@@ -13,6 +13,11 @@ namespace {
 
 constexpr double kMmPerPt = 25.4 / 72.0;
 
+bool privateUse(int c)
+{
+    return (c >= 0xE000 && c <= 0xF8FF) || c >= 0xF0000;
+}
+
 PageState* stateOf(void* arg)
 {
     return static_cast<PageState*>(arg);
@@ -249,19 +254,50 @@ PageState::FontInfo& PageState::fontInfo(fz_font* font)
     return fonts_.emplace(font, std::move(info)).first->second;
 }
 
-int PageState::recoverCharacter(FontInfo& info, fz_font* font, int glyph)
+int PageState::character(FontInfo& info, fz_font* font, int glyph, int ucs)
 {
     if (glyph == 0)
         return 0; // .notdef: the font has no glyph for the code, and nothing is shown
+    const bool unnamed = ucs == int(kReplacementCharacter) || privateUse(ucs);
+    if (unnamed || (ucs >= 0 && ucs < 0x100)) {
+        auto symbol = info.symbols.find(glyph);
+        if (symbol == info.symbols.end())
+            symbol = info.symbols.emplace(glyph, symbolCharacter(ctx_, font, glyph)).first;
+        if (symbol->second != 0)
+            return int(symbol->second);
+    }
+    if (ucs != int(kReplacementCharacter))
+        return ucs;
     if (!info.haveCharacters) {
         info.characters = glyphCharacters(ctx_, font);
         info.haveCharacters = true;
     }
     const auto it = info.characters.find(glyph);
-    if (it != info.characters.end())
-        return int(it->second);
-    ++unreadable;
-    return int(kReplacementCharacter);
+    return it != info.characters.end() ? int(it->second) : int(kReplacementCharacter);
+}
+
+bool PageState::drawGlyph(fz_font* font, int glyph, fz_matrix trm, const Style& style, bool stroked)
+{
+    fz_path* outline = glyphOutline(ctx_, font, glyph, trm);
+    if (!outline)
+        return false;
+    try {
+        walk(outline, fz_identity);
+    } catch (...) {
+        fz_drop_path(ctx_, outline);
+        throw;
+    }
+    fz_drop_path(ctx_, outline);
+    const std::size_t before = drawing_.entities.size();
+    if (!path.finite())
+        ++outOfRange;
+    else if (stroked)
+        path.emitStroke(style, 0, drawing_.entities);
+    else
+        path.emitFill(style, false, drawing_.entities);
+    if (drawing_.entities.size() > before)
+        ++outlined;
+    return true;
 }
 
 void PageState::text(const fz_text* t, fz_matrix ctm, fz_colorspace* cs, const float* color, float alpha, bool stroked)
@@ -277,6 +313,7 @@ void PageState::text(const fz_text* t, fz_matrix ctm, fz_colorspace* cs, const f
     }
     const double k = kMmPerPt;
     const Style textStyle = style(cs, color, 0);
+    const bool invisible = !layerStack_.empty() && layerStack_.back() == kInvisibleTextLayer;
     for (const fz_text_span* span = t->head; span; span = span->next) {
         FontInfo& font = fontInfo(span->font);
         const fz_matrix m = fz_concat(span->trm, ctm);
@@ -310,10 +347,19 @@ void PageState::text(const fz_text* t, fz_matrix ctm, fz_colorspace* cs, const f
                 ++outOfRange;
                 continue;
             }
+            const int unicode = character(font, span->font, item.gid, item.ucs);
+            if ((unicode == int(kReplacementCharacter) || privateUse(unicode)) && !invisible) {
+                // An icon or a symbol no CAD font has: its outline, in the text's place and colour.
+                fz_matrix trm = span->trm;
+                trm.e = item.x;
+                trm.f = item.y;
+                if (drawGlyph(span->font, item.gid, fz_concat(trm, ctm), textStyle, stroked))
+                    continue;
+            }
+            if (unicode == int(kReplacementCharacter))
+                ++unreadable;
             const double advance = glyphAdvance(ctx_, span->font, item.gid, int(span->wmode)) * along;
-            texts_.addGlyph(origin, advance,
-                            item.ucs == int(kReplacementCharacter) ? recoverCharacter(font, span->font, item.gid)
-                                                                   : item.ucs);
+            texts_.addGlyph(origin, advance, unicode);
         }
     }
 }
@@ -562,6 +608,8 @@ void PageState::finish()
     warn(transparent, " fully transparent object skipped", " fully transparent objects skipped");
     warn(outOfRange, " object skipped: its coordinates are out of range",
          " objects skipped: their coordinates are out of range");
+    warn(outlined, " font glyph with no character (a symbol or an icon) drawn as its outline",
+         " font glyphs with no character (symbols or icons) drawn as their outlines");
     warn(unreadable,
          " text character could not be recognised and shows as \"\xEF\xBF\xBD\" (neither the PDF nor its font "
          "says which character it is)",

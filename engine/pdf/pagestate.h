@@ -76,7 +76,8 @@ public:
     int patterns = 0; // pattern fills skipped: of strokes, text or image masks, or that MuPDF could not render
     int transparent = 0;
     int outOfRange = 0;       // paths and glyphs whose coordinates overflowed
-    int unreadable = 0;       // characters neither the PDF nor the font could name
+    int unreadable = 0;       // characters neither the PDF nor the font could name, and with no outline either
+    int outlined = 0;         // glyphs with no usable character (icons, symbols) drawn as their outlines
     std::exception_ptr error; // the first failure inside a callback; raised once the page has run
 
     // The path walker's target: points of the path being walked, mapped by `walk_` to millimetres.
@@ -89,13 +90,17 @@ private:
         std::string textStyle;
         bool haveCharacters = false; // `characters` read (only once a glyph needs them)
         std::unordered_map<int, char32_t> characters;
+        std::unordered_map<int, char32_t> symbols; // symbolCharacter of each glyph met so far
     };
     Style style(fz_colorspace* cs, const float* color, double lineWidthMm);
     Rgb rgb(fz_colorspace* cs, const float* color);
     FontInfo& fontInfo(fz_font* font);
-    // The character a glyph draws when the PDF's map of it gave none: the font's own cmap, else U+FFFD (counted);
-    // none (0) for .notdef.
-    int recoverCharacter(FontInfo& info, fz_font* font, int glyph);
+    // The character a glyph draws: the drawing symbol its name says where the PDF gives none, a private one or an
+    // 8-bit code (a symbol font's wrong letter); else the PDF's; else the font's own cmap; else U+FFFD. None (0)
+    // for .notdef.
+    int character(FontInfo& info, fz_font* font, int glyph, int ucs);
+    // Draws a glyph as its outline (filled, or stroked for stroked text); false when the font has no outline for it.
+    bool drawGlyph(fz_font* font, int glyph, fz_matrix trm, const Style& style, bool stroked);
     void walk(const fz_path* p, fz_matrix ctm);
     // Walks a path about to be filled or stroked into `path`; false (and counted) when it is not drawn.
     bool takePath(const fz_path* p, fz_matrix ctm, float alpha);

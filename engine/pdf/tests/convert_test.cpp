@@ -197,7 +197,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, PdfConvert, ::testing::ValuesIn(kRows),
 
 // A CID TrueType font whose ToUnicode map starts a block with a range that runs backwards, as some CAD exporters
 // write it: MuPDF drops the rest of that block. The font's own cmap names the letters, but not glyph 1914 (an alternate
-// form of a Greek letter); .notdef (glyph 0) shows nothing.
+// form of a Greek letter), which is drawn as its outline, as is a glyph the map gives a private character; .notdef
+// (glyph 0) shows nothing; a glyph named "degree" is "°" though the map gives it a private character.
 TEST(PdfText, CharactersABrokenToUnicodeMapLosesComeFromTheFont)
 {
     const std::u32string title = U"Чертёж";
@@ -208,11 +209,14 @@ TEST(PdfText, CharactersABrokenToUnicodeMapLosesComeFromTheFont)
         const std::string glyph = testing::cidText(std::u32string(1, c));
         map += glyph + " " + glyph + " " + unicode + "\n";
     }
-    const std::string content = "BT /F4 10 Tf 100 100 Td " + testing::cidText(title) + " Tj <077A0000> Tj ET";
+    const std::string icon = testing::cidText(U"Ø"), degree = testing::cidText(U"°");
+    map += "endbfrange 2 beginbfrange " + icon + " " + icon + " <E000> " + degree + " " + degree + " <F0B0>\n";
+    const std::string content = "BT /F4 10 Tf 100 100 Td " + testing::cidText(title) + " Tj <077A0000> Tj " + icon +
+                                " Tj 0 -20 Td " + degree + " Tj ET";
     PdfReader reader(testing::makePdf({{content}}, {}, map + "endbfrange"), 0);
     EXPECT_PRED2(testing::like,
-                 "text \"Чертёж\xEF\xBF\xBD\" 100,100 h* NotoSerif style=NotoSerif warning=1 text character "
-                 "could not be recognised * says which character it is)",
+                 "fill (*); fill (*); text \"Чертёж\" 100,100 h* NotoSerif; text \"°\" 100,80 h* style=NotoSerif "
+                 "warning=2 font glyphs with no character (symbols or icons) drawn as their outlines",
                  testing::describe(reader.readPage(1)));
 }
 
