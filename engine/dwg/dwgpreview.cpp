@@ -66,13 +66,6 @@ private:
     std::vector<std::uint8_t> pixels_ = std::vector<std::uint8_t>(std::size_t(kWidth) * kHeight, 0);
 };
 
-Vec2 cubic(Vec2 p0, Vec2 p1, Vec2 p2, Vec2 p3, double t)
-{
-    const double u = 1 - t;
-    const double a = u * u * u, b = 3 * u * u * t, c = 3 * u * t * t, d = t * t * t;
-    return {a * p0.x + b * p1.x + c * p2.x + d * p3.x, a * p0.y + b * p1.y + c * p2.y + d * p3.y};
-}
-
 struct Painter {
     Canvas& canvas;
     void operator()(const Line& g) { canvas.line(g.a, g.b); }
@@ -86,7 +79,7 @@ struct Painter {
     void operator()(const BezierSpline& g)
     {
         for (std::size_t i = 0; i + 3 < g.points.size(); i += 3)
-            canvas.curve([&](double t) { return cubic(g.points[i], g.points[i + 1], g.points[i + 2], g.points[i + 3], t); },
+            canvas.curve([&](double t) { return bezierPoint(g.points[i], g.points[i + 1], g.points[i + 2], g.points[i + 3], t); },
                          8);
     }
     void ellipse(Vec2 c, Vec2 major, double ratio, double from, double to)
@@ -118,7 +111,7 @@ struct Painter {
                 if (s.kind == PathSegment::Kind::Line)
                     canvas.line(at, s.end);
                 else
-                    canvas.curve([&](double t) { return cubic(at, s.c1, s.c2, s.end, t); }, 8);
+                    canvas.curve([&](double t) { return bezierPoint(at, s.c1, s.c2, s.end, t); }, 8);
                 at = s.end;
             }
             canvas.line(at, loop.start);

@@ -16,6 +16,14 @@ struct Vec2 {
     friend bool operator==(const Vec2&, const Vec2&) = default;
 };
 
+// The point at t (0 to 1) of the cubic Bezier curve p0 p1 p2 p3.
+inline Vec2 bezierPoint(Vec2 p0, Vec2 p1, Vec2 p2, Vec2 p3, double t)
+{
+    const double u = 1 - t;
+    const double a = u * u * u, b = 3 * u * u * t, c = 3 * u * t * t, d = t * t * t;
+    return {a * p0.x + b * p1.x + c * p2.x + d * p3.x, a * p0.y + b * p1.y + c * p2.y + d * p3.y};
+}
+
 struct Rgb {
     std::uint8_t r = 0, g = 0, b = 0;
     friend bool operator==(const Rgb&, const Rgb&) = default;

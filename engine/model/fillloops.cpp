@@ -49,12 +49,8 @@ std::vector<Vec2> flatten(const BoundaryLoop& loop)
     Vec2 p0 = loop.start;
     for (const PathSegment& s : loop.segments) {
         if (s.kind == PathSegment::Kind::Cubic) {
-            for (int i = 1; i < kCubicSteps; ++i) {
-                const double t = double(i) / kCubicSteps, u = 1 - t;
-                const double a = u * u * u, b = 3 * u * u * t, c = 3 * u * t * t, d = t * t * t;
-                points.push_back({a * p0.x + b * s.c1.x + c * s.c2.x + d * s.end.x,
-                                  a * p0.y + b * s.c1.y + c * s.c2.y + d * s.end.y});
-            }
+            for (int i = 1; i < kCubicSteps; ++i)
+                points.push_back(bezierPoint(p0, s.c1, s.c2, s.end, double(i) / kCubicSteps));
         }
         points.push_back(s.end);
         p0 = s.end;

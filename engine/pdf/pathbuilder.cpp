@@ -237,12 +237,8 @@ std::vector<std::vector<Vec2>> PathBuilder::rings(double tolerance) const
                                              std::hypot(s.c1.x - 2 * s.c2.x + s.end.x, s.c1.y - 2 * s.c2.y + s.end.y));
                 const double pieces = std::ceil(std::sqrt(0.75 * bend / tolerance));
                 const int n = pieces > 1 ? int(std::min(pieces, 100.0)) : 1; // also when the bend overflowed
-                for (int k = 1; k < n; ++k) {
-                    const double t = double(k) / n, u = 1 - t;
-                    const double a = u * u * u, b = 3 * u * u * t, c = 3 * u * t * t, d = t * t * t;
-                    ring.push_back({a * p0.x + b * s.c1.x + c * s.c2.x + d * s.end.x,
-                                    a * p0.y + b * s.c1.y + c * s.c2.y + d * s.end.y});
-                }
+                for (int k = 1; k < n; ++k)
+                    ring.push_back(bezierPoint(p0, s.c1, s.c2, s.end, double(k) / n));
             }
             ring.push_back(s.end);
         }

@@ -10,13 +10,6 @@ namespace {
 
 constexpr int kSamplesPerCurve = 8;
 
-Vec2 bezierPoint(Vec2 p0, const PathSegment& s, double t)
-{
-    const double u = 1 - t;
-    const double a = u * u * u, b = 3 * u * u * t, c = 3 * u * t * t, d = t * t * t;
-    return {a * p0.x + b * s.c1.x + c * s.c2.x + d * s.end.x, a * p0.y + b * s.c1.y + c * s.c2.y + d * s.end.y};
-}
-
 // The circle through three points; nullopt when they are (nearly) on one line.
 std::optional<Circle> circleThrough(Vec2 a, Vec2 b, Vec2 c)
 {
@@ -46,7 +39,7 @@ std::vector<Vec2> samplesOf(Vec2 start, const PathSegment* first, const PathSegm
     Vec2 from = start;
     for (auto s = first; s != last; ++s) {
         for (int i = 0; i < kSamplesPerCurve; ++i)
-            samples.push_back(bezierPoint(from, *s, double(i) / kSamplesPerCurve));
+            samples.push_back(bezierPoint(from, s->c1, s->c2, s->end, double(i) / kSamplesPerCurve));
         from = s->end;
     }
     samples.push_back(from);

@@ -37,12 +37,8 @@ struct Flatten {
     {
         out.push_back(g.points[0]);
         for (std::size_t i = 0; i + 3 < g.points.size(); i += 3)
-            for (int k = 1; k <= 6; ++k) {
-                const double t = k / 6.0, u = 1 - t;
-                const Vec2 a = g.points[i], b = g.points[i + 1], c = g.points[i + 2], d = g.points[i + 3];
-                out.push_back({u * u * u * a.x + 3 * u * u * t * b.x + 3 * u * t * t * c.x + t * t * t * d.x,
-                               u * u * u * a.y + 3 * u * u * t * b.y + 3 * u * t * t * c.y + t * t * t * d.y});
-            }
+            for (int k = 1; k <= 6; ++k)
+                out.push_back(bezierPoint(g.points[i], g.points[i + 1], g.points[i + 2], g.points[i + 3], k / 6.0));
         return true;
     }
     bool operator()(const Circle& g) { return arcPoints(g.center, g.radius, 0, kTwoPi, out), true; }

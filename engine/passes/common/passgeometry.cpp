@@ -42,12 +42,6 @@ std::optional<Circle> fitCircle(const std::vector<Vec2>& points)
     return Circle{{m.x + uc, m.y + vc}, std::sqrt(uc * uc + vc * vc + (suu + svv) / n)};
 }
 
-Vec2 bezierPoint(Vec2 p0, Vec2 p1, Vec2 p2, Vec2 p3, double t)
-{
-    const double u = 1 - t;
-    return (u * u * u) * p0 + (3 * u * u * t) * p1 + (3 * u * t * t) * p2 + (t * t * t) * p3;
-}
-
 ArcPath arcPathOf(const Arc& arc)
 {
     const double start = radians(arc.startAngleDeg);

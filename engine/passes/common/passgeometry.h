@@ -81,9 +81,6 @@ inline double bulgeOf(double sweep)
 {
     return std::tan(sweep / 4);
 }
-// The point of a cubic Bézier at t.
-Vec2 bezierPoint(Vec2 p0, Vec2 p1, Vec2 p2, Vec2 p3, double t);
-
 // An arc as start angle and signed sweep (radians), the direction it was drawn in.
 struct ArcPath {
     Vec2 center;
