@@ -2,9 +2,9 @@
 
 #include "enginecommand.h"
 #include "testpdf.h"
+#include "zipmembers.h"
 
 #include <gtest/gtest.h>
-#include <zip.h>
 
 #include <filesystem>
 #include <fstream>
@@ -35,28 +35,17 @@ EngineRun runEngine(const std::vector<std::string>& args)
 // line each, and the text of README.txt; "none" without archive.
 std::string describeZip(const fs::path& zip)
 {
-    int error = 0;
-    zip_t* archive = zip_open(zip.c_str(), ZIP_RDONLY, &error);
-    if (!archive)
+    const auto members = readZip(zip);
+    if (!members)
         return fs::exists(zip) ? "not a zip archive" : "none";
     std::string s;
-    for (zip_int64_t i = 0; i < zip_get_num_entries(archive, 0); ++i) {
-        zip_stat_t stat;
-        zip_stat_index(archive, zip_uint64_t(i), 0, &stat);
-        std::string content(stat.size, '\0');
-        zip_file_t* file = zip_fopen_index(archive, zip_uint64_t(i), 0);
-        zip_fread(file, content.data(), stat.size);
-        zip_fclose(file);
-        const auto version = content.find("AC10");
-        s += std::string(stat.name) + (version == std::string::npos ? "" : " " + content.substr(version, 6));
-        zip_uint8_t system = 0;
-        zip_uint32_t attributes = 0;
-        zip_file_get_external_attributes(archive, zip_uint64_t(i), 0, &system, &attributes);
-        if (system != ZIP_OPSYS_UNIX || attributes >> 16 != 0100644)
-            s += " mode " + std::to_string(system) + ":" + std::to_string(attributes >> 16);
-        s += (s.ends_with("README.txt") ? ": " + content : "\n");
+    for (const ZipMember& m : *members) {
+        const auto version = m.content.find("AC10");
+        s += m.name + (version == std::string::npos ? "" : " " + m.content.substr(version, 6));
+        if (m.system != ZIP_OPSYS_UNIX || m.attributes >> 16 != 0100644)
+            s += " mode " + std::to_string(m.system) + ":" + std::to_string(m.attributes >> 16);
+        s += (s.ends_with("README.txt") ? ": " + m.content : "\n");
     }
-    zip_discard(archive);
     return s;
 }
 

@@ -5,9 +5,9 @@
 #include "enginecommand.h"
 #include "readback.h"
 #include "testpdf.h"
+#include "zipmembers.h"
 
 #include <gtest/gtest.h>
-#include <zip.h>
 
 #include <array>
 #include <cstdio>
@@ -25,20 +25,10 @@ using namespace std::string_literals;
 std::vector<std::string> unzip(const fs::path& zip, const fs::path& folder)
 {
     std::vector<std::string> names;
-    int error = 0;
-    zip_t* archive = zip_open(zip.c_str(), ZIP_RDONLY, &error);
-    for (zip_int64_t i = 0; archive && i < zip_get_num_entries(archive, 0); ++i) {
-        zip_stat_t stat;
-        zip_stat_index(archive, zip_uint64_t(i), 0, &stat);
-        std::string content(stat.size, '\0');
-        zip_file_t* file = zip_fopen_index(archive, zip_uint64_t(i), 0);
-        zip_fread(file, content.data(), stat.size);
-        zip_fclose(file);
-        names.push_back(stat.name);
-        std::ofstream(folder / stat.name, std::ios::binary) << content;
+    for (const ZipMember& m : readZip(zip).value_or(std::vector<ZipMember>{})) {
+        names.push_back(m.name);
+        std::ofstream(folder / m.name, std::ios::binary) << m.content;
     }
-    if (archive)
-        zip_discard(archive);
     return names;
 }
 
