@@ -78,6 +78,14 @@ std::vector<Piece> boxesOf(const std::vector<Component>& comps)
     return boxes;
 }
 
+// `c` a bar or a dot within the box of `g`: a part of it (the bar of an A set inside its legs).
+bool inside(const Candidate& c, const Candidate& g)
+{
+    const double slack = 0.05 * std::max(g.width(), g.height());
+    return c.s0 >= g.s0 - slack && c.s1 <= g.s1 + slack && c.t0 >= g.t0 - slack && c.t1 <= g.t1 + slack &&
+           (c.height() <= 0.2 * g.height() || c.width() <= 0.2 * g.width());
+}
+
 // Components stacked over each other along the line are one glyph.
 std::vector<Candidate> stacked(std::vector<Candidate> glyphs)
 {
@@ -193,8 +201,11 @@ Layout::Layout(const std::vector<Piece>& pieces, double maxGlyphMm)
 
 std::vector<double> Layout::textAngles() const
 {
-    std::vector<double> angles{0, 90, 270, 180};
-    std::vector<int> votes(180, 0);
+    // Two witnesses: where each glyph-sized component's nearest neighbour of like size lies (whole degrees over a half
+    // turn), and which way the straight strokes of such components run (by length, in half degrees over a quarter
+    // turn). Text at an angle shows in both, and its stems and bars give the angle exactly.
+    std::vector<int> toward(180, 0);
+    std::vector<double> straight(180, 0);
     for (const auto& c : comps_) {
         const double size = std::max(c.box.width(), c.box.height());
         if (size < kMinGlyphMm)
@@ -211,17 +222,60 @@ std::vector<double> Layout::textAngles() const
             if (d > 1e-9 && d < best && other > 0.6 * size && other < 1.6 * size)
                 best = d, dir = {oc.x - centre.x, oc.y - centre.y};
         }
-        if (best < 1e300) {
-            const int deg = int(std::lround(std::atan2(dir.y, dir.x) * 180 / std::numbers::pi));
-            ++votes[std::size_t(((deg % 180) + 180) % 180)];
+        if (best >= 1e300)
+            continue;
+        const int deg = int(std::lround(std::atan2(dir.y, dir.x) * 180 / std::numbers::pi));
+        ++toward[std::size_t(((deg % 180) + 180) % 180)];
+        for (std::size_t p : c.pieces) {
+            const auto& line = pieces_[p].points;
+            for (std::size_t i = 0; i + 1 < line.size(); ++i) {
+                const double dx = line[i + 1].x - line[i].x, dy = line[i + 1].y - line[i].y, length = std::hypot(dx, dy);
+                if (length < 0.25 * size)
+                    continue; // a piece of a curve
+                const double quarter = std::fmod(std::atan2(dy, dx) * 180 / std::numbers::pi + 360, 90.0);
+                straight[std::size_t(quarter * 2) % 180] += length / size;
+            }
         }
     }
-    const int enough = std::max(8, std::accumulate(votes.begin(), votes.end(), 0) / 50);
+    auto sum = [](const auto& v, int from, int to) { // bins from..to, around the circle
+        double total = 0;
+        for (int i = from; i <= to; ++i)
+            total += v[std::size_t((i % int(v.size()) + int(v.size())) % int(v.size()))];
+        return total;
+    };
+    std::vector<double> angles{0, 90, 270, 180};
+    auto add = [&](double deg) {
+        deg = std::fmod(deg + 360, 360.0);
+        if (std::none_of(angles.begin(), angles.end(), [&](double a) { return std::abs(std::remainder(a - deg, 360.0)) < 1; }))
+            angles.push_back(deg);
+    };
+    // Stems and bars at an angle that neighbours confirm: the four ways along and across them.
+    const double strokesOverall = sum(straight, 0, 179);
+    const double towardOverall = sum(toward, 0, 179);
+    for (int bin = 0; bin < 180; ++bin) {
+        const double here = sum(straight, bin - 1, bin + 1);
+        const double deg = (bin + 0.5) / 2;
+        if (here < 3 || here < strokesOverall / 50 || std::min(deg, 90 - deg) < 3 || here < sum(straight, bin - 2, bin) ||
+            here <= sum(straight, bin, bin + 2))
+            continue;
+        double weighted = 0;
+        for (int i = bin - 1; i <= bin + 1; ++i)
+            weighted += (i + 0.5) / 2 * straight[std::size_t((i + 180) % 180)];
+        const double at = weighted / here;
+        const int whole = int(std::lround(at));
+        if (sum(toward, whole - 6, whole + 6) + sum(toward, whole + 84, whole + 96) < std::max(3.0, towardOverall / 100))
+            continue;
+        for (double turn : {0, 90, 180, 270})
+            add(at + turn);
+    }
+    // Neighbours alone, often enough.
+    const int enough = std::max(8, int(towardOverall) / 50);
     for (int deg = 0; deg < 180; ++deg) {
-        const int v = votes[std::size_t(deg)];
+        const int v = toward[std::size_t(deg)];
         const int distance = std::min({deg, std::abs(deg - 90), 180 - deg});
-        if (v >= enough && distance >= 5 && v >= votes[std::size_t((deg + 179) % 180)] &&
-            v >= votes[std::size_t((deg + 1) % 180)]) {
+        if (v >= enough && distance >= 5 && v >= toward[std::size_t((deg + 179) % 180)] &&
+            v >= toward[std::size_t((deg + 1) % 180)] &&
+            std::none_of(angles.begin() + 4, angles.end(), [&](double a) { return std::abs(std::remainder(a - deg, 180.0)) < 5; })) {
             angles.push_back(deg);
             angles.push_back(deg + 180);
         }
@@ -298,6 +352,21 @@ std::vector<TextLine> Layout::linesAt(double angle) const
             const double s1 = c.s1, t0 = c.t0, t1 = c.t1;
             rows.push_back({{std::move(c)}, s1, t0, t1, std::max(ch, 1e-6), LONG_MAX, LONG_MIN});
             enlist(rows.size() - 1);
+        }
+    }
+    // A bar or dot left on a row of its own inside a glyph of another row is a part of that glyph.
+    for (auto& r : rows) {
+        if (r.glyphs.size() != 1)
+            continue;
+        const Candidate& c = r.glyphs[0];
+        for (std::size_t k : bands[band((c.t0 + c.t1) / 2)]) {
+            auto part = std::find_if(rows[k].glyphs.begin(), rows[k].glyphs.end(),
+                                     [&](const Candidate& o) { return &o != &c && inside(c, o); });
+            if (part != rows[k].glyphs.end()) {
+                part->add(c);
+                r.glyphs.clear();
+                break;
+            }
         }
     }
     std::vector<TextLine> parts, lines;
