@@ -119,16 +119,20 @@ std::vector<FontTemplates> templatesOf(const std::vector<StrokeFont>& fonts)
     std::vector<FontTemplates> out;
     for (const auto& font : fonts) {
         FontTemplates f{&font, {}};
-        for (const auto& [code, g] : font.glyphs) {
+        auto add = [&](char32_t code, const StrokeGlyph& g) {
             if (!wanted(code) || g.strokes.empty())
-                continue;
+                return;
             Template t{code, &g, (g.min.x + g.max.x) / 2, {}, 0, {}};
             for (const auto& s : g.strokes) {
                 densify(s, kSample, t.samples);
                 t.ink += inkLength(s);
             }
             f.glyphs.push_back(std::move(t));
-        }
+        };
+        for (const auto& [code, g] : font.glyphs)
+            add(code, g);
+        for (const auto& [code, g] : font.variants)
+            add(code, g);
         std::sort(f.glyphs.begin(), f.glyphs.end(), [](const Template& a, const Template& b) { return a.width() < b.width(); });
         out.push_back(std::move(f));
     }

@@ -106,22 +106,29 @@ std::vector<Vec2> lffPolyline(const std::string& line)
     return out;
 }
 
+bool sameGlyph(const StrokeGlyph& a, const StrokeGlyph& b)
+{
+    if (a.strokes.size() != b.strokes.size())
+        return false;
+    for (std::size_t i = 0; i < a.strokes.size(); ++i) {
+        const auto &sa = a.strokes[i], &sb = b.strokes[i];
+        if (sa.size() != sb.size())
+            return false;
+        for (std::size_t k = 0; k < sa.size(); ++k)
+            if (std::abs(sa[k].x - sb[k].x) > 0.01 || std::abs(sa[k].y - sb[k].y) > 0.01)
+                return false;
+    }
+    return true;
+}
+
 // Two fonts draw the same shapes when their letters lie on each other (romans and simplex, a Hershey font and its
-// LibreCAD copy): recognition needs only one of them.
+// LibreCAD copy): recognition needs only one of them, and the glyphs the other draws otherwise.
 bool sameShapes(const StrokeFont& a, const StrokeFont& b)
 {
     for (char32_t c : std::u32string_view(U"AGRSagk5")) {
         auto ga = a.glyphs.find(c), gb = b.glyphs.find(c);
-        if (ga == a.glyphs.end() || gb == b.glyphs.end() || ga->second.strokes.size() != gb->second.strokes.size())
+        if (ga == a.glyphs.end() || gb == b.glyphs.end() || !sameGlyph(ga->second, gb->second))
             return false;
-        for (std::size_t i = 0; i < ga->second.strokes.size(); ++i) {
-            const auto &sa = ga->second.strokes[i], &sb = gb->second.strokes[i];
-            if (sa.size() != sb.size())
-                return false;
-            for (std::size_t k = 0; k < sa.size(); ++k)
-                if (std::abs(sa[k].x - sb[k].x) > 0.01 || std::abs(sa[k].y - sb[k].y) > 0.01)
-                    return false;
-        }
     }
     return true;
 }
@@ -216,7 +223,7 @@ std::vector<StrokeFont> loadStrokeFonts(const std::vector<std::string>& folders)
     // The file, and the CAD font of that shape.
     const std::pair<const char*, const char*> wanted[] = {
         {"standard.lff", "txt.shx"}, {"romans.lff", "romans.shx"}, {"simplex.lff", "simplex.shx"},
-        {"iso3098.lff", "isocp.shx"}, {"OpenGostTypeA-Regular.lff", ""}, {"rowmans.jhf", "romans.shx"},
+        {"iso3098.lff", "isocp.shx"}, {"lc_opengost-ar.lff", ""}, {"rowmans.jhf", "romans.shx"},
         {"futural.jhf", "simplex.shx"}};
     std::vector<StrokeFont> fonts;
     for (const auto& [file, cad] : wanted)
@@ -227,8 +234,15 @@ std::vector<StrokeFont> loadStrokeFonts(const std::vector<std::string>& folders)
             try {
                 StrokeFont font = std::string(file).ends_with(".jhf") ? readJhfFont(path) : readLffFont(path);
                 font.cadFont = cad;
-                if (std::none_of(fonts.begin(), fonts.end(), [&](const StrokeFont& f) { return sameShapes(f, font); }))
+                auto same = std::find_if(fonts.begin(), fonts.end(), [&](const StrokeFont& f) { return sameShapes(f, font); });
+                if (same == fonts.end())
                     fonts.push_back(std::move(font));
+                else
+                    for (auto& [code, glyph] : font.glyphs) {
+                        auto known = same->glyphs.find(code);
+                        if (known != same->glyphs.end() && !sameGlyph(known->second, glyph))
+                            same->variants.emplace_back(code, std::move(glyph));
+                    }
             } catch (const std::exception&) {
                 // a damaged font file is simply not used
             }

@@ -24,6 +24,8 @@ struct StrokeFont {
     double xHeight = 0.67; // of "x", in cap heights
     double space = 0.6;    // the width of a space
     std::map<char32_t, StrokeGlyph> glyphs;
+    // Other drawings of some characters, by fonts of the same shapes otherwise (a period set higher)
+    std::vector<std::pair<char32_t, StrokeGlyph>> variants;
 };
 
 // Reads a LibreCAD .lff font. Throws std::runtime_error when the file cannot be read or has no "H".
