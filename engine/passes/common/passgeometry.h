@@ -3,6 +3,7 @@
 
 #include "drawing.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <numbers>
@@ -39,6 +40,15 @@ inline double distance(Vec2 a, Vec2 b)
 {
     return length(a - b);
 }
+// The distance of `p` from the segment a-b.
+inline double distanceToSegment(Vec2 p, Vec2 a, Vec2 b)
+{
+    const Vec2 ab{b.x - a.x, b.y - a.y};
+    const double span = ab.x * ab.x + ab.y * ab.y;
+    const double t = span > 0 ? std::clamp(((p.x - a.x) * ab.x + (p.y - a.y) * ab.y) / span, 0.0, 1.0) : 0.0;
+    return std::hypot(p.x - a.x - t * ab.x, p.y - a.y - t * ab.y);
+}
+
 inline Vec2 lerp(Vec2 a, Vec2 b, double t)
 {
     return a + t * (b - a);

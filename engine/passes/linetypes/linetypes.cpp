@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
+#include <optional>
 #include <cstdio>
 #include <string>
 #include <tuple>
@@ -312,12 +314,61 @@ private:
     std::unordered_map<std::int64_t, std::vector<std::size_t>> cells_;
 };
 
+// The ends of every line and the corners of every polyline, by the 1 mm cell they lie in: a dash that another
+// stroke ends on is a stroke of a glyph or of a symbol (the stem of an H its bar ends on), not a dash.
+class Ends {
+public:
+    explicit Ends(const Drawing& d)
+    {
+        for (std::size_t i = 0; i < d.entities.size(); ++i)
+            if (const auto* l = std::get_if<Line>(&d.entities[i].geometry))
+                add(i, l->a), add(i, l->b);
+            else if (const auto* p = std::get_if<Polyline>(&d.entities[i].geometry))
+                for (Vec2 v : p->points)
+                    add(i, v);
+    }
+    bool touched(std::size_t entity, Vec2 a, Vec2 b) const
+    {
+        constexpr double kOn = 0.01;
+        for (double x = std::floor(std::min(a.x, b.x) - kOn); x <= std::max(a.x, b.x) + kOn; x += 1)
+            for (double y = std::floor(std::min(a.y, b.y) - kOn); y <= std::max(a.y, b.y) + kOn; y += 1)
+                if (const auto found = cells_.find(cellOf({x, y})); found != cells_.end())
+                    for (const auto& [other, p] : found->second)
+                        if (other != entity && distanceToSegment(p, a, b) <= kOn)
+                            return true;
+        return false;
+    }
+
+private:
+    void add(std::size_t entity, Vec2 p) { cells_[cellOf(p)].push_back({entity, p}); }
+    static std::int64_t cellOf(Vec2 p)
+    {
+        return std::int64_t(std::uint64_t(std::int64_t(std::floor(p.x))) * 1000003u +
+                            std::uint64_t(std::int64_t(std::floor(p.y))));
+    }
+    std::unordered_map<std::int64_t, std::vector<std::pair<std::size_t, Vec2>>> cells_;
+};
+
 struct Dasher {
     Drawing& d;
     Linetypes& types;
     std::vector<bool> gone;
     int joined = 0, made = 0;
     ShortLines shortLines{d, [this](const Entity& e) { return candidate(e); }};
+    std::optional<Ends> ends{}; // made when first needed
+
+    // Half the dashes or more have other strokes ending on them.
+    bool partOfLineWork(const std::vector<Piece>& run)
+    {
+        if (!ends)
+            ends.emplace(d);
+        std::size_t touched = 0;
+        for (const Piece& p : run) {
+            const Line& l = std::get<Line>(d.entities[p.entity].geometry);
+            touched += ends->touched(p.entity, l.a, l.b);
+        }
+        return 2 * touched >= run.size();
+    }
 
     bool candidate(const Entity& e) const
     {
@@ -412,7 +463,7 @@ struct Dasher {
         });
         forEachRun(pieces, [&](std::vector<Piece>& run) {
             const auto elements = runRhythm(run);
-            if (!elements)
+            if (!elements || partOfLineWork(run))
                 return;
             Entity& first = d.entities[run.front().entity];
             first.geometry = Line{origin + run.front().from * dir, origin + run.back().to * dir};

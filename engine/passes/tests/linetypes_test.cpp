@@ -65,17 +65,28 @@ TEST(Linetypes, FromDashesDrawnOneByOne)
 {
     const std::string content =
         // Dashes along a line; dash-dot along a slanting line; dash-dot round a circle; collinear pieces with no
-        // rhythm; a dash-dot line whose end pieces are out of step, and the dot of a line that crosses it on a dash.
+        // rhythm; a dash-dot line whose end pieces are out of step, and the dot of a line that crosses it on a dash;
+        // a column of letters H, their stems in step as dashes are (the bars ending on them say they are not).
         testing::dashesAlong({50, 100}, {450, 100}, {12, 6}) + "S " +
         testing::dashesAlong({50, 200}, {450, 500}, {20, 10, 0, 10}) + "S " +
         testing::dashesRound({300, 650}, 80, {20, 10, 0, 10}, 180) + "S " +
         "50 50 m 60 50 l 62 50 m 72 50 l 77 50 m 87 50 l 89 50 m 99 50 l 108 50 m 118 50 l S "
         "520 50 m 520 53 l 520 57 m 520 57.02 l 520 63 m 520 75 l 520 81 m 520 81.02 l 520 87 m 520 99 l "
         "520 105 m 520 105.02 l 520 111 m 520 123 l 520 129 m 520 129.02 l 520 134 m 520 136 l "
-        "519.99 93 m 520.01 93 l S";
+        "519.99 93 m 520.01 93 l S" +
+        [] {
+            std::string h;
+            for (int k = 0; k < 6; ++k) {
+                const std::string y0 = std::to_string(300 + 16 * k), y1 = std::to_string(310 + 16 * k),
+                                  y = std::to_string(305 + 16 * k);
+                h += "600 " + y0 + " m 600 " + y1 + " l 600 " + y + " m 606 " + y + " l 606 " + y0 + " m 606 " + y1 +
+                     " l S ";
+            }
+            return h;
+        }();
     const Drawing d = converted(content);
     const auto lines = all<Line>(d);
-    ASSERT_EQ(lines.size(), 2u + 5u + 2u);
+    ASSERT_EQ(lines.size(), 2u + 5u + 2u + 18u);
     const Entity& centred = d.entities[8]; // after the circle and the pieces with no rhythm
     EXPECT_EQ(centred.style.linetype, "DASHDOT_2");
     EXPECT_NEAR(std::get<Line>(centred.geometry).a.y, mm(50), 0.001);
