@@ -314,6 +314,7 @@ void PageState::text(const fz_text* t, fz_matrix ctm, fz_colorspace* cs, const f
     const double k = kMmPerPt;
     const Style textStyle = style(cs, color, 0);
     const bool invisible = !layerStack_.empty() && layerStack_.back() == kInvisibleTextLayer;
+    texts_.startObject();
     for (const fz_text_span* span = t->head; span; span = span->next) {
         FontInfo& font = fontInfo(span->font);
         const fz_matrix m = fz_concat(span->trm, ctm);

@@ -10,6 +10,7 @@ namespace {
 // Gaps along the baseline, in ems, beyond the expected position of the next glyph.
 constexpr double kSpaceGapEm = 0.15; // more than this without a space character: a space is inserted
 constexpr double kBreakGapEm = 1.0;  // more than this: a new Text
+constexpr double kObjectGapEm = 0.5; // between text objects, more than this: a new Text
 constexpr double kBackGapEm = -0.3;  // overlapping further back than this: a new Text
 constexpr double kOffBaselineEm = 0.05;
 
@@ -43,11 +44,13 @@ void TextGrouper::addGlyph(Vec2 origin, double advanceMm, int unicode)
         const double dx = origin.x - next_.x, dy = origin.y - next_.y;
         const double along = (dx * run_.direction.x + dy * run_.direction.y) / em;
         const double across = (run_.direction.x * dy - run_.direction.y * dx) / em;
-        if (std::abs(across) > kOffBaselineEm || along < kBackGapEm || along > kBreakGapEm)
+        if (std::abs(across) > kOffBaselineEm || along < kBackGapEm ||
+            along > (objectStart_ ? kObjectGapEm : kBreakGapEm))
             flush();
         else if (along > kSpaceGapEm && !isBlank(unicode) && !text_.utf8.empty() && text_.utf8.back() != ' ')
             text_.utf8 += ' ';
     }
+    objectStart_ = false;
     const Vec2 next{origin.x + advanceMm * run_.direction.x, origin.y + advanceMm * run_.direction.y};
     if (!open_) {
         if (unicode < 0x20 || isBlank(unicode))

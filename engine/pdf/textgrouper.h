@@ -26,6 +26,9 @@ public:
 
     // Starts a run; glyphs continue the open Text only when the run matches it.
     void startRun(TextRun run);
+    // The glyphs that follow begin a text object of their own: they continue the open Text only across the gap of
+    // a word space (two labels side by side are two texts).
+    void startObject() { objectStart_ = true; }
     // A glyph at `origin` (mm) advancing by `advanceMm`; `unicode` < 0 when the glyph has no character.
     void addGlyph(Vec2 origin, double advanceMm, int unicode);
     // A further character of the last glyph (a ligature's second letter).
@@ -40,6 +43,7 @@ private:
     TextRun run_;
     bool open_ = false; // a Text is being gathered
     bool haveRun_ = false;
+    bool objectStart_ = false;
     Text text_;
     Vec2 next_; // where the next glyph of the open Text should sit
 };

@@ -143,6 +143,9 @@ const Row kRows[] = {
     {"split_objects",
      {"BT /F1 10 Tf 100 100 Td (Split) Tj ET BT /F1 10 Tf 119.45 100 Td (Text) Tj ET"},
      "text \"SplitText\" 100,100 h7.29 r0 x1 Helvetica style=Helvetica"},
+    {"labels_side_by_side", // two text objects two thirds of an em apart: two labels, not two words
+     {"BT /F1 10 Tf 100 100 Td (GND) Tj ET BT /F1 10 Tf 129 100 Td (GND) Tj ET"},
+     "text \"GND\" 100,100 h7.29 r0 x1 Helvetica; text \"GND\" 129,100 h7.29 r0 x1 Helvetica style=Helvetica"},
     {"blanks_trimmed",
      {"BT /F1 10 Tf 100 100 Td (  padded  ) Tj ( ) Tj ET"},
      "text \"padded\" 105.56,100 h7.29 r0 x1 Helvetica style=Helvetica"},
