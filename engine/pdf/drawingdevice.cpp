@@ -282,11 +282,13 @@ bool runPage(fz_context* ctx, fz_page* page, PageState& state, char* message, st
     fz_try(ctx)
     {
         dev = newDrawingDevice(ctx, state);
+        state.device = dev;
         fz_run_page(ctx, page, dev, fz_identity, nullptr);
         fz_close_device(ctx, dev);
     }
     fz_always(ctx)
     {
+        state.device = nullptr;
         fz_drop_device(ctx, dev);
     }
     fz_catch(ctx)
@@ -319,7 +321,7 @@ void drawPage(fz_context* ctx, fz_page* page, const std::vector<Layer>& layers, 
     fz_rect bounds;
     if (!boundPage(ctx, page, &bounds) || fz_is_empty_rect(bounds))
         throw std::runtime_error("the page has no size");
-    PageState state(ctx, drawing, bounds, layers);
+    PageState state(ctx, page, drawing, bounds, layers);
     char message[256] = "";
     const bool ok = runPage(ctx, page, state, message, sizeof message);
     if (state.error)

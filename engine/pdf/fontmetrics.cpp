@@ -89,27 +89,39 @@ std::unordered_map<int, char32_t> glyphCharacters(fz_context* ctx, fz_font* font
     return characters;
 }
 
-char32_t symbolCharacter(fz_context* ctx, fz_font* font, int glyph)
+char32_t drawingSymbol(const char* name)
 {
     static constexpr struct {
         const char* name;
         char32_t character;
-    } kSymbols[] = {{"degree", 0xB0},    {"uni00B0", 0xB0},   {"plusminus", 0xB1}, {"uni00B1", 0xB1},
-                    {"mu", 0xB5},        {"micro", 0xB5},     {"uni00B5", 0xB5},   {"diameter", 0x2300},
+    } kSymbols[] = {{"degree", 0xB0},    {"uni00B0", 0xB0},    {"plusminus", 0xB1}, {"uni00B1", 0xB1},
+                    {"mu", 0xB5},        {"micro", 0xB5},      {"uni00B5", 0xB5},   {"diameter", 0x2300},
                     {"uni2300", 0x2300}, {"emptyset", 0x2205}, {"uni2205", 0x2205}};
-    char name[64] = "";
+    for (const auto& s : kSymbols)
+        if (std::strcmp(name, s.name) == 0)
+            return s.character;
+    return 0;
+}
+
+bool glyphName(fz_context* ctx, fz_font* font, int glyph, char* name, int size)
+{
+    name[0] = 0;
     fz_try(ctx)
     {
-        fz_get_glyph_name(ctx, font, glyph, name, int(sizeof name));
+        fz_get_glyph_name(ctx, font, glyph, name, size);
     }
     fz_catch(ctx)
     {
         name[0] = 0;
     }
-    for (const auto& s : kSymbols)
-        if (std::strcmp(name, s.name) == 0)
-            return s.character;
-    return 0;
+    // MuPDF writes the glyph's number for a font without names.
+    return name[0] && name[std::strspn(name, "0123456789")] != 0;
+}
+
+char32_t symbolCharacter(fz_context* ctx, fz_font* font, int glyph)
+{
+    char name[64];
+    return glyphName(ctx, font, glyph, name, int(sizeof name)) ? drawingSymbol(name) : 0;
 }
 
 fz_path* glyphOutline(fz_context* ctx, fz_font* font, int glyph, fz_matrix trm)

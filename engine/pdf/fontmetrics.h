@@ -23,6 +23,11 @@ std::unordered_map<int, char32_t> glyphCharacters(fz_context* ctx, fz_font* font
 // plus-minus, micro, diameter): symbol fonts name these glyphs while their codes say nothing or the wrong letter.
 // 0 for any other glyph.
 char32_t symbolCharacter(fz_context* ctx, fz_font* font, int glyph);
+// The same for a glyph name.
+char32_t drawingSymbol(const char* name);
+
+// The glyph's name in the font program, in `name` (`size` bytes); false when the font names none.
+bool glyphName(fz_context* ctx, fz_font* font, int glyph, char* name, int size);
 
 // The glyph's outline placed by `trm` (the text matrix at the glyph's origin, in device space), or null when the
 // font has none for it. The caller drops it.

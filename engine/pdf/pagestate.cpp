@@ -18,6 +18,38 @@ bool privateUse(int c)
     return (c >= 0xE000 && c <= 0xF8FF) || c >= 0xF0000;
 }
 
+// A character no text shows: U+FFFD, a private one or a control character (blanks aside).
+bool noCharacter(int c)
+{
+    return c == int(kReplacementCharacter) || privateUse(c) || (c > 0 && c < 0x20 && !std::strchr("\t\n\r", c)) ||
+           (c >= 0x7F && c < 0xA0);
+}
+
+// The glyph's matrix in device space, at its origin.
+fz_matrix glyphMatrix(const fz_text_span* span, const fz_text_item& item, fz_matrix ctm)
+{
+    fz_matrix trm = span->trm;
+    trm.e = item.x;
+    trm.f = item.y;
+    return fz_concat(trm, ctm);
+}
+
+// Runs a Type 3 glyph's display list through `dev`; false when MuPDF failed on the way.
+bool runType3Glyph(fz_context* ctx, fz_font* font, int glyph, fz_matrix trm, fz_device* dev)
+{
+    bool ok = true;
+    fz_var(ok);
+    fz_try(ctx)
+    {
+        fz_run_t3_glyph(ctx, font, glyph, trm, dev);
+    }
+    fz_catch(ctx)
+    {
+        ok = false;
+    }
+    return ok;
+}
+
 PageState* stateOf(void* arg)
 {
     return static_cast<PageState*>(arg);
@@ -96,9 +128,10 @@ double normalizedDegrees(double deg)
 
 } // namespace
 
-PageState::PageState(fz_context* ctx, Drawing& drawing, fz_rect bounds, const std::vector<Layer>& layers)
-    : ctx_(ctx), drawing_(drawing), bounds_(bounds), texts_(drawing.entities),
-      images_(ctx, drawing, {float(kMmPerPt), 0, 0, float(-kMmPerPt), float(-bounds.x0 * kMmPerPt), float(bounds.y1 * kMmPerPt)})
+PageState::PageState(fz_context* ctx, fz_page* page, Drawing& drawing, fz_rect bounds, const std::vector<Layer>& layers)
+    : ctx_(ctx), symbolFonts_(ctx, page), drawing_(drawing), bounds_(bounds), texts_(drawing.entities),
+      images_(ctx, drawing,
+              {float(kMmPerPt), 0, 0, float(-kMmPerPt), float(-bounds.x0 * kMmPerPt), float(bounds.y1 * kMmPerPt)})
 {
     drawing_.widthMm = double(bounds.x1 - bounds.x0) * kMmPerPt;
     drawing_.heightMm = double(bounds.y1 - bounds.y0) * kMmPerPt;
@@ -116,6 +149,10 @@ PageState::~PageState()
 
 void PageState::keepFilledText(const fz_text* text)
 {
+    if (glyphDepth_ > 0) { // every paint passes here: one of a Type 3 glyph's, and part of the text being drawn
+        ++glyphPaints_;
+        return;
+    }
     fz_drop_text(ctx_, lastFilledText_); // neither call throws
     lastFilledText_ = text ? fz_keep_text(ctx_, text) : nullptr;
 }
@@ -148,7 +185,7 @@ Style PageState::style(fz_colorspace* cs, const float* color, double lineWidthMm
     Style s;
     if (!layerStack_.empty())
         s.layer = layerStack_.back();
-    s.color = rgb(cs, color);
+    s.color = glyphPaint_ ? *glyphPaint_ : rgb(cs, color);
     s.lineWidthMm = lineWidthMm;
     s.clip = currentClip();
     return s;
@@ -247,6 +284,7 @@ PageState::FontInfo& PageState::fontInfo(fz_font* font)
         return it->second;
     FontInfo info;
     info.capRatio = capHeightRatio(ctx_, font);
+    info.corrections = symbolFonts_.corrections(font);
     const std::string name = fontBaseName(ctx_, font);
     info.textStyle = textStyleName(name);
     if (textStyles_.insert(info.textStyle).second)
@@ -258,6 +296,9 @@ int PageState::character(FontInfo& info, fz_font* font, int glyph, int ucs)
 {
     if (glyph == 0)
         return 0; // .notdef: the font has no glyph for the code, and nothing is shown
+    if (info.corrections)
+        if (const auto it = info.corrections->find(glyph); it != info.corrections->end())
+            return int(it->second);
     const bool unnamed = ucs == int(kReplacementCharacter) || privateUse(ucs);
     if (unnamed || (ucs >= 0 && ucs < 0x100)) {
         auto symbol = info.symbols.find(glyph);
@@ -278,6 +319,8 @@ int PageState::character(FontInfo& info, fz_font* font, int glyph, int ucs)
 
 bool PageState::drawGlyph(fz_font* font, int glyph, fz_matrix trm, const Style& style, bool stroked)
 {
+    if (fz_font_t3_procs(ctx_, font))
+        return drawType3Glyph(font, glyph, trm, style);
     fz_path* outline = glyphOutline(ctx_, font, glyph, trm);
     if (!outline)
         return false;
@@ -300,6 +343,28 @@ bool PageState::drawGlyph(fz_font* font, int glyph, fz_matrix trm, const Style& 
     return true;
 }
 
+bool PageState::drawType3Glyph(fz_font* font, int glyph, fz_matrix trm, const Style& style)
+{
+    if (!device || glyph < 0 || glyph >= 256 || glyphDepth_ >= kDeepestGlyphs || glyphPaints_ >= kMostGlyphPaints)
+        return false;
+    // A glyph that sets its own colours (d0) keeps them; the others (d1) are shapes in the text's colour.
+    const unsigned flags = font->t3flags ? font->t3flags[glyph] : 0;
+    const bool ownColours = (flags & FZ_DEVFLAG_COLOR) && !(flags & FZ_DEVFLAG_MASK);
+    const std::optional<Rgb> paint = glyphPaint_;
+    if (!ownColours)
+        glyphPaint_ = style.color;
+    const std::size_t before = drawing_.entities.size() + drawing_.images.size();
+    ++glyphDepth_;
+    runType3Glyph(ctx_, font, glyph, trm, device); // what it painted before a failure stays
+    --glyphDepth_;
+    glyphPaint_ = paint;
+    if (error)
+        std::rethrow_exception(error);
+    if (drawing_.entities.size() + drawing_.images.size() > before && glyphDepth_ == 0)
+        ++outlined;
+    return true;
+}
+
 void PageState::text(const fz_text* t, fz_matrix ctm, fz_colorspace* cs, const float* color, float alpha, bool stroked)
 {
     if (stroked && t == lastFilledText_) {
@@ -313,6 +378,15 @@ void PageState::text(const fz_text* t, fz_matrix ctm, fz_colorspace* cs, const f
     }
     const double k = kMmPerPt;
     const Style textStyle = style(cs, color, 0);
+    if (glyphDepth_ > 0) {
+        // Text inside a Type 3 glyph is part of its drawing.
+        for (const fz_text_span* span = t->head; span; span = span->next)
+            for (int i = 0; i < span->len; ++i)
+                if (span->items[i].gid > 0)
+                    drawGlyph(span->font, span->items[i].gid, glyphMatrix(span, span->items[i], ctm), textStyle,
+                              stroked);
+        return;
+    }
     const bool invisible = !layerStack_.empty() && layerStack_.back() == kInvisibleTextLayer;
     texts_.startObject();
     for (const fz_text_span* span = t->head; span; span = span->next) {
@@ -349,12 +423,11 @@ void PageState::text(const fz_text* t, fz_matrix ctm, fz_colorspace* cs, const f
                 continue;
             }
             const int unicode = character(font, span->font, item.gid, item.ucs);
-            if ((unicode == int(kReplacementCharacter) || privateUse(unicode)) && !invisible) {
+            if (noCharacter(unicode) && invisible && fz_font_t3_procs(ctx_, span->font))
+                continue; // MuPDF drew the glyph already (its procedure uses the page's colours), then hid it
+            if (noCharacter(unicode) && !invisible) {
                 // An icon or a symbol no CAD font has: its outline, in the text's place and colour.
-                fz_matrix trm = span->trm;
-                trm.e = item.x;
-                trm.f = item.y;
-                if (drawGlyph(span->font, item.gid, fz_concat(trm, ctm), textStyle, stroked))
+                if (drawGlyph(span->font, item.gid, glyphMatrix(span, item, ctm), textStyle, stroked))
                     continue;
             }
             if (unicode == int(kReplacementCharacter))
@@ -521,8 +594,7 @@ void PageState::beginPattern()
                 }
                 fz_closepath(ctx_, outline);
             }
-            fz_clip_path(ctx_, patternDevice, outline, drawing_.clips[clip - 1].evenOdd, fz_identity,
-                         fz_infinite_rect);
+            fz_clip_path(ctx_, patternDevice, outline, drawing_.clips[clip - 1].evenOdd, fz_identity, fz_infinite_rect);
             ++patternClips_;
             fz_drop_path(ctx_, outline);
             outline = nullptr;
@@ -583,6 +655,8 @@ void PageState::endLayer()
 
 void PageState::invisibleText(const fz_text* t, fz_matrix ctm)
 {
+    if (glyphDepth_ > 0)
+        return; // hidden text inside a Type 3 glyph: nothing to draw
     if (layerNames_.insert(kInvisibleTextLayer).second)
         drawing_.layers.push_back({kInvisibleTextLayer, false});
     layerStack_.push_back(kInvisibleTextLayer);

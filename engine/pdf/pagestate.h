@@ -5,11 +5,13 @@
 #include "drawing.h"
 #include "pageimages.h"
 #include "pathbuilder.h"
+#include "symbolfonts.h"
 #include "textgrouper.h"
 
 #include <mupdf/fitz.h>
 
 #include <exception>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -20,7 +22,7 @@ namespace unplot::engine {
 class PageState {
 public:
     // `bounds`: the page as shown, in device space. `layers`: the document's optional-content groups.
-    PageState(fz_context* ctx, Drawing& drawing, fz_rect bounds, const std::vector<Layer>& layers);
+    PageState(fz_context* ctx, fz_page* page, Drawing& drawing, fz_rect bounds, const std::vector<Layer>& layers);
     ~PageState();
     PageState(const PageState&) = delete;
     PageState& operator=(const PageState&) = delete;
@@ -79,6 +81,11 @@ public:
     int unreadable = 0;       // characters neither the PDF nor the font could name, and with no outline either
     int outlined = 0;         // glyphs with no usable character (icons, symbols) drawn as their outlines
     std::exception_ptr error; // the first failure inside a callback; raised once the page has run
+    // The device the page runs through: Type 3 glyphs drawn as what they paint run through it too.
+    fz_device* device = nullptr;
+    // Type 3 glyphs drawn within each other at most, and the paints (fills, strokes, images) they may make on a
+    // page; past that, a glyph with no character stays U+FFFD: a font's procedures are as large as the PDF likes.
+    static constexpr int kDeepestGlyphs = 2, kMostGlyphPaints = 200000;
 
     // The path walker's target: points of the path being walked, mapped by `walk_` to millimetres.
     PathBuilder path;
@@ -90,17 +97,20 @@ private:
         std::string textStyle;
         bool haveCharacters = false; // `characters` read (only once a glyph needs them)
         std::unordered_map<int, char32_t> characters;
-        std::unordered_map<int, char32_t> symbols; // symbolCharacter of each glyph met so far
+        std::unordered_map<int, char32_t> symbols;                      // symbolCharacter of each glyph met so far
+        const std::unordered_map<int, char32_t>* corrections = nullptr; // SymbolFonts' for the font, if any
     };
     Style style(fz_colorspace* cs, const float* color, double lineWidthMm);
     Rgb rgb(fz_colorspace* cs, const float* color);
     FontInfo& fontInfo(fz_font* font);
-    // The character a glyph draws: the drawing symbol its name says where the PDF gives none, a private one or an
-    // 8-bit code (a symbol font's wrong letter); else the PDF's; else the font's own cmap; else U+FFFD. None (0)
-    // for .notdef.
+    // The character a glyph draws: what SymbolFonts says for a symbol or Type 3 font's glyph; else the drawing
+    // symbol its name says where the PDF gives none, a private one or an 8-bit code (a symbol font's wrong letter);
+    // else the PDF's; else the font's own cmap; else U+FFFD. None (0) for .notdef.
     int character(FontInfo& info, fz_font* font, int glyph, int ucs);
-    // Draws a glyph as its outline (filled, or stroked for stroked text); false when the font has no outline for it.
+    // Draws a glyph as its outline (filled, or stroked for stroked text), a Type 3 glyph as what its procedure
+    // paints; false when there is none to draw.
     bool drawGlyph(fz_font* font, int glyph, fz_matrix trm, const Style& style, bool stroked);
+    bool drawType3Glyph(fz_font* font, int glyph, fz_matrix trm, const Style& style);
     void walk(const fz_path* p, fz_matrix ctm);
     // Walks a path about to be filled or stroked into `path`; false (and counted) when it is not drawn.
     bool takePath(const fz_path* p, fz_matrix ctm, float alpha);
@@ -120,10 +130,11 @@ private:
     std::uint32_t dash(const fz_stroke_state* stroke, double mmPerUnit);
 
     fz_context* ctx_;
+    SymbolFonts symbolFonts_;
     Drawing& drawing_;
     fz_rect bounds_;
     std::unordered_set<std::string> layerNames_;
-    std::vector<std::string> layerStack_; // the layer in effect at each nesting of begin_layer
+    std::vector<std::string> layerStack_;  // the layer in effect at each nesting of begin_layer
     std::vector<std::uint32_t> clipStack_; // the clip region (Style::clip) in effect at each nesting of clips
     std::vector<bool> outlineClip_;        // beside it: whether that clip is an outline kept as its parent region
     std::unordered_map<const fz_font*, FontInfo> fonts_;
@@ -133,7 +144,10 @@ private:
     int unrenderedShadings_ = 0;
     fz_pixmap* patternPixmap_ = nullptr;
     double patternScale_ = 1;
-    int patternClips_ = 0; // clips pushed on patternDevice
+    int patternClips_ = 0;          // clips pushed on patternDevice
+    int glyphDepth_ = 0;            // Type 3 glyphs being drawn, one within the other
+    std::optional<Rgb> glyphPaint_; // the colour of the text whose glyph is being drawn, unless it has its own
+    int glyphPaints_ = 0;           // paints Type 3 glyphs made on the page
     // The text last filled, held so that its address cannot be reused: filled and stroked text arrives twice.
     fz_text* lastFilledText_ = nullptr;
     void keepFilledText(const fz_text* text);

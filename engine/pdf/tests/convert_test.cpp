@@ -30,6 +30,7 @@ struct Row {
     TestPage page;
     std::string expected; // a pattern for testing::describe
     std::vector<TestLayer> layers = {};
+    bool glyphFonts = false; // the page may use the fonts F4 to F7
 };
 void PrintTo(const Row& row, std::ostream* os)
 {
@@ -183,6 +184,30 @@ const Row kRows[] = {
      {"10 10 m 100 10 l S q 100 0 0 100 0 0 cm BI /W 1 /H 1 /CS /G /BPC 8 ID \xff EI Q /Sh1 sh"},
      "image page-1-image-1.png:8/0 1x1 0,0 100,0 0,100; image page-1-image-2.png:8/2 138x1170 0,-0.4 99.36,-0.4 0,842; "
      "line 10,10 100,10 w1"},
+    // Glyphs that are no text (fonts F5 to F7), beside text that is. They were text: "ABC" and an invisible "D" beside
+    // the square MuPDF paints itself; "AB"; "Note HI °"; "abg°±∅µ".
+    {"type3_unnamed_glyphs_paint_in_the_text_colour",
+     {"0 0 1 rg BT /F5 20 Tf 100 100 Td (ABCDE) Tj ET"},
+     "fill (100,100 115,100 107.5,115) #0000ff; line 115,100 130,115 #0000ff w1; fill (130,100 145,100 145,115 "
+     "130,115) #ff0000; fill (145,100 160,100 160,115 145,115) #0000ff; text \"A\" 160,100 h14 r0 x1 Unnamed-T3 "
+     "#0000ff style=Unnamed-T3 layer=Invisible text(off) warning=3 font glyphs with no character *",
+     {},
+     true},
+    {"type3_stroked_text_in_the_stroke_colour",
+     {"0 1 0 RG BT /F5 20 Tf 1 Tr 100 100 Td (AB) Tj ET"},
+     "fill (100,100 115,100 107.5,115) #00ff00; line 115,100 130,115 #00ff00 w1 style=Unnamed-T3 warning=2 *",
+     {},
+     true},
+    {"symbolic_font_icons_beside_its_text",
+     {"BT /F6 10 Tf 100 200 Td (Note HI `) Tj ET"},
+     "fill (*); fill (*); text \"Note\" 100,200 h* NotoSerif; text \"°\" 147.47,200 h* style=NotoSerif warning=2 *",
+     {},
+     true},
+    {"symbol_font_by_its_names",
+     {"BT /F7 10 Tf 100 300 Td (abg\\260\\261\\306m) Tj ET"},
+     "text \"αβγ°±∅µ\" 100,300 h6.73 r0 x1 Symbol style=Symbol",
+     {},
+     true},
 };
 
 class PdfConvert : public ::testing::TestWithParam<Row> {};
@@ -190,7 +215,8 @@ class PdfConvert : public ::testing::TestWithParam<Row> {};
 TEST_P(PdfConvert, Page)
 {
     testing::TempDir dir;
-    PdfReader reader(dir.write("in.pdf", testing::makePdf({GetParam().page}, GetParam().layers)).string());
+    const std::string toUnicode = GetParam().glyphFonts ? "0 beginbfchar endbfchar" : "";
+    PdfReader reader(dir.write("in.pdf", testing::makePdf({GetParam().page}, GetParam().layers, toUnicode)).string());
     const std::string actual = testing::describe(reader.readPage(1));
     EXPECT_PRED2(testing::like, GetParam().expected, actual);
 }

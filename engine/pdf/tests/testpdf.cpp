@@ -124,25 +124,52 @@ std::string makePdf(const std::vector<TestPage>& pages, const std::vector<TestLa
                    " >>\nstream\n" + data + "\nendstream");
     };
     const std::string catalog = add(""), tree = add("");
-    auto cidFont = [&](const std::string& map) {
+    auto toUnicodeMap = [&](const std::string& map) {
+        return stream("/CIDInit /ProcSet findresource begin 12 dict begin begincmap /CMapName /Broken def "
+                      "1 begincodespacerange <0000> <FFFF> endcodespacerange\n" +
+                      map + "\nendcmap CMapName currentdict /CMap defineresource pop end end");
+    };
+    std::string file; // Noto Serif's font program, once
+    auto descriptor = [&](int flags) {
         const NotoSerif& noto = notoSerif();
-        const std::string file =
-            add("<< /Length " + std::to_string(noto.size) + " /Length1 " + std::to_string(noto.size) + " >>\nstream\n" +
-                std::string(reinterpret_cast<const char*>(noto.data), std::size_t(noto.size)) + "\nendstream");
-        const std::string descriptor =
-            add("<< /Type /FontDescriptor /FontName /NotoSerif /Flags 6 /FontBBox [-600 -300 1500 1100] /ItalicAngle 0 "
-                "/Ascent 1000 /Descent -300 /CapHeight 714 /StemV 80 /FontFile2 " +
-                file + " >>");
+        if (file.empty())
+            file = add("<< /Length " + std::to_string(noto.size) + " /Length1 " + std::to_string(noto.size) +
+                       " >>\nstream\n" + std::string(reinterpret_cast<const char*>(noto.data), std::size_t(noto.size)) +
+                       "\nendstream");
+        return add(
+            "<< /Type /FontDescriptor /FontName /NotoSerif /Flags " + std::to_string(flags) +
+            " /FontBBox [-600 -300 1500 1100] /ItalicAngle 0 /Ascent 1000 /Descent -300 /CapHeight 714 /StemV 80 "
+            "/FontFile2 " +
+            file + " >>");
+    };
+    auto cidFont = [&](const std::string& map) {
         const std::string descendant =
             add("<< /Type /Font /Subtype /CIDFontType2 /BaseFont /NotoSerif /CIDSystemInfo << /Registry (Adobe) "
                 "/Ordering (Identity) /Supplement 0 >> /FontDescriptor " +
-                descriptor + " /DW 600 /CIDToGIDMap /Identity >>");
+                descriptor(6) + " /DW 600 /CIDToGIDMap /Identity >>");
         return add("<< /Type /Font /Subtype /Type0 /BaseFont /NotoSerif /Encoding /Identity-H /DescendantFonts [" +
-                   descendant + "] /ToUnicode " +
-                   stream("/CIDInit /ProcSet findresource begin 12 dict begin begincmap /CMapName /Broken def "
-                          "1 begincodespacerange <0000> <FFFF> endcodespacerange\n" +
-                          map + "\nendcmap CMapName currentdict /CMap defineresource pop end end") +
-                   " >>");
+                   descendant + "] /ToUnicode " + toUnicodeMap(map) + " >>");
+    };
+    // The glyph fonts: a Type 3 font whose glyphs nothing names, Noto Serif as a symbolic font naming two letters'
+    // codes after icons, and Symbol; the last two with a ToUnicode map that gives every code itself.
+    auto glyphFonts = [&] {
+        const std::string codes = toUnicodeMap("1 beginbfrange <20> <FF> <0020> endbfrange");
+        auto proc = [&](const std::string& content) { return stream(content); };
+        const std::string type3 = add(
+            "<< /Type /Font /Subtype /Type3 /FontBBox [0 0 750 750] /FontMatrix [0.001 0 0 0.001 0 0] /CharProcs "
+            "<< /g1 " +
+            proc("750 0 0 0 750 750 d1 0 0 m 750 0 l 375 750 l f") + " /g2 " +
+            proc("750 0 0 0 750 750 d1 50 w 0 0 m 750 750 l S") + " /g3 " + proc("750 0 d0 1 0 0 rg 0 0 750 750 re f") +
+            " /g4 " + proc("750 0 d0 0 0 750 750 re f") + " /A " + proc("750 0 0 0 750 750 d1 0 0 750 750 re f") +
+            " >> /Encoding << /Type /Encoding /Differences [65 /g1 /g2 /g3 /g4 /A] >> /FirstChar 65 /LastChar 69 "
+            "/Widths [750 750 750 750 750] /Resources << >> >>");
+        const std::string symbolic =
+            add("<< /Type /Font /Subtype /TrueType /BaseFont /NotoSerif /FirstChar 32 /LastChar 255 /MissingWidth 600 "
+                "/FontDescriptor " +
+                descriptor(4) + " /Encoding << /Differences [72 /icon_home /g12 96 /degree] >> /ToUnicode " + codes +
+                " >>");
+        const std::string symbol = add("<< /Type /Font /Subtype /Type1 /BaseFont /Symbol /ToUnicode " + codes + " >>");
+        return " /F5 " + type3 + " /F6 " + symbolic + " /F7 " + symbol;
     };
     const std::string square = stream("750 0 0 0 750 750 d1 0 0 750 750 re f");
     std::string resources =
@@ -153,7 +180,7 @@ std::string makePdf(const std::vector<TestPage>& pages, const std::vector<TestLa
             square + " /B " + square +
             " >> /Encoding << /Type /Encoding /Differences [65 /A /B] >> /FirstChar 65 /LastChar 66 /Widths [750 750] "
             "/Resources << >> >>") +
-        (toUnicode.empty() ? "" : " /F4 " + cidFont(toUnicode)) + " >> /Shading << /Sh1 " +
+        (toUnicode.empty() ? "" : " /F4 " + cidFont(toUnicode) + glyphFonts()) + " >> /Shading << /Sh1 " +
         add("<< /ShadingType 2 /ColorSpace /DeviceRGB /Coords [0 0 100 0] /Function << /FunctionType 2 /Domain [0 1] "
             "/C0 [1 0 0] /C1 [0 0 1] /N 1 >> >>") +
         " /Sh2 " +
@@ -236,13 +263,14 @@ std::string describe(const Drawing& d)
     for (const Image& image : d.images) {
         const ImageFile& f = d.imageFiles.at(image.file);
         const bool png = f.bytes.size() > 26 && f.bytes.starts_with("\x89PNG");
-        const std::string kind = png ? ":" + std::to_string(int(f.bytes[24])) + "/" + std::to_string(int(f.bytes[25])) : "";
+        const std::string kind =
+            png ? ":" + std::to_string(int(f.bytes[24])) + "/" + std::to_string(int(f.bytes[25])) : "";
         auto corner = [&](double x, double y) {
             return pt({image.origin.x + x * image.u.x + y * image.v.x, image.origin.y + x * image.u.y + y * image.v.y});
         };
-        s += (s.empty() ? "" : "; ") + ("image " + f.name + kind + " " + std::to_string(f.width) + "x" +
-                                        std::to_string(f.height) + " " + corner(0, 0) + " " + corner(f.width, 0) +
-                                        " " + corner(0, f.height));
+        s += (s.empty() ? "" : "; ") +
+             ("image " + f.name + kind + " " + std::to_string(f.width) + "x" + std::to_string(f.height) + " " +
+              corner(0, 0) + " " + corner(f.width, 0) + " " + corner(0, f.height));
         s += (f.transparent ? " alpha" : "") + (image.fade ? " fade" + std::to_string(image.fade) : "");
         if (!image.clip.empty())
             s += " clip" + points(image.clip);

@@ -1,0 +1,46 @@
+#pragma once
+// The characters a page's symbol fonts and Type 3 fonts really draw, where MuPDF's reading of the PDF is not to be
+// trusted: icon fonts give their icons the codes of letters, symbol fonts come without a map to Unicode or with one
+// that repeats their 8-bit codes, and MuPDF then names their glyphs after the codes (or, for a Type 1 symbol font
+// whose glyph names it does not know, after the standard encoding's letters).
+
+#include <mupdf/fitz.h>
+#include <mupdf/pdf.h>
+
+#include <unordered_map>
+#include <vector>
+
+namespace unplot::engine {
+
+class SymbolFonts {
+public:
+    // `page`: a PDF page; for any other, no font has corrections.
+    SymbolFonts(fz_context* ctx, fz_page* page) : ctx_(ctx), page_(page) {}
+    ~SymbolFonts();
+    SymbolFonts(const SymbolFonts&) = delete;
+    SymbolFonts& operator=(const SymbolFonts&) = delete;
+
+    // Glyph numbers of `font` mapped to the characters they draw: U+FFFD for a glyph that draws none a CAD font has
+    // (an icon, a symbol its name does not name), else the character its name or its font's encoding says. Null for
+    // the fonts whose characters stand as MuPDF gives them: every font that is neither flagged symbolic, nor named
+    // after a symbol or icon font, nor a Type 3 font. The page's fonts are looked up on the first call.
+    const std::unordered_map<int, char32_t>* corrections(fz_font* font);
+
+private:
+    void readPage();
+
+    fz_context* ctx_;
+    fz_page* page_;
+    bool read_ = false;
+    std::vector<pdf_font_desc*> held_; // the fonts looked at, held so that their fz_font addresses stay theirs
+    std::unordered_map<const fz_font*, std::unordered_map<int, char32_t>> fonts_;
+};
+
+// The character the Symbol font's built-in encoding gives `code`, from MuPDF's own Symbol font; 0 for none.
+char32_t symbolEncoding(fz_context* ctx, int code);
+
+// The character a glyph name names: the drawing symbols (degree, plusminus, mu, diameter, ...), an Adobe glyph list
+// name (a suffix after '.' aside) or a uniXXXX / uXXXX[XX] name; 0 for any other name.
+char32_t namedCharacter(const char* name);
+
+} // namespace unplot::engine
