@@ -26,9 +26,8 @@ bool unusable(char32_t c)
 
 // What the walk of a page's resources found. Plain data: MuPDF may jump out of the functions that fill it.
 struct Found {
-    pdf_obj* fonts[kMostFonts];         // resolved
-    pdf_obj* fontRefs[kMostFonts];      // as named (MuPDF keeps fonts it loaded by their references)
-    pdf_obj* fontResources[kMostFonts]; // the resource dictionary each font was named in
+    pdf_obj* fonts[kMostFonts];    // resolved
+    pdf_obj* fontRefs[kMostFonts]; // as named (MuPDF keeps the fonts it loaded by their references)
     int fontCount = 0;
     pdf_obj* resources[kMostResources];
     int resourceCount = 0;
@@ -85,7 +84,6 @@ void addResources(fz_context* ctx, pdf_obj* resources, Found& found, int depth)
         if (!pdf_is_dict(ctx, font) || listed(found.fonts, found.fontCount, font))
             continue;
         found.fontRefs[found.fontCount] = ref;
-        found.fontResources[found.fontCount] = resources;
         found.fonts[found.fontCount++] = font;
         addResources(ctx, pdf_dict_get(ctx, font, PDF_NAME(Resources)), found, depth + 1); // a Type 3 font's
     }
@@ -122,16 +120,8 @@ bool findFonts(fz_context* ctx, pdf_page* page, Found& found)
     return ok;
 }
 
-// What the font's dictionary says: its kind, name, descriptor flags and the glyph names its encoding's Differences
-// give codes. `names` must hold 256 entries; they point into the document. False when it is not a simple font.
-struct FontDict {
-    bool type3 = false;
-    int flags = 0;
-    const char* baseFont = "";
-    const char* names[256] = {};
-};
-
-bool readFontDict(fz_context* ctx, pdf_obj* dict, FontDict& out)
+// Reads what the font's dictionary says; false when it is not a simple font.
+bool readFontDict(fz_context* ctx, pdf_obj* dict, SymbolFonts::FontDict& out)
 {
     bool simple = false;
     fz_var(simple);
@@ -159,13 +149,32 @@ bool readFontDict(fz_context* ctx, pdf_obj* dict, FontDict& out)
     return simple;
 }
 
-pdf_font_desc* loadFont(fz_context* ctx, pdf_document* doc, pdf_obj* resources, pdf_obj* dict)
+// How MuPDF's store knows its fonts: the function that drops them. Null when MuPDF failed.
+fz_store_drop_fn* fontDropper(fz_context* ctx)
+{
+    fz_store_drop_fn* drop = nullptr;
+    fz_var(drop);
+    fz_try(ctx)
+    {
+        pdf_font_desc* probe = pdf_new_font_desc(ctx);
+        drop = probe->storable.drop;
+        pdf_drop_font(ctx, probe);
+    }
+    fz_catch(ctx)
+    {
+        drop = nullptr;
+    }
+    return drop;
+}
+
+// The font MuPDF loaded for `ref`, kept, or null when it has not (yet) loaded it.
+pdf_font_desc* loadedFont(fz_context* ctx, fz_store_drop_fn* drop, pdf_obj* ref)
 {
     pdf_font_desc* desc = nullptr;
     fz_var(desc);
     fz_try(ctx)
     {
-        desc = pdf_load_font(ctx, doc, resources, dict);
+        desc = static_cast<pdf_font_desc*>(pdf_find_item(ctx, drop, ref));
     }
     fz_catch(ctx)
     {
@@ -200,7 +209,8 @@ bool codeName(const char* name)
     return true;
 }
 
-std::unordered_map<int, char32_t> correctionsOf(fz_context* ctx, const pdf_font_desc& desc, const FontDict& dict)
+std::unordered_map<int, char32_t> correctionsOf(fz_context* ctx, const pdf_font_desc& desc,
+                                                const SymbolFonts::FontDict& dict)
 {
     std::unordered_map<int, char32_t> out;
     const Family kind = family(dict.baseFont);
@@ -272,33 +282,40 @@ SymbolFonts::~SymbolFonts()
         pdf_drop_font(ctx_, desc); // does not throw
 }
 
-void SymbolFonts::readPage()
+void SymbolFonts::findCandidates()
 {
     read_ = true;
     pdf_page* page = pdf_page_from_fz_page(ctx_, page_);
-    if (!page)
+    drop_ = fontDropper(ctx_);
+    if (!page || !drop_)
         return;
     auto found = std::make_unique<Found>();
     findFonts(ctx_, page, *found);
     for (int i = 0; i < found->fontCount; ++i) {
-        auto dict = std::make_unique<FontDict>();
-        if (!readFontDict(ctx_, found->fonts[i], *dict))
+        Candidate c{found->fontRefs[i], std::make_unique<FontDict>()};
+        if (!readFontDict(ctx_, found->fonts[i], *c.dict))
             continue;
-        const bool symbolic = (dict->flags & 4) && !(dict->flags & 32); // as MuPDF reads the flags
-        if (!dict->type3 && !symbolic && family(dict->baseFont) == Family::Other)
-            continue;
-        pdf_font_desc* desc = loadFont(ctx_, page->doc, found->fontResources[i], found->fontRefs[i]);
-        if (!desc)
-            continue;
-        held_.push_back(desc);
-        fonts_.emplace(desc->font, correctionsOf(ctx_, *desc, *dict));
+        const bool symbolic = (c.dict->flags & 4) && !(c.dict->flags & 32); // as MuPDF reads the flags
+        if (c.dict->type3 || symbolic || family(c.dict->baseFont) != Family::Other)
+            candidates_.push_back(std::move(c));
     }
 }
 
 const std::unordered_map<int, char32_t>* SymbolFonts::corrections(fz_font* font)
 {
     if (!read_)
-        readPage();
+        findCandidates();
+    // The candidates MuPDF has loaded by now (without loading any more ourselves).
+    for (auto c = candidates_.begin(); c != candidates_.end() && !fonts_.count(font);) {
+        pdf_font_desc* desc = loadedFont(ctx_, drop_, c->ref);
+        if (!desc) {
+            ++c;
+            continue;
+        }
+        held_.push_back(desc);
+        fonts_.emplace(desc->font, correctionsOf(ctx_, *desc, *c->dict));
+        c = candidates_.erase(c);
+    }
     const auto it = fonts_.find(font);
     return it == fonts_.end() ? nullptr : &it->second;
 }

@@ -7,6 +7,7 @@
 #include <mupdf/fitz.h>
 #include <mupdf/pdf.h>
 
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
@@ -23,15 +24,32 @@ public:
     // Glyph numbers of `font` mapped to the characters they draw: U+FFFD for a glyph that draws none a CAD font has
     // (an icon, a symbol its name does not name), else the character its name or its font's encoding says. Null for
     // the fonts whose characters stand as MuPDF gives them: every font that is neither flagged symbolic, nor named
-    // after a symbol or icon font, nor a Type 3 font. The page's fonts are looked up on the first call.
+    // after a symbol or icon font, nor a Type 3 font. `font` must be one MuPDF has loaded for the page.
     const std::unordered_map<int, char32_t>* corrections(fz_font* font);
 
-private:
-    void readPage();
+    // What a simple font's dictionary says: its kind, name, descriptor flags and the glyph names its encoding's
+    // Differences give codes (pointing into the document).
+    struct FontDict {
+        bool type3 = false;
+        int flags = 0;
+        const char* baseFont = "";
+        const char* names[256] = {};
+    };
 
+private:
+    // Lists the page's fonts (its own, its forms', patterns', Type 3 fonts' and annotations') that may need
+    // corrections.
+    void findCandidates();
+
+    struct Candidate {
+        pdf_obj* ref; // as its resources name it
+        std::unique_ptr<FontDict> dict;
+    };
     fz_context* ctx_;
     fz_page* page_;
     bool read_ = false;
+    fz_store_drop_fn* drop_ = nullptr; // how MuPDF's store knows fonts
+    std::vector<Candidate> candidates_;
     std::vector<pdf_font_desc*> held_; // the fonts looked at, held so that their fz_font addresses stay theirs
     std::unordered_map<const fz_font*, std::unordered_map<int, char32_t>> fonts_;
 };
