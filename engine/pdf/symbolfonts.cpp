@@ -260,16 +260,22 @@ std::array<char32_t, 256> readSymbolEncoding(fz_context* ctx)
         fz_drop_font(ctx, font);
         throw std::runtime_error("MuPDF has no Symbol font");
     }
-    for (int i = 0; i < face->num_charmaps; ++i)
-        if (face->charmaps[i]->encoding == FT_ENCODING_ADOBE_CUSTOM)
-            FT_Set_Charmap(face, face->charmaps[i]);
+    // MuPDF shares the font: its FreeType face is used under MuPDF's lock, its chosen cmap put back.
     std::array<char32_t, 256> table{};
+    fz_lock(ctx, FZ_LOCK_FREETYPE);
+    const FT_CharMap chosen = face->charmap;
+    for (int i = 0; i < face->num_charmaps; ++i)
+        if (face->charmaps[i]->encoding == FT_ENCODING_ADOBE_CUSTOM) // the font's built-in encoding
+            FT_Set_Charmap(face, face->charmaps[i]);
     for (unsigned code = 0; code < 256; ++code) {
         char name[64] = "";
         if (const FT_UInt glyph = FT_Get_Char_Index(face, code);
             glyph != 0 && FT_Get_Glyph_Name(face, glyph, name, sizeof name) == 0)
             table[code] = namedCharacter(name);
     }
+    if (chosen)
+        FT_Set_Charmap(face, chosen);
+    fz_unlock(ctx, FZ_LOCK_FREETYPE);
     fz_drop_font(ctx, font);
     return table;
 }
