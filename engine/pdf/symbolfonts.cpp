@@ -249,7 +249,10 @@ std::array<char32_t, 256> readSymbolEncoding(fz_context* ctx)
     fz_var(font);
     fz_try(ctx)
     {
-        font = fz_new_base14_font(ctx, "Symbol");
+        // A font of our own, not MuPDF's shared one: its FreeType face is ours to switch to the built-in encoding.
+        int size = 0;
+        const unsigned char* data = fz_lookup_base14_font(ctx, "Symbol", &size);
+        font = data ? fz_new_font_from_memory(ctx, "Symbol", data, size, 0, 0) : nullptr;
     }
     fz_catch(ctx)
     {
@@ -260,10 +263,7 @@ std::array<char32_t, 256> readSymbolEncoding(fz_context* ctx)
         fz_drop_font(ctx, font);
         throw std::runtime_error("MuPDF has no Symbol font");
     }
-    // MuPDF shares the font: its FreeType face is used under MuPDF's lock, its chosen cmap put back.
     std::array<char32_t, 256> table{};
-    fz_lock(ctx, FZ_LOCK_FREETYPE);
-    const FT_CharMap chosen = face->charmap;
     for (int i = 0; i < face->num_charmaps; ++i)
         if (face->charmaps[i]->encoding == FT_ENCODING_ADOBE_CUSTOM) // the font's built-in encoding
             FT_Set_Charmap(face, face->charmaps[i]);
@@ -273,9 +273,6 @@ std::array<char32_t, 256> readSymbolEncoding(fz_context* ctx)
             glyph != 0 && FT_Get_Glyph_Name(face, glyph, name, sizeof name) == 0)
             table[code] = namedCharacter(name);
     }
-    if (chosen)
-        FT_Set_Charmap(face, chosen);
-    fz_unlock(ctx, FZ_LOCK_FREETYPE);
     fz_drop_font(ctx, font);
     return table;
 }
