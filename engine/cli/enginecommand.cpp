@@ -77,6 +77,12 @@ std::string passPage(Drawing& drawing, const EngineOptions& options)
     return line + "\n";
 }
 
+std::time_t modificationTime(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mtime : 0;
+}
+
 PageResult convertPage(PdfReader& reader, int page, const EngineOptions& options)
 {
     PageResult result;
@@ -87,7 +93,8 @@ PageResult convertPage(PdfReader& reader, int page, const EngineOptions& options
         std::vector<ResultArchive::Member> members;
 #ifdef UNPLOT_HAVE_DWG
         if (options.dwg) {
-            const std::vector<std::uint8_t> bytes = writeDwg(drawing, options.version);
+            // Dated like the archive's members: the PDF's own time, so one PDF gives the same bytes every time.
+            const std::vector<std::uint8_t> bytes = writeDwg(drawing, options.version, modificationTime(options.input));
             members.push_back(ResultArchive::compress(
                 name, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())));
         }
@@ -166,12 +173,6 @@ std::string readme(const std::string& lines)
     return "These drawings were converted from a PDF by unplot, but not everything in it could be converted.\n"
            "What was left out, page by page (page N is drawing page-N):\n\n" +
            lines;
-}
-
-std::time_t modificationTime(const std::string& path)
-{
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? st.st_mtime : 0;
 }
 
 } // namespace

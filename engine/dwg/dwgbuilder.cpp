@@ -49,11 +49,13 @@ void putSection(std::vector<std::uint8_t>& out, const Sentinel& begin, const Bit
 
 }  // namespace
 
-DwgBuilder::DwgBuilder(const Drawing& drawing, int version) : drawing_(drawing), version_(version)
+DwgBuilder::DwgBuilder(const Drawing& drawing, int version, std::int64_t unixSeconds)
+    : drawing_(drawing), version_(version)
 {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::system_clock::now().time_since_epoch())
-                        .count();
+    const std::int64_t ms = unixSeconds >= 0 ? unixSeconds * 1000
+                                             : std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                   std::chrono::system_clock::now().time_since_epoch())
+                                                   .count();
     now_ = {std::uint32_t(ms / 86'400'000 + 2'440'588), std::uint32_t(ms % 86'400'000)};  // 1970-01-01: 2440587.5
     extents_ = drawing.extents();
 

@@ -33,7 +33,8 @@ inline constexpr std::uint8_t kWriterVersion[2] = {0x21, 0x1d};
 
 class DwgBuilder {
 public:
-    DwgBuilder(const Drawing& drawing, int version);
+    // Dated `unixSeconds`, or now when it is negative.
+    DwgBuilder(const Drawing& drawing, int version, std::int64_t unixSeconds = -1);
     std::vector<std::uint8_t> build();
     // The header variables as streams; up to 2004 all of them are in the data stream.
     SplitStreams headerStreams() const;
