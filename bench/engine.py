@@ -4,6 +4,10 @@ default (one thread for each core it may use), beside pstoedit on the same files
 counts by type of both. The archives of both thread counts must be the same bytes.
 
     bench/engine.py [--engine build/bin/unplot-engine] [--corpus ../shared/corpus] [--repeat 3] [--version 14]
+                    [--one-thread] [--engine-arg=--keep-strokes ...]
+
+--one-thread times the one-thread runs only (no default threads, no pstoedit); --engine-arg passes an option to
+every engine run, so that two runs of the bench compare the engine with and without it.
 
 Files that `unplot-engine --info` refuses (not a PDF, damaged, password) are listed and left out of both sums.
 pstoedit runs as `pstoedit -psarg -dNEWPDF=false -f dxf_s:-mm in.pdf out%d.dxf` (Debian 12's Ghostscript needs the
@@ -62,11 +66,11 @@ def timed(argv, cwd=None):
     return time.perf_counter() - start, result
 
 
-def run_engine(engine, pdf, work, version, repeat, threads=None):
+def run_engine(engine, pdf, work, version, repeat, threads=None, extra=()):
     out = os.path.join(work, f"engine-{threads or 'default'}.zip")
     best = None
     for _ in range(repeat):
-        seconds, result = timed([engine, pdf, out, "--dxf", "--version", str(version)] +
+        seconds, result = timed([engine, pdf, out, "--dxf", "--version", str(version)] + list(extra) +
                                 (["--threads", str(threads)] if threads else []))
         if result.returncode not in (0, 10):
             return None, collections.Counter(), result.stderr.decode(errors="replace").strip()
@@ -104,13 +108,15 @@ def main():
     parser.add_argument("--corpus", default=os.path.join(HERE, "..", "..", "shared", "corpus"))
     parser.add_argument("--repeat", type=int, default=3, help="engine runs per file; the fastest counts")
     parser.add_argument("--version", type=int, default=14)
+    parser.add_argument("--one-thread", action="store_true", help="time the one-thread runs only")
+    parser.add_argument("--engine-arg", action="append", default=[], help="an option for every engine run")
     args = parser.parse_args()
     if not os.access(args.engine, os.X_OK):
         sys.exit(f"no unplot-engine at {args.engine}: build it first or pass --engine")
     if not os.path.isdir(args.corpus):
         sys.exit(f"no corpus at {args.corpus}")
-    have_pstoedit = shutil.which("pstoedit") is not None
-    if not have_pstoedit:
+    have_pstoedit = shutil.which("pstoedit") is not None and not args.one_thread
+    if not have_pstoedit and not args.one_thread:
         print("pstoedit is not installed: engine figures only")
 
     pdfs = sorted(os.path.join(args.corpus, f) for f in os.listdir(args.corpus) if f.lower().endswith(".pdf"))
@@ -129,8 +135,10 @@ def main():
                 print(f"{name:52} refused: {reply.get('error')}: {reply.get('message')}")
                 continue
             pages = reply["pages"]
-            seconds, ours, error = run_engine(args.engine, pdf, work, args.version, args.repeat)
-            one_seconds, one_counts, one_error = run_engine(args.engine, pdf, work, args.version, args.repeat, 1)
+            one_seconds, one_counts, one_error = run_engine(args.engine, pdf, work, args.version, args.repeat, 1,
+                                                            args.engine_arg)
+            seconds, ours, error = (one_seconds, one_counts.copy(), "") if args.one_thread else \
+                run_engine(args.engine, pdf, work, args.version, args.repeat, None, args.engine_arg)
             if seconds is None or one_seconds is None:
                 print(f"{name:52} engine failed: {error or one_error}")
                 continue
