@@ -71,11 +71,11 @@ double meanDistance(const std::vector<Vec2>& points, const std::vector<std::vect
 {
     if (points.empty())
         return 1e300;
+    const Segments segments(lines);
+    std::size_t hint = 0;
     double sum = 0;
     for (Vec2 p : points) {
-        double d = 1e300;
-        for (const auto& l : lines)
-            d = std::min(d, squaredDistanceToPolyline(p, l));
+        const double d = segments.squaredDistance(p, hint);
         if (d > maxDistance * maxDistance)
             return 1e300;
         sum += std::sqrt(d);
@@ -89,11 +89,22 @@ bool sameBox(const Shape& a, const Shape& b)
            std::abs(a.top - b.top) <= kBoxTolerance;
 }
 
+// Whether every point lies in the mask; every eighth first, since the points of another glyph mostly stray in one
+// place, found sooner so.
+bool inside(const NearMask& mask, const std::vector<Vec2>& points)
+{
+    constexpr std::size_t kStride = 8;
+    for (std::size_t first = 0; first < kStride; ++first)
+        for (std::size_t k = first; k < points.size(); k += kStride)
+            if (!mask.near(points[k]))
+                return false;
+    return true;
+}
+
 // `b` measured against `a`, whose mask is kept.
 bool sameShape(const Shape& a, const Shape& b)
 {
-    return sameBox(a, b) && std::abs(a.ink - b.ink) <= kInkTolerance * std::max(a.ink, b.ink) &&
-           std::all_of(b.samples.begin(), b.samples.end(), [&](Vec2 p) { return a.near().near(p); }) &&
+    return sameBox(a, b) && std::abs(a.ink - b.ink) <= kInkTolerance * std::max(a.ink, b.ink) && inside(a.near(), b.samples) &&
            meanDistance(a.samples, b.strokes, kMaxTolerance) <= kMeanTolerance &&
            meanDistance(b.samples, a.strokes, kMaxTolerance) <= kMeanTolerance;
 }

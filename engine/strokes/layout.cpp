@@ -48,11 +48,13 @@ std::vector<Component> connected(const std::vector<Piece>& pieces, double maxGly
 {
     UnionFind sets(pieces.size());
     const PieceGrid grid(pieces);
+    std::vector<std::size_t> found;
     for (std::size_t i = 0; i < pieces.size(); ++i) {
         Box near = pieces[i].box;
         near.min = {near.min.x - kTouchMm, near.min.y - kTouchMm};
         near.max = {near.max.x + kTouchMm, near.max.y + kTouchMm};
-        for (std::size_t j : grid.find(near))
+        grid.find(near, found);
+        for (std::size_t j : found)
             if (j > i && pieces[i].look == pieces[j].look && sets.find(i) != sets.find(j) && touch(pieces[i], pieces[j]))
                 sets.join(i, j);
     }
@@ -206,6 +208,7 @@ std::vector<double> Layout::textAngles() const
     // turn). Text at an angle shows in both, and its stems and bars give the angle exactly.
     std::vector<int> toward(180, 0);
     std::vector<double> straight(180, 0);
+    std::vector<std::size_t> found;
     for (const auto& c : comps_) {
         const double size = std::max(c.box.width(), c.box.height());
         if (size < kMinGlyphMm)
@@ -214,7 +217,8 @@ std::vector<double> Layout::textAngles() const
         const Box near{{centre.x - 1.5 * size, centre.y - 1.5 * size}, {centre.x + 1.5 * size, centre.y + 1.5 * size}};
         double best = 1e300;
         Vec2 dir{};
-        for (std::size_t j : grid_.find(near)) {
+        grid_.find(near, found);
+        for (std::size_t j : found) {
             const Box& b = comps_[j].box;
             const double other = std::max(b.width(), b.height());
             const Vec2 oc{(b.min.x + b.max.x) / 2, (b.min.y + b.max.y) / 2};

@@ -145,9 +145,9 @@ PieceGrid::PieceGrid(const std::vector<Piece>& pieces) : pieces_(pieces)
         each(pieces[i].box, [&](std::size_t c) { index_[next[c]++] = std::uint32_t(i); });
 }
 
-std::vector<std::size_t> PieceGrid::find(const Box& box) const
+void PieceGrid::find(const Box& box, std::vector<std::size_t>& out) const
 {
-    std::vector<std::size_t> out;
+    out.clear();
     const int x0 = column(box.min.x), x1 = column(box.max.x), y0 = row(box.min.y), y1 = row(box.max.y);
     for (int y = y0; y <= y1; ++y)
         for (int x = x0; x <= x1; ++x) {
@@ -162,7 +162,6 @@ std::vector<std::size_t> PieceGrid::find(const Box& box) const
         std::sort(out.begin(), out.end());
         out.erase(std::unique(out.begin(), out.end()), out.end());
     }
-    return out;
 }
 
 void densify(const std::vector<Vec2>& line, double step, std::vector<Vec2>& out)
@@ -190,6 +189,35 @@ double squaredDistanceToPolyline(Vec2 p, const std::vector<Vec2>& line)
     double best = 1e300;
     for (std::size_t i = 0; i + 1 < line.size(); ++i)
         best = std::min(best, squaredDistanceToSegment(p, line[i], line[i + 1]));
+    return best;
+}
+
+Segments::Segments(const std::vector<std::vector<Vec2>>& lines)
+{
+    for (const auto& line : lines)
+        for (std::size_t i = 0; i + 1 < line.size(); ++i) {
+            Segment s{line[i], line[i + 1], {}};
+            s.box.add(s.a), s.box.add(s.b);
+            segments_.push_back(s);
+        }
+}
+
+double Segments::squaredDistance(Vec2 p, std::size_t& hint) const
+{
+    if (segments_.empty())
+        return 1e300;
+    hint = std::min(hint, segments_.size() - 1);
+    double best = squaredDistanceToSegment(p, segments_[hint].a, segments_[hint].b);
+    for (std::size_t i = 0; i < segments_.size(); ++i) {
+        const Segment& s = segments_[i];
+        const double gx = std::max({0.0, s.box.min.x - p.x, p.x - s.box.max.x});
+        const double gy = std::max({0.0, s.box.min.y - p.y, p.y - s.box.max.y});
+        // Skipped only when clearly further than the nearest: rounding never decides which distance is least.
+        if (i == hint || gx * gx + gy * gy > best * (1 + 1e-6) + 1e-18)
+            continue;
+        if (const double d = squaredDistanceToSegment(p, s.a, s.b); d < best)
+            best = d, hint = i;
+    }
     return best;
 }
 
@@ -222,7 +250,9 @@ NearMask::NearMask(const std::vector<std::vector<Vec2>>& lines, double reach) : 
 int replaceUsedEntities(Drawing& drawing, const std::vector<Piece>& pieces,
                         std::vector<std::pair<std::size_t, Entity>> texts)
 {
-    std::vector<bool> drop(drawing.entities.size(), false);
+    std::vector<Entity>& entities = drawing.entities;
+    const std::size_t n = entities.size();
+    std::vector<bool> drop(n, false);
     int count = 0;
     for (const auto& piece : pieces)
         if (piece.used && !drop[piece.entity])
@@ -230,18 +260,27 @@ int replaceUsedEntities(Drawing& drawing, const std::vector<Piece>& pieces,
     if (count == 0)
         return 0;
     std::sort(texts.begin(), texts.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::vector<Entity> out;
-    out.reserve(drawing.entities.size() - std::size_t(count) + texts.size());
-    auto next = texts.begin();
-    for (std::size_t i = 0; i < drawing.entities.size(); ++i) {
-        for (; next != texts.end() && next->first == i; ++next)
-            out.push_back(std::move(next->second));
-        if (!drop[i])
-            out.push_back(std::move(drawing.entities[i]));
+    // In place (a page's entities are too many to copy): the kept ones moved to the front, then merged with the
+    // texts from the back, each text before the entity that had its index.
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        if (!drop[i]) {
+            if (kept != i)
+                entities[kept] = std::move(entities[i]);
+            ++kept;
+        }
+    entities.resize(kept + texts.size());
+    std::size_t w = entities.size(), original = n;
+    for (auto text = texts.rbegin(); text != texts.rend();) {
+        if (kept > 0)
+            do
+                --original; // to the index the last kept entity not yet placed had
+            while (drop[original]);
+        for (; text != texts.rend() && (kept == 0 || text->first > original); ++text)
+            entities[--w] = std::move(text->second);
+        if (kept > 0 && --w != --kept)
+            entities[w] = std::move(entities[kept]);
     }
-    for (; next != texts.end(); ++next)
-        out.push_back(std::move(next->second));
-    drawing.entities = std::move(out);
     return count;
 }
 

@@ -36,7 +36,14 @@ class PieceGrid {
 public:
     explicit PieceGrid(const std::vector<Piece>& pieces);
     // Indices of the pieces whose boxes meet `box`, each once, in increasing order.
-    std::vector<std::size_t> find(const Box& box) const;
+    std::vector<std::size_t> find(const Box& box) const
+    {
+        std::vector<std::size_t> out;
+        find(box, out);
+        return out;
+    }
+    // The same into `out`, whose room is kept from one search to the next.
+    void find(const Box& box, std::vector<std::size_t>& out) const;
 
 private:
     int column(double x) const;
@@ -55,6 +62,22 @@ void densify(const std::vector<Vec2>& line, double step, std::vector<Vec2>& out)
 // The square of the smallest distance from `p` to the segment a-b, and to the polyline.
 double squaredDistanceToSegment(Vec2 p, Vec2 a, Vec2 b);
 double squaredDistanceToPolyline(Vec2 p, const std::vector<Vec2>& line);
+
+// The segments of polylines, for measuring many points against all of them: the same squared distance as the
+// smallest squaredDistanceToPolyline, found sooner by trying first the segment nearest to the point before
+// (`hint`, kept between calls) and measuring only segments whose boxes come as close as the nearest so far.
+class Segments {
+public:
+    explicit Segments(const std::vector<std::vector<Vec2>>& lines);
+    double squaredDistance(Vec2 p, std::size_t& hint) const; // 1e300 without segments
+
+private:
+    struct Segment {
+        Vec2 a, b;
+        Box box;
+    };
+    std::vector<Segment> segments_;
+};
 
 // The cells of a grid over polylines that lie within `reach` of them: a point in no such cell is further away than
 // that, found without measuring.

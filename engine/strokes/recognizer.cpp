@@ -75,14 +75,11 @@ double meanDistance(const std::vector<Vec2>& points, double dx, const std::vecto
 {
     const double limit = kMaxTolerance * kMaxTolerance * scale * scale;
     const double most = kMeanTolerance * scale * double(points.size());
+    const Segments segments(lines);
+    std::size_t hint = 0;
     double sum = 0;
     for (Vec2 p : points) {
-        double d = 1e300;
-        for (const auto& l : lines) {
-            d = std::min(d, squaredDistanceToPolyline({p.x + dx, p.y}, l));
-            if (d == 0)
-                break;
-        }
+        const double d = segments.squaredDistance({p.x + dx, p.y}, hint);
         sum += std::sqrt(d);
         if (d > limit || sum > most)
             return 2 * kMeanTolerance * scale;
