@@ -89,22 +89,10 @@ bool sameBox(const Shape& a, const Shape& b)
            std::abs(a.top - b.top) <= kBoxTolerance;
 }
 
-// Whether every point lies in the mask; every eighth first, since the points of another glyph mostly stray in one
-// place, found sooner so.
-bool inside(const NearMask& mask, const std::vector<Vec2>& points)
-{
-    constexpr std::size_t kStride = 8;
-    for (std::size_t first = 0; first < kStride; ++first)
-        for (std::size_t k = first; k < points.size(); k += kStride)
-            if (!mask.near(points[k]))
-                return false;
-    return true;
-}
-
 // `b` measured against `a`, whose mask is kept.
 bool sameShape(const Shape& a, const Shape& b)
 {
-    return sameBox(a, b) && std::abs(a.ink - b.ink) <= kInkTolerance * std::max(a.ink, b.ink) && inside(a.near(), b.samples) &&
+    return sameBox(a, b) && std::abs(a.ink - b.ink) <= kInkTolerance * std::max(a.ink, b.ink) && a.near().nearAll(b.samples) &&
            meanDistance(a.samples, b.strokes, kMaxTolerance) <= kMeanTolerance &&
            meanDistance(b.samples, a.strokes, kMaxTolerance) <= kMeanTolerance;
 }

@@ -247,6 +247,17 @@ NearMask::NearMask(const std::vector<std::vector<Vec2>>& lines, double reach) : 
         }
 }
 
+bool NearMask::nearAll(const std::vector<Vec2>& points, double dx) const
+{
+    // Every eighth point first: the points of another shape mostly stray in one place, found sooner so.
+    constexpr std::size_t kStride = 8;
+    for (std::size_t first = 0; first < kStride; ++first)
+        for (std::size_t k = first; k < points.size(); k += kStride)
+            if (!near({points[k].x + dx, points[k].y}))
+                return false;
+    return true;
+}
+
 int replaceUsedEntities(Drawing& drawing, const std::vector<Piece>& pieces,
                         std::vector<std::pair<std::size_t, Entity>> texts)
 {

@@ -89,6 +89,8 @@ public:
         const int x = column(p.x), y = row(p.y);
         return x >= 0 && y >= 0 && x < columns_ && y < rows_ && near_[std::size_t(y) * std::size_t(columns_) + std::size_t(x)];
     }
+    // Whether every point, moved by `dx` along x, is near.
+    bool nearAll(const std::vector<Vec2>& points, double dx = 0) const;
 
 private:
     int column(double x) const { return int(std::floor((x - origin_.x) / cell_)); }

@@ -68,14 +68,12 @@ bool lookalike(char32_t c)
     return std::u32string_view(U"0OoIl1xXvVLT").find(c) != std::u32string_view::npos;
 }
 
-// The mean distance of the points, moved by `dx`, from the lines; more than kMeanTolerance (without finishing) when
-// a point lies further than kMaxTolerance from them.
-double meanDistance(const std::vector<Vec2>& points, double dx, const std::vector<std::vector<Vec2>>& lines,
-                    double scale)
+// The mean distance of the points, moved by `dx`, from the segments; more than kMeanTolerance (without finishing)
+// when a point lies further than kMaxTolerance from them.
+double meanDistance(const std::vector<Vec2>& points, double dx, const Segments& segments, double scale)
 {
     const double limit = kMaxTolerance * kMaxTolerance * scale * scale;
     const double most = kMeanTolerance * scale * double(points.size());
-    const Segments segments(lines);
     std::size_t hint = 0;
     double sum = 0;
     for (Vec2 p : points) {
@@ -102,7 +100,9 @@ struct Template {
     std::vector<Vec2> samples;
     double ink = 0; // the strokes' length
     mutable std::optional<NearMask> mask; // made when first needed
+    mutable std::optional<Segments> segments;
     const NearMask& near() const { return mask ? *mask : mask.emplace(glyph->strokes, kMaxTolerance); }
+    const Segments& strokes() const { return segments ? *segments : segments.emplace(glyph->strokes); }
     double width() const { return glyph->max.x - glyph->min.x; }
 };
 
@@ -119,7 +119,7 @@ std::vector<FontTemplates> templatesOf(const std::vector<StrokeFont>& fonts)
         auto add = [&](char32_t code, const StrokeGlyph& g) {
             if (!wanted(code) || g.strokes.empty())
                 return;
-            Template t{code, &g, (g.min.x + g.max.x) / 2, {}, 0, {}};
+            Template t{code, &g, (g.min.x + g.max.x) / 2, {}, 0, {}, {}};
             for (const auto& s : g.strokes) {
                 densify(s, kSample, t.samples);
                 t.ink += inkLength(s);
@@ -156,7 +156,10 @@ public:
         : drawing_(drawing), fonts_(fonts), templates_(templatesOf(fonts)), reader_(reader),
           pieces_(collectPieces(drawing, kMaxGlyphMm)),
           layout_(pieces_, kMaxGlyphMm)
-    {}
+    {
+        for (const Piece& p : pieces_)
+            ink_.push_back(inkLength(p.points));
+    }
 
     TextRecovery run()
     {
@@ -282,8 +285,9 @@ private:
         double ink = 0;
         for (std::size_t c : g.comps)
             for (std::size_t p : layout_.components()[c].pieces)
-                ink += inkLength(pieces_[p].points) / h;
-        std::vector<const Template*> possible;
+                ink += ink_[p] / h;
+        std::vector<const Template*>& possible = possible_;
+        possible.clear();
         // |w - tw| <= 0.1 + 0.15 tw holds for tw from (w - 0.1) / 1.15 to (w + 0.1) / 0.85.
         auto it = std::lower_bound(font.glyphs.begin(), font.glyphs.end(), (w - 0.1) / 1.15 - 1e-9,
                                   [](const Template& a, double v) { return a.width() < v; });
@@ -296,26 +300,30 @@ private:
         Match best;
         if (possible.empty())
             return best;
-        std::vector<std::vector<Vec2>> lines;
-        std::vector<Vec2> samples;
+        std::vector<std::vector<Vec2>>& lines = lines_;
+        std::vector<Vec2>& samples = samples_;
+        std::size_t count = 0;
+        samples.clear();
         for (std::size_t c : g.comps)
             for (std::size_t p : layout_.components()[c].pieces) {
-                std::vector<Vec2> stroke;
+                if (count == lines.size())
+                    lines.emplace_back();
+                std::vector<Vec2>& stroke = lines[count++];
+                stroke.clear();
                 for (Vec2 q : pieces_[p].points)
                     stroke.push_back({(frame.s(q) - centre) / h, (frame.t(q) - baseline) / h});
                 densify(stroke, kSample, samples);
-                lines.push_back(std::move(stroke));
             }
+        lines.resize(count);
+        std::optional<Segments> strokes; // made when first needed
         for (const Template* tp : possible) {
             const Template& t = *tp;
-            const StrokeGlyph& gl = *t.glyph;
-            const NearMask& mask = t.near();
-            if (!std::all_of(samples.begin(), samples.end(), [&](Vec2 p) { return mask.near({p.x + t.centre, p.y}); }))
+            if (!t.near().nearAll(samples, t.centre))
                 continue;
-            const double sumA = meanDistance(samples, t.centre, gl.strokes, strictness) / strictness;
+            const double sumA = meanDistance(samples, t.centre, t.strokes(), strictness) / strictness;
             if (sumA > kMeanTolerance)
                 continue;
-            const double sumB = meanDistance(t.samples, -t.centre, lines, strictness) / strictness;
+            const double sumB = meanDistance(t.samples, -t.centre, strokes ? *strokes : strokes.emplace(lines), strictness) / strictness;
             const double cost = std::max(sumA, sumB);
             if (cost > kMeanTolerance)
                 continue;
@@ -484,6 +492,11 @@ private:
     LineReader* reader_;
     std::vector<Piece> pieces_;
     Layout layout_;
+    std::vector<double> ink_; // of each piece
+    // Kept from one glyph to the next: its strokes in cap heights, their samples, the templates that may match it.
+    std::vector<std::vector<Vec2>> lines_;
+    std::vector<Vec2> samples_;
+    std::vector<const Template*> possible_;
     std::vector<Proposal> proposals_;
     std::vector<std::pair<std::size_t, Entity>> texts_;
 };
