@@ -111,7 +111,7 @@ int PieceGrid::row(double y) const
     return std::clamp(int(std::floor((y - origin_.y) / cell_)), 0, rows_ - 1);
 }
 
-PieceGrid::PieceGrid(const std::vector<Piece>& pieces) : pieces_(pieces)
+PieceGrid::PieceGrid(const std::vector<Piece>& pieces)
 {
     Box all;
     std::vector<double> sizes;
@@ -139,29 +139,32 @@ PieceGrid::PieceGrid(const std::vector<Piece>& pieces) : pieces_(pieces)
         each(p.box, [&](std::size_t c) { ++starts_[c + 1]; });
     for (std::size_t c = 1; c < starts_.size(); ++c)
         starts_[c] += starts_[c - 1];
-    index_.resize(starts_.back());
+    entries_.resize(starts_.back());
     std::vector<std::uint32_t> next(starts_.begin(), starts_.end() - 1);
     for (std::size_t i = 0; i < pieces.size(); ++i)
-        each(pieces[i].box, [&](std::size_t c) { index_[next[c]++] = std::uint32_t(i); });
+        each(pieces[i].box, [&](std::size_t c) { entries_[next[c]++] = {pieces[i].box, std::uint32_t(i)}; });
 }
 
 void PieceGrid::find(const Box& box, std::vector<std::size_t>& out) const
 {
     out.clear();
     const int x0 = column(box.min.x), x1 = column(box.max.x), y0 = row(box.min.y), y1 = row(box.max.y);
+    int cells = 0; // that found pieces
     for (int y = y0; y <= y1; ++y)
         for (int x = x0; x <= x1; ++x) {
             const std::size_t c = std::size_t(y) * std::size_t(columns_) + std::size_t(x);
+            const std::size_t found = out.size();
             for (std::uint32_t k = starts_[c]; k < starts_[c + 1]; ++k) {
-                const Box& b = pieces_[index_[k]].box;
-                if (b.max.x >= box.min.x && b.min.x <= box.max.x && b.max.y >= box.min.y && b.min.y <= box.max.y)
-                    out.push_back(index_[k]);
+                const Box& b = entries_[k].box;
+                // A piece in several cells of the box is taken in the first of them.
+                if (b.max.x >= box.min.x && b.min.x <= box.max.x && b.max.y >= box.min.y && b.min.y <= box.max.y &&
+                    (x == x0 || column(b.min.x) == x) && (y == y0 || row(b.min.y) == y))
+                    out.push_back(entries_[k].piece);
             }
+            cells += out.size() > found;
         }
-    if (x0 != x1 || y0 != y1) {
+    if (cells > 1)
         std::sort(out.begin(), out.end());
-        out.erase(std::unique(out.begin(), out.end()), out.end());
-    }
 }
 
 void densify(const std::vector<Vec2>& line, double step, std::vector<Vec2>& out)

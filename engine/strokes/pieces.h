@@ -48,12 +48,15 @@ public:
 private:
     int column(double x) const;
     int row(double y) const;
-    const std::vector<Piece>& pieces_;
     double cell_;
     Vec2 origin_;
     int columns_ = 0, rows_ = 0;
-    std::vector<std::uint32_t> starts_;  // per cell (row by row), where its pieces begin in index_
-    std::vector<std::uint32_t> index_;   // pieces, cell by cell
+    struct Entry {
+        Box box;
+        std::uint32_t piece;
+    };
+    std::vector<std::uint32_t> starts_; // per cell (row by row), where its pieces begin in entries_
+    std::vector<Entry> entries_;        // pieces with their boxes, cell by cell
 };
 
 // Points along the polyline no further than `step` apart, its corners among them, appended to `out`.
