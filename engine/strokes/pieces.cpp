@@ -197,12 +197,19 @@ double squaredDistanceToPolyline(Vec2 p, const std::vector<Vec2>& line)
 
 Segments::Segments(const std::vector<std::vector<Vec2>>& lines)
 {
-    for (const auto& line : lines)
+    for (const auto& line : lines) {
+        if (line.size() < 2)
+            continue;
+        Line l{{}, 0};
         for (std::size_t i = 0; i + 1 < line.size(); ++i) {
             Segment s{line[i], line[i + 1], {}};
             s.box.add(s.a), s.box.add(s.b);
+            l.box.add(s.a), l.box.add(s.b);
             segments_.push_back(s);
         }
+        l.end = segments_.size();
+        lines_.push_back(l);
+    }
 }
 
 double Segments::squaredDistance(Vec2 p, std::size_t& hint) const
@@ -211,15 +218,25 @@ double Segments::squaredDistance(Vec2 p, std::size_t& hint) const
         return 1e300;
     hint = std::min(hint, segments_.size() - 1);
     double best = squaredDistanceToSegment(p, segments_[hint].a, segments_[hint].b);
-    for (std::size_t i = 0; i < segments_.size(); ++i) {
-        const Segment& s = segments_[i];
-        const double gx = std::max({0.0, s.box.min.x - p.x, p.x - s.box.max.x});
-        const double gy = std::max({0.0, s.box.min.y - p.y, p.y - s.box.max.y});
-        // Skipped only when clearly further than the nearest: rounding never decides which distance is least.
-        if (i == hint || gx * gx + gy * gy > best * (1 + 1e-6) + 1e-18)
+    // Skipped only when clearly further than the nearest: rounding never decides which distance is least.
+    auto further = [&](const Box& b) {
+        const double gx = std::max({0.0, b.min.x - p.x, p.x - b.max.x});
+        const double gy = std::max({0.0, b.min.y - p.y, p.y - b.max.y});
+        return gx * gx + gy * gy > best * (1 + 1e-6) + 1e-18;
+    };
+    std::size_t i = 0;
+    for (const Line& line : lines_) {
+        if (further(line.box)) {
+            i = line.end;
             continue;
-        if (const double d = squaredDistanceToSegment(p, s.a, s.b); d < best)
-            best = d, hint = i;
+        }
+        for (; i < line.end; ++i) {
+            const Segment& s = segments_[i];
+            if (i == hint || further(s.box))
+                continue;
+            if (const double d = squaredDistanceToSegment(p, s.a, s.b); d < best)
+                best = d, hint = i;
+        }
     }
     return best;
 }

@@ -79,7 +79,12 @@ private:
         Vec2 a, b;
         Box box;
     };
+    struct Line {
+        Box box;
+        std::size_t end; // of its segments in segments_
+    };
     std::vector<Segment> segments_;
+    std::vector<Line> lines_;
 };
 
 // The cells of a grid over polylines that lie within `reach` of them: a point in no such cell is further away than
