@@ -181,6 +181,38 @@ TEST(StrokedText, PiecesOfExtremeNumbersStayFewOrAreLeftOut)
     EXPECT_LE(pieces[0].points.size(), 40u);
 }
 
+// Strokes replaced in place: each text where its index was, before the entity kept there; past the end at the end.
+TEST(StrokedText, TextsTakeTheStrokesPlaces)
+{
+    struct Case {
+        std::vector<std::size_t> used, at; // strokes replaced; where the texts go
+        const char* order;                 // what is left: strokes by number, texts by letter
+    };
+    for (const Case& c : std::vector<Case>{{{1, 3}, {1, 3}, "0a2b4"}, {{0, 1, 2, 3, 4}, {9, 0}, "ba"},
+                                           {{4}, {2, 2}, "01ab23"}, {{0, 4}, {4, 5, 0}, "c123ab"}}) {
+        auto named = [](std::string name, Geometry g) {
+            Entity e{{}, std::move(g)};
+            e.style.layer = std::move(name);
+            return e;
+        };
+        Drawing d;
+        std::vector<Piece> pieces(5);
+        for (std::size_t i = 0; i < 5; ++i) {
+            d.entities.push_back(named(std::to_string(i), Line{}));
+            pieces[i].entity = i;
+            pieces[i].used = std::count(c.used.begin(), c.used.end(), i) > 0;
+        }
+        std::vector<std::pair<std::size_t, Entity>> texts;
+        for (std::size_t k = 0; k < c.at.size(); ++k)
+            texts.push_back({c.at[k], named(std::string(1, char('a' + k)), Text{})});
+        EXPECT_EQ(replaceUsedEntities(d, pieces, texts), int(c.used.size()));
+        std::string order;
+        for (const auto& e : d.entities)
+            order += e.style.layer;
+        EXPECT_EQ(order, c.order);
+    }
+}
+
 TEST(StrokedText, InvisibleTwinsOverStrokesBecomeTheText)
 {
     if (!font("futural.jhf"))
