@@ -17,8 +17,11 @@ constexpr double kBoxTolerance = 0.08;  // glyph box edges of one class
 constexpr double kMeanTolerance = 0.035; // mean distance between the strokes of one class, both ways
 constexpr double kMaxTolerance = 0.1;    // largest distance
 constexpr double kSample = 0.05;         // sample spacing
+constexpr double kSharedEdgeMm = 0.01;   // an outline this close to another fill's of one glyph is an edge they share
 constexpr double kInkTolerance = 0.15;   // strokes' lengths of one class, relative
 constexpr double kSpace = 0.75;          // a gap this wide between glyph boxes is a space
+constexpr double kFilledSpace = 0.3;     // between filled glyphs, at least,
+constexpr double kFilledSpaceMargin = 0.2; // and this much wider than the line's middle gap
 
 constexpr double kMinHeightMm = 0.4, kMaxHeightMm = 11; // of the lines read
 constexpr std::size_t kMaxGlyphs = 80;
@@ -41,6 +44,7 @@ constexpr int kMinRichLines = 40;          // pages with fewer lines of repeatin
 constexpr std::size_t kWindow = 10;        // glyphs read at once
 constexpr std::size_t kMaxReadGlyphs = 400;   // per page at most,
 constexpr std::size_t kPiecesPerGlyph = 700;  // and one for so many strokes: OCR costs about what reading them does
+constexpr std::size_t kFillsPerGlyph = 10;    // or fills (a filled glyph is one to three of them)
 constexpr std::size_t kMinReadGlyphs = 150;   // pages that allow fewer are not read: too little would be learnt
 constexpr std::size_t kOrientGlyphs = 4;  // lines this long show which way up text stands
 constexpr std::size_t kOrientLines = 4;   // so many of them at most, the richest, are read both ways
@@ -49,6 +53,8 @@ constexpr double kOrientShare = 0.1;      // directions with fewer of the page's
 constexpr double kOrientMargin = 3;       // by this much more confidence, on average over its glyphs, one way wins
 constexpr double kOrientConfidence = 80;  // and reads with at least this much
 constexpr int kOrientVotes = 3;           // and the way most of them win needs this many
+constexpr double kOrientEdges = 4;        // filled glyphs: so many more on the baseline than at the top, at least,
+constexpr double kOrientEdgeShare = 0.03; // and this share of the glyphs of the lines counted
 
 // A glyph's shape in its line: polylines and samples relative to its left end and the baseline, in units of the
 // line's height, so that one glyph of a font is one shape at every size.
@@ -177,15 +183,29 @@ public:
     Learner(const Layout& layout, const std::vector<TextLine>& lines, LineReader& reader,
             const std::vector<StrokeFont>& references)
         : layout_(layout), lines_(lines), reader_(reader), fonts_(references),
-          budget_(std::min(kMaxReadGlyphs, layout.pieces().size() / kPiecesPerGlyph))
+          filled_(2 * fillCount(layout.pieces()) > layout.pieces().size()), budget_(readingBudget(layout.pieces()))
     {
         classOf_.resize(lines.size());
         if (budget_ < kMinReadGlyphs)
             return; // too few strokes to pay for learning their font
+        if (filled_)
+            orientByEdges(); // and only the lines standing upright are learnt from
         for (std::size_t l = 0; l < lines.size(); ++l)
-            if (textLike(lines[l]))
+            if (textLike(lines[l]) && (!filled_ || upright(lines[l].angle)))
                 for (const auto& g : lines[l].glyphs)
                     classOf_[l].push_back(classify(shapeOf(lines[l], g)));
+    }
+
+    static std::size_t fillCount(const std::vector<Piece>& pieces)
+    {
+        return std::size_t(std::count_if(pieces.begin(), pieces.end(), [](const Piece& p) { return !p.rings.empty(); }));
+    }
+
+    // How many glyphs OCR may read: one for so many strokes or fills.
+    static std::size_t readingBudget(const std::vector<Piece>& pieces)
+    {
+        const std::size_t fills = fillCount(pieces);
+        return std::min(kMaxReadGlyphs, (pieces.size() - fills) / kPiecesPerGlyph + fills / kFillsPerGlyph);
     }
 
     // Rows that may be text: letters of a drawing's sizes, side by side, most of them more than dots and dashes.
@@ -209,7 +229,8 @@ public:
     {
         if (budget_ < kMinReadGlyphs || richLines() < kMinRichLines || !reader_.ready())
             return {};
-        orient();
+        if (!filled_)
+            orient();
         readChosenLines();
         for (auto& c : classes_)
             label(c);
@@ -283,17 +304,63 @@ private:
         s.width = g.width() / unit;
         s.bottom = (g.t0 - line.baseline) / unit;
         s.top = (g.t1 - line.baseline) / unit;
+        auto local = [&](Vec2 q) { return Vec2{(line.frame.s(q) - g.s0) / unit, (line.frame.t(q) - line.baseline) / unit}; };
         for (std::size_t c : g.comps)
             for (std::size_t p : layout_.components()[c].pieces) {
+                const Piece& piece = layout_.pieces()[p];
                 std::vector<Vec2> stroke;
-                for (Vec2 q : layout_.pieces()[p].points)
-                    stroke.push_back({(line.frame.s(q) - g.s0) / unit, (line.frame.t(q) - line.baseline) / unit});
-                densify(stroke, kSample, s.samples);
-                for (std::size_t i = 0; i + 1 < stroke.size(); ++i)
-                    s.ink += std::hypot(stroke[i + 1].x - stroke[i].x, stroke[i + 1].y - stroke[i].y);
-                s.strokes.push_back(std::move(stroke));
+                if (piece.rings.empty()) {
+                    for (Vec2 q : piece.points)
+                        stroke.push_back(local(q));
+                    densify(stroke, kSample, s.samples);
+                    for (std::size_t i = 0; i + 1 < stroke.size(); ++i)
+                        s.ink += std::hypot(stroke[i + 1].x - stroke[i].x, stroke[i + 1].y - stroke[i].y);
+                    s.strokes.push_back(std::move(stroke));
+                    continue;
+                }
+                // A fill's outline, less the edges it shares with the glyph's other fills.
+                const std::vector<bool>& shared = sharedEdges(p, c);
+                for (std::size_t r = 0; r < piece.rings.size(); ++r) {
+                    const std::size_t end = r + 1 < piece.rings.size() ? piece.rings[r + 1] : piece.points.size();
+                    stroke.clear();
+                    for (std::size_t i = piece.rings[r]; i < end; ++i)
+                        stroke.push_back(local(piece.points[i]));
+                    for (std::size_t i = 0; i + 1 < stroke.size(); ++i)
+                        if (!shared[piece.rings[r] + i]) {
+                            const Vec2 a = stroke[i], b = stroke[i + 1];
+                            const int n = std::max(1, int(std::ceil(std::hypot(b.x - a.x, b.y - a.y) / kSample)));
+                            for (int k = 0; k < n; ++k)
+                                s.samples.push_back({a.x + (b.x - a.x) * k / n, a.y + (b.y - a.y) * k / n});
+                            s.ink += std::hypot(b.x - a.x, b.y - a.y);
+                        }
+                    s.strokes.push_back(stroke);
+                }
             }
         return s;
+    }
+
+    // For a fill of a glyph, whether each segment of its outline (points i to i + 1) lies on the outline of another
+    // fill of the glyph: an edge where a printer driver cut the glyph into pieces, no part of its shape.
+    const std::vector<bool>& sharedEdges(std::size_t p, std::size_t comp) const
+    {
+        const auto found = shared_.find(p);
+        if (found != shared_.end())
+            return found->second;
+        const Piece& piece = layout_.pieces()[p];
+        std::vector<bool> shared(piece.points.size(), false);
+        for (std::size_t o : layout_.components()[comp].pieces) {
+            const Piece& other = layout_.pieces()[o];
+            if (o == p || other.box.min.x > piece.box.max.x + kSharedEdgeMm || other.box.max.x < piece.box.min.x - kSharedEdgeMm ||
+                other.box.min.y > piece.box.max.y + kSharedEdgeMm || other.box.max.y < piece.box.min.y - kSharedEdgeMm)
+                continue;
+            auto on = [&](Vec2 q) { return squaredDistanceToPolyline(q, other.points) <= kSharedEdgeMm * kSharedEdgeMm; };
+            for (std::size_t i = 0; i + 1 < piece.points.size(); ++i) {
+                const Vec2 a = piece.points[i], b = piece.points[i + 1];
+                if (!shared[i] && on(a) && on(b) && on({(a.x + b.x) / 2, (a.y + b.y) / 2}))
+                    shared[i] = true;
+            }
+        }
+        return shared_.emplace(p, std::move(shared)).first->second;
     }
 
     // Classes by their box in steps of the box tolerance: a shape's class is in its own cell or a neighbour.
@@ -411,9 +478,17 @@ private:
         for (const auto& g : glyphs)
             for (std::size_t c : g.comps)
                 for (std::size_t p : layout_.components()[c].pieces) {
-                    const auto& points = layout_.pieces()[p].points;
-                    for (std::size_t i = 0; i + 1 < points.size(); ++i)
-                        image.stroke(pixel(points[i]), pixel(points[i + 1]), 0.05 * kPixelsPerHeight);
+                    const Piece& piece = layout_.pieces()[p];
+                    if (!piece.rings.empty()) {
+                        auto rings = piece.ringPoints();
+                        for (auto& ring : rings)
+                            for (Vec2& q : ring)
+                                q = pixel(q);
+                        image.fill(rings);
+                        continue;
+                    }
+                    for (std::size_t i = 0; i + 1 < piece.points.size(); ++i)
+                        image.stroke(pixel(piece.points[i]), pixel(piece.points[i + 1]), 0.05 * kPixelsPerHeight);
                 }
         // Each symbol to the glyph its box's middle falls in (halfway to the neighbours counts).
         std::vector<int> hits(n, 0);
@@ -486,6 +561,35 @@ private:
                 if (votes[way] >= kOrientVotes && votes[way] >= kMajority * cast)
                     upright_.push_back(double(axis + 180 * way));
         }
+    }
+
+    // Which way up filled glyphs stand (OCR reads them with as much confidence upside down): more glyphs of a line
+    // share its baseline than the line their tops reach (lower case, points, commas), the more so over all the lines
+    // of a direction, where they say so clearly together.
+    void orientByEdges()
+    {
+        auto most = [](const std::vector<double>& levels, double tolerance) {
+            std::size_t best = 0;
+            for (double a : levels)
+                best = std::max(best, std::size_t(std::count_if(levels.begin(), levels.end(), [&](double b) { return std::abs(a - b) <= tolerance; })));
+            return double(best);
+        };
+        std::map<long, std::pair<double, double>> byAxis; // (score, glyphs) by direction mod 180
+        for (const TextLine& line : lines_) {
+            if (!textLike(line))
+                continue;
+            std::vector<double> bottoms, tops;
+            for (const auto& g : line.glyphs)
+                bottoms.push_back(g.t0), tops.push_back(g.t1);
+            const double tolerance = kBoxTolerance * line.top;
+            const double margin = most(bottoms, tolerance) - most(tops, tolerance);
+            auto& [score, glyphs] = byAxis[std::lround(line.angle) % 180];
+            score += std::lround(line.angle) % 360 >= 180 ? -margin : margin;
+            glyphs += double(line.glyphs.size());
+        }
+        for (const auto& [axis, sum] : byAxis)
+            if (std::abs(sum.first) >= std::max(kOrientEdges, kOrientEdgeShare * sum.second))
+                upright_.push_back(double(axis + (sum.first > 0 ? 0 : 180)));
     }
 
     // Labels OCR gives that the shapes contradict are taken back: a capital or digit lower than capitals (a letter
@@ -613,12 +717,22 @@ private:
             return {};
         LineText out{l, {}, 0, 0};
         double cap = 0, ascender = 0;
+        double space = kSpace * line.top;
+        if (filled_ && line.glyphs.size() > 1) {
+            // A typeface's letters stand closer than a stroke font's, and its spaces are narrower: wider than most
+            // gaps of the line by a margin.
+            std::vector<double> gaps;
+            for (std::size_t k = 1; k < line.glyphs.size(); ++k)
+                gaps.push_back(line.glyphs[k].s0 - line.glyphs[k - 1].s1);
+            std::nth_element(gaps.begin(), gaps.begin() + std::ptrdiff_t(gaps.size() / 2), gaps.end());
+            space = std::max(kFilledSpace, gaps[gaps.size() / 2] / line.top + kFilledSpaceMargin) * line.top;
+        }
         for (std::size_t k = 0; k < line.glyphs.size(); ++k) {
             const Class& c = classes_[classOf_[l][k]];
             if (c.code == 0)
                 return {};
             const Candidate& g = line.glyphs[k];
-            if (k > 0 && g.s0 - line.glyphs[k - 1].s1 > kSpace * line.top)
+            if (k > 0 && g.s0 - line.glyphs[k - 1].s1 > space)
                 out.text += U' ';
             out.text += c.code;
             out.cost = std::max(out.cost, c.disagreement);
@@ -642,6 +756,8 @@ private:
     std::vector<std::vector<std::size_t>> classOf_; // per line, per glyph
     std::vector<double> upright_;                   // the directions whose lines OCR reads
     std::vector<std::size_t> lost_;                 // classes whose label a rival took away
+    const bool filled_;                             // the glyphs are fills, not strokes
+    mutable std::map<std::size_t, std::vector<bool>> shared_; // sharedEdges, by piece
     mutable std::size_t budget_;                    // glyphs OCR may still read
 };
 

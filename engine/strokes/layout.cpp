@@ -76,7 +76,7 @@ std::vector<Piece> boxesOf(const std::vector<Component>& comps)
 {
     std::vector<Piece> boxes;
     for (std::size_t i = 0; i < comps.size(); ++i)
-        boxes.push_back({i, {}, comps[i].box});
+        boxes.push_back({i, {}, comps[i].box, false, 0, {}});
     return boxes;
 }
 

@@ -24,7 +24,7 @@ void arcPoints(Vec2 c, double r, double a0, double sweep, std::vector<Vec2>& out
 
 struct Flatten {
     std::vector<Vec2>& out;
-    bool fills;
+    std::vector<std::size_t>& rings;
     bool operator()(const Line& g) { return out.push_back(g.a), out.push_back(g.b), true; }
     bool operator()(const Polyline& g)
     {
@@ -57,11 +57,18 @@ struct Flatten {
     bool operator()(const Hatch& g)
     {
         for (const auto& loop : g.loops) {
+            rings.push_back(out.size());
+            Vec2 at = loop.start;
+            out.push_back(at);
+            for (const auto& seg : loop.segments) {
+                if (seg.kind == PathSegment::Kind::Cubic)
+                    for (int k = 1; k < 6; ++k)
+                        out.push_back(bezierPoint(at, seg.c1, seg.c2, seg.end, k / 6.0));
+                out.push_back(at = seg.end);
+            }
             out.push_back(loop.start);
-            for (const auto& seg : loop.segments)
-                out.push_back(seg.end);
         }
-        return fills;
+        return true;
     }
 };
 
@@ -73,7 +80,16 @@ void Box::add(Vec2 p)
     max = {std::max(max.x, p.x), std::max(max.y, p.y)};
 }
 
-std::vector<Piece> collectPieces(const Drawing& drawing, double maxSizeMm, bool fills)
+std::vector<std::vector<Vec2>> Piece::ringPoints() const
+{
+    std::vector<std::vector<Vec2>> out;
+    for (std::size_t r = 0; r < rings.size(); ++r)
+        out.emplace_back(points.begin() + std::ptrdiff_t(rings[r]),
+                         r + 1 < rings.size() ? points.begin() + std::ptrdiff_t(rings[r + 1]) : points.end());
+    return out;
+}
+
+std::vector<Piece> collectPieces(const Drawing& drawing, double maxSizeMm, Ink ink)
 {
     std::unordered_set<std::string> hidden{kInvisibleTextLayer};
     for (const auto& layer : drawing.layers)
@@ -84,11 +100,12 @@ std::vector<Piece> collectPieces(const Drawing& drawing, double maxSizeMm, bool 
     std::map<std::pair<std::string, std::uint32_t>, int> looks;
     for (std::size_t i = 0; i < drawing.entities.size(); ++i) {
         const Entity& e = drawing.entities[i];
-        if (hidden.count(e.style.layer))
+        const bool fill = std::holds_alternative<Hatch>(e.geometry);
+        if (hidden.count(e.style.layer) || (fill ? ink == Ink::Strokes : ink == Ink::Fills))
             continue;
         const auto look = looks.emplace(std::pair{e.style.layer, std::uint32_t(trueColorValue(e.style.color))}, int(looks.size()));
-        Piece piece{i, {}, {}, false, look.first->second};
-        if (!std::visit(Flatten{piece.points, fills}, e.geometry) || piece.points.size() < 2)
+        Piece piece{i, {}, {}, false, look.first->second, {}};
+        if (!std::visit(Flatten{piece.points, piece.rings}, e.geometry) || piece.points.size() < 2)
             continue;
         bool near = true;
         for (Vec2 p : piece.points) {

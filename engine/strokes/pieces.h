@@ -17,19 +17,27 @@ struct Box {
     double height() const { return max.y - min.y; }
 };
 
-// One stroked entity: its path flattened.
+// One stroked or filled entity: its path flattened.
 struct Piece {
     std::size_t entity;
-    std::vector<Vec2> points; // a polyline
+    std::vector<Vec2> points; // a polyline; a fill's rings one after the other, each closed
     Box box;
     bool used = false; // taken into a text
     int look = 0;      // pieces of one layer and colour share it
+    std::vector<std::size_t> rings; // a fill's: where each ring begins in `points`; empty for a stroke
+
+    // The rings of a fill, each a closed polyline.
+    std::vector<std::vector<Vec2>> ringPoints() const;
 };
 
+// Which entities collectPieces takes.
+enum class Ink { Strokes, StrokesAndFills, Fills };
+
 // The entities that are strokes no larger than `maxSizeMm` (lines, polylines, splines, arcs, circles), on a visible
-// layer other than the invisible text's; with `fills`, solid fills too (their points only: the outlines of glyphs).
-// Strokes with numbers no page has (not finite, or a billion millimetres out) are left out.
-std::vector<Piece> collectPieces(const Drawing& drawing, double maxSizeMm, bool fills = false);
+// layer other than the invisible text's; solid fills too or instead as `ink` says (their outlines: the glyphs of
+// text a printer driver drew filled). Entities with numbers no page has (not finite, or a billion millimetres out)
+// are left out.
+std::vector<Piece> collectPieces(const Drawing& drawing, double maxSizeMm, Ink ink = Ink::Strokes);
 
 // Finds pieces whose boxes meet a box; cells twice the size of most pieces.
 class PieceGrid {

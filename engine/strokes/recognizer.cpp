@@ -152,10 +152,10 @@ struct Match {
 
 class Recognizer {
 public:
-    Recognizer(Drawing& drawing, const std::vector<StrokeFont>& fonts, LineReader* reader)
-        : drawing_(drawing), fonts_(fonts), templates_(templatesOf(fonts)), reader_(reader),
-          pieces_(collectPieces(drawing, kMaxGlyphMm)),
-          layout_(pieces_, kMaxGlyphMm)
+    // Over strokes, both ways; over filled glyph outlines, the page's own font only.
+    Recognizer(Drawing& drawing, const std::vector<StrokeFont>& fonts, LineReader* reader, Ink ink)
+        : drawing_(drawing), fonts_(fonts), templates_(ink == Ink::Fills ? std::vector<FontTemplates>{} : templatesOf(fonts)),
+          reader_(reader), pieces_(collectPieces(drawing, kMaxGlyphMm, ink)), layout_(pieces_, kMaxGlyphMm)
     {
         for (const Piece& p : pieces_)
             ink_.push_back(inkLength(p.points));
@@ -164,7 +164,7 @@ public:
     TextRecovery run()
     {
         TextRecovery result;
-        if ((fonts_.empty() && !reader_) || layout_.components().empty())
+        if ((templates_.empty() && !reader_) || layout_.components().empty())
             return result;
         std::vector<TextLine> unread;
         for (double angle : layout_.textAngles())
@@ -505,7 +505,13 @@ private:
 
 TextRecovery recognizeStrokedText(Drawing& drawing, const std::vector<StrokeFont>& fonts, LineReader* reader)
 {
-    return Recognizer(drawing, fonts, reader).run();
+    TextRecovery result = Recognizer(drawing, fonts, reader, Ink::Strokes).run();
+    if (reader) {
+        const TextRecovery filled = Recognizer(drawing, fonts, reader, Ink::Fills).run();
+        result.textsRecovered += filled.textsRecovered;
+        result.strokesReplaced += filled.strokesReplaced;
+    }
+    return result;
 }
 
 } // namespace unplot::engine::strokes

@@ -48,7 +48,7 @@ TextRecovery recoverTwins(Drawing& drawing)
     }
     if (twins.empty())
         return result;
-    std::vector<Piece> pieces = collectPieces(drawing, kMaxGlyphMm, true);
+    std::vector<Piece> pieces = collectPieces(drawing, kMaxGlyphMm, Ink::StrokesAndFills);
     if (pieces.empty())
         return result;
     const PieceGrid grid(pieces);
