@@ -16,6 +16,8 @@ namespace {
 constexpr double kBoxTolerance = 0.08;  // glyph box edges of one class
 constexpr double kMeanTolerance = 0.035; // mean distance between the strokes of one class, both ways
 constexpr double kMaxTolerance = 0.1;    // largest distance
+constexpr double kFilledMeanTolerance = 0.015; // filled glyphs: a driver draws one glyph the same every time, and the
+                                               // outlines of a typeface's glyphs differ less than strokes do
 constexpr double kSample = 0.05;         // sample spacing
 constexpr double kSharedEdgeMm = 0.01;   // an outline this close to another fill's of one glyph is an edge they share
 constexpr double kInkTolerance = 0.15;   // strokes' lengths of one class, relative
@@ -40,11 +42,12 @@ constexpr int kOutvote = 2;              // of two shapes read as one character,
 constexpr double kAspect = 1.25;         // one glyph at two sizes may differ this much in width     // capitals and digits reach this high
 constexpr double kMajority = 0.7;        // agreeing on one character
 constexpr float kMinConfidence = 50;     // readings less certain do not vote
-constexpr int kMinRichLines = 40;          // pages with fewer lines of repeating glyphs are not read by OCR
+constexpr int kMinRichLines = 40;          // pages with fewer lines of repeating glyphs are not read by OCR (each
+                                           // line counted both ways; filled glyphs' lines only the way up)
 constexpr std::size_t kWindow = 10;        // glyphs read at once
 constexpr std::size_t kMaxReadGlyphs = 400;   // per page at most,
 constexpr std::size_t kPiecesPerGlyph = 700;  // and one for so many strokes: OCR costs about what reading them does
-constexpr std::size_t kFillsPerGlyph = 10;    // or fills (a filled glyph is one to three of them)
+constexpr std::size_t kFillsPerGlyph = 8;     // or fills (a filled glyph is one to three of them)
 constexpr std::size_t kMinReadGlyphs = 150;   // pages that allow fewer are not read: too little would be learnt
 constexpr std::size_t kOrientGlyphs = 4;  // lines this long show which way up text stands
 constexpr std::size_t kOrientLines = 4;   // so many of them at most, the richest, are read both ways
@@ -53,8 +56,10 @@ constexpr double kOrientShare = 0.1;      // directions with fewer of the page's
 constexpr double kOrientMargin = 3;       // by this much more confidence, on average over its glyphs, one way wins
 constexpr double kOrientConfidence = 80;  // and reads with at least this much
 constexpr int kOrientVotes = 3;           // and the way most of them win needs this many
-constexpr double kOrientEdges = 4;        // filled glyphs: so many more on the baseline than at the top, at least,
-constexpr double kOrientEdgeShare = 0.03; // and this share of the glyphs of the lines counted
+constexpr double kWordGap = 0.5;          // filled glyphs: the middle gap of a line of words, at most
+constexpr double kTallGlyph = 0.8;        // filled glyphs lower than their line's capitals this much are short:
+constexpr double kOrientShort = 4;        // so many more of them on the baseline than at the top, at least,
+constexpr double kOrientShortShare = 0.01; // and this share of the glyphs of the lines counted, is the way up
 
 // A glyph's shape in its line: polylines and samples relative to its left end and the baseline, in units of the
 // line's height, so that one glyph of a font is one shape at every size.
@@ -96,11 +101,11 @@ bool sameBox(const Shape& a, const Shape& b)
 }
 
 // `b` measured against `a`, whose mask is kept.
-bool sameShape(const Shape& a, const Shape& b)
+bool sameShape(const Shape& a, const Shape& b, double tolerance = kMeanTolerance)
 {
     return sameBox(a, b) && std::abs(a.ink - b.ink) <= kInkTolerance * std::max(a.ink, b.ink) && a.near().nearAll(b.samples) &&
-           meanDistance(a.samples, b.strokes, kMaxTolerance) <= kMeanTolerance &&
-           meanDistance(b.samples, a.strokes, kMaxTolerance) <= kMeanTolerance;
+           meanDistance(a.samples, b.strokes, kMaxTolerance) <= tolerance &&
+           meanDistance(b.samples, a.strokes, kMaxTolerance) <= tolerance;
 }
 
 Shape boxed(const Shape& s);
@@ -188,12 +193,39 @@ public:
         classOf_.resize(lines.size());
         if (budget_ < kMinReadGlyphs)
             return; // too few strokes to pay for learning their font
-        if (filled_)
-            orientByEdges(); // and only the lines standing upright are learnt from
-        for (std::size_t l = 0; l < lines.size(); ++l)
-            if (textLike(lines[l]) && (!filled_ || upright(lines[l].angle)))
+        if (!filled_) {
+            for (std::size_t l = 0; l < lines.size(); ++l)
+                if (textLike(lines[l]))
+                    classifyLine(l);
+            return;
+        }
+        // Only lines standing upright are learnt from, and each glyph in one line only: the lines of the surest
+        // direction first, where rows of glyphs of lines stacked close run slanted too.
+        orientByShortGlyphs();
+        std::vector<bool> taken(layout.components().size(), false);
+        for (double angle : upright_) {
+            std::vector<std::size_t> learnt;
+            for (std::size_t l = 0; l < lines.size(); ++l) {
+                if (lines[l].angle != angle || !textLike(lines[l]))
+                    continue;
+                std::size_t comps = 0, before = 0;
                 for (const auto& g : lines[l].glyphs)
-                    classOf_[l].push_back(classify(shapeOf(lines[l], g)));
+                    for (std::size_t c : g.comps)
+                        ++comps, before += taken[c];
+                if (2 * before < comps)
+                    classifyLine(l), learnt.push_back(l);
+            }
+            for (std::size_t l : learnt)
+                for (const auto& g : lines[l].glyphs)
+                    for (std::size_t c : g.comps)
+                        taken[c] = true;
+        }
+    }
+
+    void classifyLine(std::size_t l)
+    {
+        for (const auto& g : lines_[l].glyphs)
+            classOf_[l].push_back(classify(shapeOf(lines_[l], g)));
     }
 
     static std::size_t fillCount(const std::vector<Piece>& pieces)
@@ -227,7 +259,7 @@ public:
 
     std::vector<LineText> run()
     {
-        if (budget_ < kMinReadGlyphs || richLines() < kMinRichLines || !reader_.ready())
+        if (budget_ < kMinReadGlyphs || richLines() < (filled_ ? kMinRichLines / 2 : kMinRichLines) || !reader_.ready())
             return {};
         if (!filled_)
             orient();
@@ -378,7 +410,7 @@ private:
                     const auto it = byBox_.find({cell[0] + dx, cell[1] + dy, cell[2] + dz});
                     if (it != byBox_.end())
                         for (std::size_t c : it->second)
-                            if (sameShape(classes_[c].shape, shape)) {
+                            if (sameShape(classes_[c].shape, shape, filled_ ? kFilledMeanTolerance : kMeanTolerance)) {
                                 ++classes_[c].occurrences;
                                 return c;
                             }
@@ -563,33 +595,52 @@ private:
         }
     }
 
-    // Which way up filled glyphs stand (OCR reads them with as much confidence upside down): more glyphs of a line
-    // share its baseline than the line their tops reach (lower case, points, commas), the more so over all the lines
-    // of a direction, where they say so clearly together.
-    void orientByEdges()
+    // Which way up filled glyphs stand, from their shapes (OCR reads a typeface's glyphs upside down with as much
+    // confidence, and the letters turned are letters: n and u, p and d): the glyphs lower than the line's capitals
+    // (lower case, points, commas, colons) stand on its baseline, not hang from its top. Over all the lines of a
+    // direction, where they say so clearly together; a direction of capitals and digits only stays undecided.
+    void orientByShortGlyphs()
     {
-        auto most = [](const std::vector<double>& levels, double tolerance) {
-            std::size_t best = 0;
-            for (double a : levels)
-                best = std::max(best, std::size_t(std::count_if(levels.begin(), levels.end(), [&](double b) { return std::abs(a - b) <= tolerance; })));
-            return double(best);
-        };
         std::map<long, std::pair<double, double>> byAxis; // (score, glyphs) by direction mod 180
         for (const TextLine& line : lines_) {
-            if (!textLike(line))
+            if (!textLike(line) || line.glyphs.size() < 2)
                 continue;
-            std::vector<double> bottoms, tops;
+            // Words: glyphs close together (not the first glyphs of lines stacked one over another)
+            std::vector<double> gaps;
+            for (std::size_t k = 1; k < line.glyphs.size(); ++k)
+                gaps.push_back(line.glyphs[k].s0 - line.glyphs[k - 1].s1);
+            std::nth_element(gaps.begin(), gaps.begin() + std::ptrdiff_t(gaps.size() / 2), gaps.end());
+            if (gaps[gaps.size() / 2] > kWordGap * line.top)
+                continue;
+            // The glyphs as tall as most of the upper quarter are (capitals, not a descender that reaches further).
+            std::vector<double> heights, bottoms, tops;
             for (const auto& g : line.glyphs)
-                bottoms.push_back(g.t0), tops.push_back(g.t1);
-            const double tolerance = kBoxTolerance * line.top;
-            const double margin = most(bottoms, tolerance) - most(tops, tolerance);
-            auto& [score, glyphs] = byAxis[std::lround(line.angle) % 180];
-            score += std::lround(line.angle) % 360 >= 180 ? -margin : margin;
+                heights.push_back(g.height());
+            const auto quarter = heights.begin() + std::ptrdiff_t(heights.size() * 3 / 4);
+            std::nth_element(heights.begin(), quarter, heights.end());
+            const double tall = kTallGlyph * *quarter;
+            for (const auto& g : line.glyphs)
+                if (g.height() >= tall)
+                    bottoms.push_back(g.t0), tops.push_back(g.t1);
+            const auto middle = bottoms.begin() + std::ptrdiff_t(bottoms.size() / 2);
+            std::nth_element(bottoms.begin(), middle, bottoms.end());
+            std::nth_element(tops.begin(), tops.begin() + (middle - bottoms.begin()), tops.end());
+            const double low = *middle, high = tops[bottoms.size() / 2], tolerance = kBoxTolerance * (high - low);
+            double score = 0;
+            for (const auto& g : line.glyphs)
+                if (g.height() < tall)
+                    score += (std::abs(g.t0 - low) <= tolerance) - (std::abs(g.t1 - high) <= tolerance);
+            auto& [sum, glyphs] = byAxis[std::lround(line.angle) % 180];
+            sum += std::lround(line.angle) % 360 >= 180 ? -score : score;
             glyphs += double(line.glyphs.size());
         }
+        std::vector<std::pair<double, double>> decided; // (right angle first, then the most glyphs; direction)
         for (const auto& [axis, sum] : byAxis)
-            if (std::abs(sum.first) >= std::max(kOrientEdges, kOrientEdgeShare * sum.second))
-                upright_.push_back(double(axis + (sum.first > 0 ? 0 : 180)));
+            if (std::abs(sum.first) >= std::max(kOrientShort, kOrientShortShare * sum.second))
+                decided.push_back({sum.second + (axis % 90 == 0 ? 1e9 : 0), double(axis + (sum.first > 0 ? 0 : 180))});
+        std::sort(decided.rbegin(), decided.rend());
+        for (const auto& d : decided)
+            upright_.push_back(d.second);
     }
 
     // Labels OCR gives that the shapes contradict are taken back: a capital or digit lower than capitals (a letter

@@ -111,6 +111,42 @@ std::string cidText(const std::u32string& text)
     return hex + ">";
 }
 
+// "x y " in a content stream.
+static std::string xy(float x, float y)
+{
+    char out[64];
+    std::snprintf(out, sizeof out, "%.3f %.3f ", double(x), double(y));
+    return out;
+}
+
+std::string outlinedText(const std::u32string& text, double x, double y, double size, double degrees)
+{
+    const NotoSerif& noto = notoSerif();
+    const double a = degrees * 3.14159265358979323846 / 180, c = std::cos(a), s = std::sin(a);
+    std::string out;
+    fz_path_walker walker = {};
+    walker.moveto = [](fz_context*, void* arg, float px, float py) { *static_cast<std::string*>(arg) += xy(px, py) + "m "; };
+    walker.lineto = [](fz_context*, void* arg, float px, float py) { *static_cast<std::string*>(arg) += xy(px, py) + "l "; };
+    walker.curveto = [](fz_context*, void* arg, float x1, float y1, float x2, float y2, float x3, float y3) {
+        *static_cast<std::string*>(arg) += xy(x1, y1) + xy(x2, y2) + xy(x3, y3) + "c ";
+    };
+    walker.closepath = [](fz_context*, void* arg) { *static_cast<std::string*>(arg) += "h "; };
+    double pen = 0;
+    for (const char32_t ch : text) {
+        const int gid = fz_encode_character(noto.ctx, noto.font, int(ch));
+        const fz_matrix m = {float(size * c), float(size * s), float(-size * s), float(size * c),
+                             float(x + pen * c), float(y + pen * s)};
+        fz_path* path = fz_outline_glyph(noto.ctx, noto.font, gid, m);
+        if (path) {
+            fz_walk_path(noto.ctx, path, &walker, &out);
+            fz_drop_path(noto.ctx, path);
+            out += "f\n";
+        }
+        pen += size * fz_advance_glyph(noto.ctx, noto.font, gid, 0);
+    }
+    return out;
+}
+
 std::string makePdf(const std::vector<TestPage>& pages, const std::vector<TestLayer>& layers,
                     const std::string& toUnicode)
 {

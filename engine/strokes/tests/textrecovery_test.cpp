@@ -278,5 +278,60 @@ TEST(StrokedText, LinesInAFontOnlyThePageKnows)
     EXPECT_GE(right, int(lines.size()) / 4);
 }
 
+// Text a printer driver drew as filled glyph outlines, beside fills that are no text (pads, vias, arrows, a logo,
+// in rows as text stands): the page's own glyphs give the lines back in the fills' colour, the other fills stay.
+TEST(StrokedText, FilledGlyphOutlinesBesideFilledShapes)
+{
+    LineReader ocr;
+    if (!ocr.ready())
+        GTEST_SKIP() << "Tesseract with its English model is not installed";
+    const char* parts[] = {"R", "C", "U", "L", "D", "TP", "J", "Q"};
+    const char* values[] = {"10k", "4.7uF", "100nF", "GND", "VCC", "3V3", "SDA", "SCL", "22R", "BAT54", "Input", "(ADC)"};
+    std::string content = "0 0.5 0 rg\n";
+    struct Line {
+        double x, y;
+        std::string text;
+    };
+    std::vector<Line> lines;
+    const double size = 2.5 / 0.714 * kPtPerMm; // a cap height of 2.5 mm
+    for (int row = 0; row < 50; ++row)
+        for (int column = 0; column < 5; ++column) {
+            const int n = row * 5 + column;
+            const std::string text = std::string(parts[n % 8]) + std::to_string(n % 37 + 1) + " " + values[n % 12];
+            const double x = 10 + 60 * column, y = 10 + 5 * row;
+            content += testing::outlinedText(std::u32string(text.begin(), text.end()), x * kPtPerMm, y * kPtPerMm, size);
+            lines.push_back({x, y, text});
+        }
+    std::ostringstream shapes; // from x = 1000 pt on
+    for (int row = 0; row < 8; ++row)
+        for (int i = 0; i < 12; ++i) {
+            const double x = 1000 + 12 * i, y = 40 + 40 * row;
+            shapes << x << ' ' << y << " 5 " << 3 + row % 3 * 2 << " re f "                        // pads
+                   << x << ' ' << y + 12 << " m " << x + 8 << ' ' << y + 15 << " l " << x << ' ' << y + 18 << " l f " // arrows
+                   << x + 4 << ' ' << y + 24 << " m " << x + 8 << ' ' << y + 24 << ' ' << x + 8 << ' ' << y + 32 << ' '
+                   << x + 4 << ' ' << y + 32 << " c " << x << ' ' << y + 32 << ' ' << x << ' ' << y + 24 << ' ' << x + 4
+                   << ' ' << y + 24 << " c h " << x + 3 << ' ' << y + 27 << " 2 2 re f*\n"; // vias
+        }
+    shapes << "1200 400 m 1215 440 l 1230 400 l 1190 425 l 1240 425 l h f 1250 400 m 1270 400 1270 430 1250 430 c h f\n";
+    const Page page = recover(content + shapes.str(), fonts(), &ocr);
+    int right = 0;
+    for (const Entity* e : textsOn(page.drawing, true)) {
+        const Text& t = std::get<Text>(e->geometry);
+        const bool found = std::any_of(lines.begin(), lines.end(), [&](const Line& l) {
+            return std::hypot(l.x - t.insertion.x, l.y - t.insertion.y) <= 1 && l.text == t.utf8;
+        });
+        right += found;
+        EXPECT_TRUE(found) << "a false text \"" << t.utf8 << "\" at " << t.insertion.x << ", " << t.insertion.y;
+        EXPECT_NEAR(t.height, 2.5, 0.5);
+        EXPECT_EQ(e->style.color, (Rgb{0, 128, 0}));
+    }
+    const auto shapesLeft = std::count_if(page.drawing.entities.begin(), page.drawing.entities.end(), [](const Entity& e) {
+        return std::holds_alternative<Hatch>(e.geometry) && std::get<Hatch>(e.geometry).loops[0].start.x >= 1000 / kPtPerMm;
+    });
+    EXPECT_EQ(shapesLeft, 8 * 12 * 3 + 2);
+    std::cout << "filled outlines: " << right << " of " << lines.size() << " lines recovered\n";
+    EXPECT_GE(right, int(lines.size()) / 3);
+}
+
 } // namespace
 } // namespace unplot::engine::strokes
