@@ -94,6 +94,25 @@ double meanDistance(const std::vector<Vec2>& points, const std::vector<std::vect
     return sum / double(points.size());
 }
 
+// The middle value (the upper one of an even count); 0 for none.
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    const auto middle = values.begin() + std::ptrdiff_t(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
+
+// The middle gap between the glyph boxes of a line.
+double middleGap(const TextLine& line)
+{
+    std::vector<double> gaps;
+    for (std::size_t k = 1; k < line.glyphs.size(); ++k)
+        gaps.push_back(line.glyphs[k].s0 - line.glyphs[k - 1].s1);
+    return median(std::move(gaps));
+}
+
 bool sameBox(const Shape& a, const Shape& b)
 {
     return std::abs(a.width - b.width) <= kBoxTolerance && std::abs(a.bottom - b.bottom) <= kBoxTolerance &&
@@ -605,13 +624,8 @@ private:
         for (const TextLine& line : lines_) {
             if (!textLike(line) || line.glyphs.size() < 2)
                 continue;
-            // Words: glyphs close together (not the first glyphs of lines stacked one over another)
-            std::vector<double> gaps;
-            for (std::size_t k = 1; k < line.glyphs.size(); ++k)
-                gaps.push_back(line.glyphs[k].s0 - line.glyphs[k - 1].s1);
-            std::nth_element(gaps.begin(), gaps.begin() + std::ptrdiff_t(gaps.size() / 2), gaps.end());
-            if (gaps[gaps.size() / 2] > kWordGap * line.top)
-                continue;
+            if (middleGap(line) > kWordGap * line.top)
+                continue; // no words: glyphs far apart (the first glyphs of lines stacked one over another)
             // The glyphs as tall as most of the upper quarter are (capitals, not a descender that reaches further).
             std::vector<double> heights, bottoms, tops;
             for (const auto& g : line.glyphs)
@@ -622,10 +636,7 @@ private:
             for (const auto& g : line.glyphs)
                 if (g.height() >= tall)
                     bottoms.push_back(g.t0), tops.push_back(g.t1);
-            const auto middle = bottoms.begin() + std::ptrdiff_t(bottoms.size() / 2);
-            std::nth_element(bottoms.begin(), middle, bottoms.end());
-            std::nth_element(tops.begin(), tops.begin() + (middle - bottoms.begin()), tops.end());
-            const double low = *middle, high = tops[bottoms.size() / 2], tolerance = kBoxTolerance * (high - low);
+            const double low = median(bottoms), high = median(tops), tolerance = kBoxTolerance * (high - low);
             double score = 0;
             for (const auto& g : line.glyphs)
                 if (g.height() < tall)
@@ -769,15 +780,8 @@ private:
         LineText out{l, {}, 0, 0};
         double cap = 0, ascender = 0;
         double space = kSpace * line.top;
-        if (filled_ && line.glyphs.size() > 1) {
-            // A typeface's letters stand closer than a stroke font's, and its spaces are narrower: wider than most
-            // gaps of the line by a margin.
-            std::vector<double> gaps;
-            for (std::size_t k = 1; k < line.glyphs.size(); ++k)
-                gaps.push_back(line.glyphs[k].s0 - line.glyphs[k - 1].s1);
-            std::nth_element(gaps.begin(), gaps.begin() + std::ptrdiff_t(gaps.size() / 2), gaps.end());
-            space = std::max(kFilledSpace, gaps[gaps.size() / 2] / line.top + kFilledSpaceMargin) * line.top;
-        }
+        if (filled_) // a typeface's letters stand closer than a stroke font's, and its spaces are narrower
+            space = std::max(kFilledSpace * line.top, middleGap(line) + kFilledSpaceMargin * line.top);
         for (std::size_t k = 0; k < line.glyphs.size(); ++k) {
             const Class& c = classes_[classOf_[l][k]];
             if (c.code == 0)
