@@ -62,6 +62,30 @@ void settleIOrL(const StrokeFont& font, std::u32string& text)
     }
 }
 
+// In fonts that draw O and 0 alike (the GOST font) the characters of its word tell: 0 among digits ("105"), O among
+// letters ("ON").
+void settleOOr0(const StrokeFont& font, std::u32string& text)
+{
+    const auto o = font.glyphs.find(U'O'), zero = font.glyphs.find(U'0');
+    if (o == font.glyphs.end() || zero == font.glyphs.end() || o->second.strokes != zero->second.strokes)
+        return;
+    for (std::size_t k = 0; k < text.size(); ++k) {
+        if (text[k] != U'O' && text[k] != U'0')
+            continue;
+        int digits = 0, letters = 0;
+        auto count = [&](char32_t c) {
+            digits += c >= U'1' && c <= U'9';
+            letters += alnum(c) && c > U'9' && c != U'O';
+        };
+        for (std::size_t i = k; i > 0 && text[i - 1] != U' '; --i)
+            count(text[i - 1]);
+        for (std::size_t i = k + 1; i < text.size() && text[i] != U' '; ++i)
+            count(text[i]);
+        if (digits != letters)
+            text[k] = digits > letters ? U'0' : U'O';
+    }
+}
+
 // Shapes that lines, circles and crosses of a drawing make as well: never a text on their own.
 bool lookalike(char32_t c)
 {
@@ -109,13 +133,16 @@ struct Template {
 struct FontTemplates {
     const StrokeFont* font;
     std::vector<Template> glyphs; // narrowest first
+    // What the tallest glyph of a line may reach, in cap heights: 1, the x-height (lower case alone), and the tops of
+    // glyphs standing on the baseline that rise above the capitals (an i's dot, round letters' overshoot).
+    std::vector<double> tops;
 };
 
 std::vector<FontTemplates> templatesOf(const std::vector<StrokeFont>& fonts)
 {
     std::vector<FontTemplates> out;
     for (const auto& font : fonts) {
-        FontTemplates f{&font, {}};
+        FontTemplates f{&font, {}, {}};
         auto add = [&](char32_t code, const StrokeGlyph& g) {
             if (!wanted(code) || g.strokes.empty())
                 return;
@@ -131,6 +158,11 @@ std::vector<FontTemplates> templatesOf(const std::vector<StrokeFont>& fonts)
         for (const auto& [code, g] : font.variants)
             add(code, g);
         std::sort(f.glyphs.begin(), f.glyphs.end(), [](const Template& a, const Template& b) { return a.width() < b.width(); });
+        f.tops = {1, font.xHeight};
+        for (const Template& t : f.glyphs)
+            if (t.glyph->min.y > -0.05 && t.glyph->max.y > 1.005 && t.glyph->max.y < 1.2 &&
+                std::none_of(f.tops.begin(), f.tops.end(), [&](double k) { return std::abs(k - t.glyph->max.y) < 0.005; }))
+                f.tops.push_back(t.glyph->max.y);
         out.push_back(std::move(f));
     }
     return out;
@@ -196,7 +228,8 @@ private:
         };
         std::vector<Reading> readings;
         for (const auto& font : templates_)
-            for (double h : {top, top / font.font->xHeight}) {
+            for (double reach : font.tops) {
+                const double h = top / reach;
                 // Lower case without ascenders ("mm", "on") only in longer lines: "OU" reads as "ou" too.
                 if (h < kMinCapMm || h > kMaxCapMm || (h != top && n < 3))
                     continue;
@@ -357,6 +390,7 @@ private:
             worst = std::max(worst, m.cost);
         }
         settleIOrL(font, text);
+        settleOOr0(font, text);
         return offer(line, text, matches[0].origin, h, styleFor(font), worst);
     }
 

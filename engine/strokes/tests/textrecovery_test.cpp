@@ -116,6 +116,7 @@ TEST(StrokedText, LinesInFourFontFamiliesAtAnyAngle)
         {"iso3098.lff", U"Surface Ra 3.2", 5, 180},      {"iso3098.lff", U"MATERIAL S235", 1.8, 0},
         {"iso3098.lff", U"Ø20 ±0.1 x 45°", 3.5, 0},      {"standard.lff", U"Scale 1:50", 2.5, 137},
         {"lc_opengost-ar.lff", U"Sheet 2 of 4", 3.5, 0}, {"lc_opengost-ar.lff", U"Weight 12 kg", 5, 90},
+        {"lc_opengost-ar.lff", U"SCALE 10:1", 3.5, 0},   {"futural.jhf", U"limit", 2.5, 0}, // O and 0, I and l alike
     };
     int recovered = 0, wrong = 0;
     for (const auto& row : rows) {
