@@ -13,18 +13,6 @@ namespace {
 
 constexpr double kMmPerPt = 25.4 / 72.0;
 
-bool privateUse(int c)
-{
-    return (c >= 0xE000 && c <= 0xF8FF) || c >= 0xF0000;
-}
-
-// A character no text shows: U+FFFD, a private one or a control character (blanks aside).
-bool noCharacter(int c)
-{
-    return c == int(kReplacementCharacter) || privateUse(c) || (c > 0 && c < 0x20 && !std::strchr("\t\n\r", c)) ||
-           (c >= 0x7F && c < 0xA0);
-}
-
 // The glyph's matrix in device space, at its origin.
 fz_matrix glyphMatrix(const fz_text_span* span, const fz_text_item& item, fz_matrix ctm)
 {
@@ -657,8 +645,6 @@ void PageState::invisibleText(const fz_text* t, fz_matrix ctm)
 {
     if (glyphDepth_ > 0)
         return; // hidden text inside a Type 3 glyph: nothing to draw
-    if (layerNames_.insert(kInvisibleTextLayer).second)
-        drawing_.layers.push_back({kInvisibleTextLayer, false});
     layerStack_.push_back(kInvisibleTextLayer);
     try {
         text(t, ctm, nullptr, nullptr, 1.0f, false);
@@ -672,6 +658,11 @@ void PageState::invisibleText(const fz_text* t, fz_matrix ctm)
 void PageState::finish()
 {
     texts_.flush();
+    // The layer of hidden text, when some is left (not when the hidden glyphs were Type 3 glyphs MuPDF drew itself).
+    if (!layerNames_.count(kInvisibleTextLayer) &&
+        std::any_of(drawing_.entities.begin(), drawing_.entities.end(),
+                    [](const Entity& e) { return e.style.layer == kInvisibleTextLayer; }))
+        drawing_.layers.push_back({kInvisibleTextLayer, false});
     auto warn = [&](int count, const char* one, const char* many) {
         if (count > 0)
             drawing_.warnings.push_back(std::to_string(count) + (count == 1 ? one : many));

@@ -18,12 +18,6 @@ namespace {
 // Bounds on what a page may make us look at (forms within forms, fonts by the thousand).
 constexpr int kMostFonts = 512, kMostResources = 512, kDeepest = 12;
 
-bool unusable(char32_t c)
-{
-    return c == 0 || c == kReplacementCharacter || (c >= 0xE000 && c <= 0xF8FF) || c >= 0xF0000 || c < 0x20 ||
-           (c >= 0x7F && c < 0xA0);
-}
-
 // What the walk of a page's resources found. Plain data: MuPDF may jump out of the functions that fill it.
 struct Found {
     pdf_obj* fonts[kMostFonts];    // resolved
@@ -238,7 +232,7 @@ std::unordered_map<int, char32_t> correctionsOf(fz_context* ctx, const pdf_font_
             c = symbolEncoding(ctx, code);
         else
             continue; // nothing says otherwise: MuPDF's reading of the code stands
-        out.emplace(glyph, unusable(c) ? kReplacementCharacter : c);
+        out.emplace(glyph, c == 0 || noCharacter(int(c)) ? kReplacementCharacter : c);
     }
     return out;
 }
@@ -321,6 +315,17 @@ const std::unordered_map<int, char32_t>* SymbolFonts::corrections(fz_font* font)
     }
     const auto it = fonts_.find(font);
     return it == fonts_.end() ? nullptr : &it->second;
+}
+
+bool privateUse(int c)
+{
+    return (c >= 0xE000 && c <= 0xF8FF) || c >= 0xF0000;
+}
+
+bool noCharacter(int c)
+{
+    return c == int(kReplacementCharacter) || privateUse(c) || (c > 0 && c < 0x20 && !std::strchr("\t\n\r", c)) ||
+           (c >= 0x7F && c < 0xA0);
 }
 
 char32_t symbolEncoding(fz_context* ctx, int code)

@@ -54,6 +54,11 @@ private:
     std::unordered_map<const fz_font*, std::unordered_map<int, char32_t>> fonts_;
 };
 
+// Whether a character is a private-use one; whether no text shows it (U+FFFD, a private-use or a control character,
+// blanks aside): a glyph given one is drawn as what it draws.
+bool privateUse(int c);
+bool noCharacter(int c);
+
 // The character the Symbol font's built-in encoding gives `code`, from MuPDF's own Symbol font; 0 for none.
 char32_t symbolEncoding(fz_context* ctx, int code);
 

@@ -190,7 +190,7 @@ const Row kRows[] = {
      {"0 0 1 rg BT /F5 20 Tf 100 100 Td (ABCDE) Tj ET"},
      "fill (100,100 115,100 107.5,115) #0000ff; line 115,100 130,115 #0000ff w1; fill (130,100 145,100 145,115 "
      "130,115) #ff0000; fill (145,100 160,100 160,115 145,115) #0000ff; text \"A\" 160,100 h14 r0 x1 Unnamed-T3 "
-     "#0000ff style=Unnamed-T3 layer=Invisible text(off) warning=3 font glyphs with no character *",
+     "#0000ff style=Unnamed-T3 warning=3 font glyphs with no character *",
      {},
      true},
     {"type3_stroked_text_in_the_stroke_colour",
