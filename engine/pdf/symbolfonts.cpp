@@ -9,7 +9,7 @@
 #include <array>
 #include <cctype>
 #include <cstring>
-#include <memory>
+#include <optional>
 #include <stdexcept>
 
 namespace unplot::engine {
@@ -212,6 +212,12 @@ std::unordered_map<int, char32_t> correctionsOf(fz_context* ctx, const pdf_font_
     const bool trusted = desc.to_unicode && !mapsCodes(desc.to_unicode);
     if (kind != Family::Icons && trusted)
         return out;
+    std::optional<std::unordered_map<int, char32_t>> cmap; // read when a glyph needs it
+    auto ownCharacters = [&] {
+        if (!cmap)
+            cmap = glyphCharacters(ctx, desc.font);
+        return &*cmap;
+    };
     for (int code = 0; code < 256; ++code) {
         const int glyph = dict.type3 ? (procs && procs[code] ? code : 0)
                                      : (std::size_t(code) < desc.cid_to_gid_len ? desc.cid_to_gid[code] : 0);
@@ -230,6 +236,8 @@ std::unordered_map<int, char32_t> correctionsOf(fz_context* ctx, const pdf_font_
             c = namedCharacter(name);
         else if (kind == Family::Symbol)
             c = symbolEncoding(ctx, code);
+        else if (const auto* cmapped = ownCharacters(); cmapped->count(glyph)) // the font program's Unicode cmap
+            c = cmapped->at(glyph);
         else
             continue; // nothing says otherwise: MuPDF's reading of the code stands
         out.emplace(glyph, c == 0 || noCharacter(int(c)) ? kReplacementCharacter : c);
