@@ -782,6 +782,10 @@ private:
         double space = kSpace * line.top;
         if (filled_) // a typeface's letters stand closer than a stroke font's, and its spaces are narrower
             space = std::max(kFilledSpace * line.top, middleGap(line) + kFilledSpaceMargin * line.top);
+        // Filled shapes of one kind in a row (pads, arrows) are line work, whatever OCR takes them for ("22" is not).
+        if (filled_ && line.glyphs.size() > 2 &&
+            std::all_of(classOf_[l].begin(), classOf_[l].end(), [&](std::size_t c) { return c == classOf_[l][0]; }))
+            return {};
         for (std::size_t k = 0; k < line.glyphs.size(); ++k) {
             const Class& c = classes_[classOf_[l][k]];
             if (c.code == 0)

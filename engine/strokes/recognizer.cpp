@@ -187,7 +187,8 @@ public:
     // Over strokes, both ways; over filled glyph outlines, the page's own font only.
     Recognizer(Drawing& drawing, const std::vector<StrokeFont>& fonts, LineReader* reader, Ink ink)
         : drawing_(drawing), fonts_(fonts), templates_(ink == Ink::Fills ? std::vector<FontTemplates>{} : templatesOf(fonts)),
-          reader_(reader), pieces_(collectPieces(drawing, kMaxGlyphMm, ink)), layout_(pieces_, kMaxGlyphMm)
+          reader_(reader), filled_(ink == Ink::Fills), pieces_(collectPieces(drawing, kMaxGlyphMm, ink)),
+          layout_(pieces_, kMaxGlyphMm)
     {
         for (const Piece& p : pieces_)
             ink_.push_back(inkLength(p.points));
@@ -415,7 +416,9 @@ private:
         const bool square = angle == 0 || angle == 90 || angle == 180 || angle == 270;
         if (letters == 0 || (count < 3 && !square))
             return false;
-        if (count == 1 && (angle != 0 || lookalike(text[0]) || !alnum(text[0]) || !alone(glyphs[0], h)))
+        // A glyph alone stands level, or, filled (a label a typeface's outline gives, not a mark of line work), at
+        // any right angle.
+        if (count == 1 && ((filled_ ? !square : angle != 0) || lookalike(text[0]) || !alnum(text[0]) || !alone(glyphs[0], h)))
             return false;
         if (count > 1 && (letters < 2 || (same && lookalike(text[0])) || words == count || !bounded(line, h)))
             return false; // a row of separate shapes is line work more often than letters spaced apart
@@ -524,6 +527,7 @@ private:
     const std::vector<StrokeFont>& fonts_;
     std::vector<FontTemplates> templates_;
     LineReader* reader_;
+    const bool filled_; // reading filled glyph outlines
     std::vector<Piece> pieces_;
     Layout layout_;
     std::vector<double> ink_; // of each piece
