@@ -19,7 +19,6 @@ constexpr double kMaxTolerance = 0.1;    // largest distance
 constexpr double kFilledMeanTolerance = 0.015; // filled glyphs: a driver draws one glyph the same every time, and the
                                                // outlines of a typeface's glyphs differ less than strokes do
 constexpr double kSample = 0.05;         // sample spacing
-constexpr double kSharedEdgeMm = 0.01;   // an outline this close to another fill's of one glyph is an edge they share
 constexpr double kInkTolerance = 0.15;   // strokes' lengths of one class, relative
 constexpr double kSpace = 0.75;          // a gap this wide between glyph boxes is a space
 constexpr double kFilledSpace = 0.3;     // between filled glyphs, at least,
@@ -355,63 +354,26 @@ private:
         s.width = g.width() / unit;
         s.bottom = (g.t0 - line.baseline) / unit;
         s.top = (g.t1 - line.baseline) / unit;
-        auto local = [&](Vec2 q) { return Vec2{(line.frame.s(q) - g.s0) / unit, (line.frame.t(q) - line.baseline) / unit}; };
+        auto add = [&](const std::vector<Vec2>& points) {
+            std::vector<Vec2> stroke;
+            for (Vec2 q : points)
+                stroke.push_back({(line.frame.s(q) - g.s0) / unit, (line.frame.t(q) - line.baseline) / unit});
+            densify(stroke, kSample, s.samples);
+            for (std::size_t i = 0; i + 1 < stroke.size(); ++i)
+                s.ink += std::hypot(stroke[i + 1].x - stroke[i].x, stroke[i + 1].y - stroke[i].y);
+            s.strokes.push_back(std::move(stroke));
+        };
         for (std::size_t c : g.comps)
             for (std::size_t p : layout_.components()[c].pieces) {
                 const Piece& piece = layout_.pieces()[p];
-                std::vector<Vec2> stroke;
-                if (piece.rings.empty()) {
-                    for (Vec2 q : piece.points)
-                        stroke.push_back(local(q));
-                    densify(stroke, kSample, s.samples);
-                    for (std::size_t i = 0; i + 1 < stroke.size(); ++i)
-                        s.ink += std::hypot(stroke[i + 1].x - stroke[i].x, stroke[i + 1].y - stroke[i].y);
-                    s.strokes.push_back(std::move(stroke));
-                    continue;
-                }
-                // A fill's outline, less the edges it shares with the glyph's other fills.
-                const std::vector<bool>& shared = sharedEdges(p, c);
-                for (std::size_t r = 0; r < piece.rings.size(); ++r) {
-                    const std::size_t end = r + 1 < piece.rings.size() ? piece.rings[r + 1] : piece.points.size();
-                    stroke.clear();
-                    for (std::size_t i = piece.rings[r]; i < end; ++i)
-                        stroke.push_back(local(piece.points[i]));
-                    for (std::size_t i = 0; i + 1 < stroke.size(); ++i)
-                        if (!shared[piece.rings[r] + i]) {
-                            const Vec2 a = stroke[i], b = stroke[i + 1];
-                            const int n = std::max(1, int(std::ceil(std::hypot(b.x - a.x, b.y - a.y) / kSample)));
-                            for (int k = 0; k < n; ++k)
-                                s.samples.push_back({a.x + (b.x - a.x) * k / n, a.y + (b.y - a.y) * k / n});
-                            s.ink += std::hypot(b.x - a.x, b.y - a.y);
-                        }
-                    s.strokes.push_back(stroke);
-                }
+                if (piece.rings.empty())
+                    add(piece.points);
+                else // a fill's outline, ring by ring (where a printer driver cut a glyph into pieces, the edges
+                     // they share too: they cost a class little, measured)
+                    for (const auto& ring : piece.ringPoints())
+                        add(ring);
             }
         return s;
-    }
-
-    // For a fill of a glyph, whether each segment of its outline (points i to i + 1) lies on the outline of another
-    // fill of the glyph: an edge where a printer driver cut the glyph into pieces, no part of its shape.
-    const std::vector<bool>& sharedEdges(std::size_t p, std::size_t comp) const
-    {
-        const auto found = shared_.find(p);
-        if (found != shared_.end())
-            return found->second;
-        const Piece& piece = layout_.pieces()[p];
-        std::vector<bool> shared(piece.points.size(), false);
-        for (std::size_t o : layout_.components()[comp].pieces) {
-            const Piece& other = layout_.pieces()[o];
-            if (o == p || other.box.min.x > piece.box.max.x + kSharedEdgeMm || other.box.max.x < piece.box.min.x - kSharedEdgeMm ||
-                other.box.min.y > piece.box.max.y + kSharedEdgeMm || other.box.max.y < piece.box.min.y - kSharedEdgeMm)
-                continue;
-            auto on = [&](Vec2 q) { return squaredDistanceToPolyline(q, other.points) <= kSharedEdgeMm * kSharedEdgeMm; };
-            for (std::size_t i = 0; i + 1 < piece.points.size(); ++i) {
-                const Vec2 a = piece.points[i], b = piece.points[i + 1];
-                if (!shared[i] && on(a) && on(b) && on({(a.x + b.x) / 2, (a.y + b.y) / 2}))
-                    shared[i] = true;
-            }
-        }
-        return shared_.emplace(p, std::move(shared)).first->second;
     }
 
     // Classes by their box in steps of the box tolerance: a shape's class is in its own cell or a neighbour.
@@ -816,7 +778,6 @@ private:
     std::vector<double> upright_;                   // the directions whose lines OCR reads
     std::vector<std::size_t> lost_;                 // classes whose label a rival took away
     const bool filled_;                             // the glyphs are fills, not strokes
-    mutable std::map<std::size_t, std::vector<bool>> shared_; // sharedEdges, by piece
     mutable std::size_t budget_;                    // glyphs OCR may still read
 };
 
