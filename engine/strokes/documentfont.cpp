@@ -446,7 +446,7 @@ private:
         std::vector<Span> spans;
         std::priority_queue<std::pair<int, std::size_t>> queue; // (need when last counted, span)
         for (std::size_t l = 0; l < lines_.size(); ++l)
-            if (classOf_[l].size() >= 2 && upright(lines_[l].angle))
+            if (classOf_[l].size() >= 2 && upright(lines_[l].angle) && !(filled_ && oneShape(l)))
                 for (const Span& w : windows(l))
                     if (int n = need(w); n > 0) {
                         queue.push({n, spans.size()});
@@ -733,6 +733,13 @@ private:
         c.disagreement = 1 - double(best) / c.total;
     }
 
+    // Whether the line's glyphs are all of one class: filled shapes of one kind in a row (pads, vias, arrows) are
+    // line work whatever OCR takes them for (but "22" is not), and OCR reads no such row.
+    bool oneShape(std::size_t l) const
+    {
+        return std::all_of(classOf_[l].begin(), classOf_[l].end(), [&](std::size_t c) { return c == classOf_[l][0]; });
+    }
+
     // The line's text from its glyphs' classes, or nothing when a glyph's class has no character.
     LineText spell(std::size_t l) const
     {
@@ -744,9 +751,7 @@ private:
         double space = kSpace * line.top;
         if (filled_) // a typeface's letters stand closer than a stroke font's, and its spaces are narrower
             space = std::max(kFilledSpace * line.top, middleGap(line) + kFilledSpaceMargin * line.top);
-        // Filled shapes of one kind in a row (pads, arrows) are line work, whatever OCR takes them for ("22" is not).
-        if (filled_ && line.glyphs.size() > 2 &&
-            std::all_of(classOf_[l].begin(), classOf_[l].end(), [&](std::size_t c) { return c == classOf_[l][0]; }))
+        if (filled_ && line.glyphs.size() > 2 && oneShape(l))
             return {};
         for (std::size_t k = 0; k < line.glyphs.size(); ++k) {
             const Class& c = classes_[classOf_[l][k]];

@@ -337,7 +337,7 @@ TEST(StrokedText, FilledGlyphOutlinesBesideFilledShapes)
     });
     EXPECT_EQ(shapesLeft, 8 * 12 * 3 + 2);
     std::cout << "filled outlines: " << right << " of " << lines.size() << " lines recovered\n";
-    EXPECT_GE(right, int(lines.size()) / 3);
+    EXPECT_GE(right, int(lines.size()) / 2);
 }
 
 } // namespace
