@@ -208,7 +208,6 @@ std::vector<double> Layout::textAngles() const
     // turn). Text at an angle shows in both, and its stems and bars give the angle exactly.
     std::vector<int> toward(180, 0);
     std::vector<double> straight(180, 0);
-    std::vector<std::size_t> found;
     for (const auto& c : comps_) {
         const double size = std::max(c.box.width(), c.box.height());
         if (size < kMinGlyphMm)
@@ -216,16 +215,16 @@ std::vector<double> Layout::textAngles() const
         const Vec2 centre{(c.box.min.x + c.box.max.x) / 2, (c.box.min.y + c.box.max.y) / 2};
         const Box near{{centre.x - 1.5 * size, centre.y - 1.5 * size}, {centre.x + 1.5 * size, centre.y + 1.5 * size}};
         double best = 1e300;
+        std::size_t nearest = 0; // the first of the nearest, by index
         Vec2 dir{};
-        grid_.find(near, found);
-        for (std::size_t j : found) {
+        grid_.visit(near, [&](std::size_t j) {
             const Box& b = comps_[j].box;
             const double other = std::max(b.width(), b.height());
             const Vec2 oc{(b.min.x + b.max.x) / 2, (b.min.y + b.max.y) / 2};
             const double d = std::hypot(oc.x - centre.x, oc.y - centre.y);
-            if (d > 1e-9 && d < best && other > 0.6 * size && other < 1.6 * size)
-                best = d, dir = {oc.x - centre.x, oc.y - centre.y};
-        }
+            if (d > 1e-9 && (d < best || (d == best && j < nearest)) && other > 0.6 * size && other < 1.6 * size)
+                best = d, nearest = j, dir = {oc.x - centre.x, oc.y - centre.y};
+        });
         if (best >= 1e300)
             continue;
         const int deg = int(std::lround(std::atan2(dir.y, dir.x) * 180 / std::numbers::pi));

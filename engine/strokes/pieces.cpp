@@ -174,8 +174,7 @@ void PieceGrid::find(const Box& box, std::vector<std::size_t>& out) const
             for (std::uint32_t k = starts_[c]; k < starts_[c + 1]; ++k) {
                 const Box& b = entries_[k].box;
                 // A piece in several cells of the box is taken in the first of them.
-                if (b.max.x >= box.min.x && b.min.x <= box.max.x && b.max.y >= box.min.y && b.min.y <= box.max.y &&
-                    (x == x0 || column(b.min.x) == x) && (y == y0 || row(b.min.y) == y))
+                if (meets(b, box) && (x == x0 || column(b.min.x) == x) && (y == y0 || row(b.min.y) == y))
                     out.push_back(entries_[k].piece);
             }
             cells += out.size() > found;

@@ -52,8 +52,23 @@ public:
     }
     // The same into `out`, whose room is kept from one search to the next.
     void find(const Box& box, std::vector<std::size_t>& out) const;
+    // Calls `f` with the index of each piece whose box meets `box`, in no order and maybe more than once.
+    template <typename F> void visit(const Box& box, F&& f) const
+    {
+        for (int y = row(box.min.y); y <= row(box.max.y); ++y)
+            for (int x = column(box.min.x); x <= column(box.max.x); ++x) {
+                const std::size_t c = std::size_t(y) * std::size_t(columns_) + std::size_t(x);
+                for (std::uint32_t k = starts_[c]; k < starts_[c + 1]; ++k)
+                    if (meets(entries_[k].box, box))
+                        f(std::size_t(entries_[k].piece));
+            }
+    }
 
 private:
+    static bool meets(const Box& a, const Box& b)
+    {
+        return a.max.x >= b.min.x && a.min.x <= b.max.x && a.max.y >= b.min.y && a.min.y <= b.max.y;
+    }
     int column(double x) const;
     int row(double y) const;
     double cell_;
