@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <map>
 #include <numeric>
 #include <unordered_map>
 
@@ -53,20 +52,36 @@ std::vector<Component> connected(const std::vector<Piece>& pieces, double maxGly
         Box near = pieces[i].box;
         near.min = {near.min.x - kTouchMm, near.min.y - kTouchMm};
         near.max = {near.max.x + kTouchMm, near.max.y + kTouchMm};
-        grid.find(near, found);
+        // The later pieces of its look that may touch it, in order (the sets' roots depend on it).
+        found.clear();
+        grid.visit(near, [&](std::size_t j) {
+            if (j > i && pieces[i].look == pieces[j].look)
+                found.push_back(j);
+        });
+        std::sort(found.begin(), found.end());
+        found.erase(std::unique(found.begin(), found.end()), found.end());
         for (std::size_t j : found)
-            if (j > i && pieces[i].look == pieces[j].look && sets.find(i) != sets.find(j) && touch(pieces[i], pieces[j]))
+            if (sets.find(i) != sets.find(j) && touch(pieces[i], pieces[j]))
                 sets.join(i, j);
     }
-    std::map<std::size_t, Component> byRoot;
+    // The components in the order of their roots.
+    constexpr std::size_t kNone = ~std::size_t(0);
+    std::vector<std::size_t> slot(pieces.size(), kNone);
+    for (std::size_t i = 0; i < pieces.size(); ++i)
+        slot[sets.find(i)] = 0;
+    std::size_t count = 0;
+    for (std::size_t& s : slot)
+        if (s != kNone)
+            s = count++;
+    std::vector<Component> all(count);
     for (std::size_t i = 0; i < pieces.size(); ++i) {
-        Component& c = byRoot[sets.find(i)];
+        Component& c = all[slot[sets.find(i)]];
         c.pieces.push_back(i);
         c.box.add(pieces[i].box.min);
         c.box.add(pieces[i].box.max);
     }
     std::vector<Component> out;
-    for (auto& [root, c] : byRoot)
+    for (auto& c : all)
         if (c.box.width() <= maxGlyphMm && c.box.height() <= maxGlyphMm)
             out.push_back(std::move(c));
     return out;
