@@ -24,10 +24,19 @@ double segmentDistance(Vec2 a, Vec2 b, Vec2 c, Vec2 d)
 
 bool touch(const Piece& p, const Piece& q)
 {
-    for (std::size_t i = 0; i + 1 < p.points.size(); ++i)
-        for (std::size_t j = 0; j + 1 < q.points.size(); ++j)
-            if (segmentDistance(p.points[i], p.points[i + 1], q.points[j], q.points[j + 1]) <= kTouchMm)
+    // Segments whose boxes lie clearly further apart are not measured.
+    constexpr double kApart = kTouchMm + 1e-6;
+    for (std::size_t i = 0; i + 1 < p.points.size(); ++i) {
+        const Vec2 a = p.points[i], b = p.points[i + 1];
+        for (std::size_t j = 0; j + 1 < q.points.size(); ++j) {
+            const Vec2 c = q.points[j], d = q.points[j + 1];
+            if (std::min(c.x, d.x) - std::max(a.x, b.x) > kApart || std::min(a.x, b.x) - std::max(c.x, d.x) > kApart ||
+                std::min(c.y, d.y) - std::max(a.y, b.y) > kApart || std::min(a.y, b.y) - std::max(c.y, d.y) > kApart)
+                continue;
+            if (segmentDistance(a, b, c, d) <= kTouchMm)
                 return true;
+        }
+    }
     return false;
 }
 

@@ -1,6 +1,7 @@
 #include "pieces.h"
 
 #include <algorithm>
+#include <array>
 #include <map>
 #include <cmath>
 #include <numbers>
@@ -147,19 +148,26 @@ PieceGrid::PieceGrid(const std::vector<Piece>& pieces)
     rows_ = int(all.height() / cell_) + 1;
     // Counted, then filled: each piece listed in every cell its box meets.
     starts_.assign(std::size_t(columns_) * std::size_t(rows_) + 1, 0);
-    auto each = [&](const Box& b, auto&& f) {
-        for (int y = row(b.min.y); y <= row(b.max.y); ++y)
-            for (int x = column(b.min.x); x <= column(b.max.x); ++x)
-                f(std::size_t(y) * std::size_t(columns_) + std::size_t(x));
-    };
-    for (const auto& p : pieces)
-        each(p.box, [&](std::size_t c) { ++starts_[c + 1]; });
+    std::vector<std::array<int, 4>> cells; // of each piece: first and last column and row
+    cells.reserve(pieces.size());
+    for (const auto& p : pieces) {
+        cells.push_back({column(p.box.min.x), column(p.box.max.x), row(p.box.min.y), row(p.box.max.y)});
+        const auto [x0, x1, y0, y1] = cells.back();
+        for (int y = y0; y <= y1; ++y)
+            for (int x = x0; x <= x1; ++x)
+                ++starts_[std::size_t(y) * std::size_t(columns_) + std::size_t(x) + 1];
+    }
     for (std::size_t c = 1; c < starts_.size(); ++c)
         starts_[c] += starts_[c - 1];
     entries_.resize(starts_.back());
     std::vector<std::uint32_t> next(starts_.begin(), starts_.end() - 1);
-    for (std::size_t i = 0; i < pieces.size(); ++i)
-        each(pieces[i].box, [&](std::size_t c) { entries_[next[c]++] = {pieces[i].box, std::uint32_t(i)}; });
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        const Box& b = pieces[i].box;
+        const auto [x0, x1, y0, y1] = cells[i];
+        for (int y = y0; y <= y1; ++y)
+            for (int x = x0; x <= x1; ++x)
+                entries_[next[std::size_t(y) * std::size_t(columns_) + std::size_t(x)]++] = {b.min.x, b.min.y, b.max.x, b.max.y, std::uint32_t(i)};
+    }
 }
 
 void PieceGrid::find(const Box& box, std::vector<std::size_t>& out) const
@@ -172,10 +180,10 @@ void PieceGrid::find(const Box& box, std::vector<std::size_t>& out) const
             const std::size_t c = std::size_t(y) * std::size_t(columns_) + std::size_t(x);
             const std::size_t found = out.size();
             for (std::uint32_t k = starts_[c]; k < starts_[c + 1]; ++k) {
-                const Box& b = entries_[k].box;
+                const Entry& e = entries_[k];
                 // A piece in several cells of the box is taken in the first of them.
-                if (meets(b, box) && (x == x0 || column(b.min.x) == x) && (y == y0 || row(b.min.y) == y))
-                    out.push_back(entries_[k].piece);
+                if (e.meets(box) && (x == x0 || column(e.x0) == x) && (y == y0 || row(e.y0) == y))
+                    out.push_back(e.piece);
             }
             cells += out.size() > found;
         }

@@ -59,24 +59,21 @@ public:
             for (int x = column(box.min.x); x <= column(box.max.x); ++x) {
                 const std::size_t c = std::size_t(y) * std::size_t(columns_) + std::size_t(x);
                 for (std::uint32_t k = starts_[c]; k < starts_[c + 1]; ++k)
-                    if (meets(entries_[k].box, box))
+                    if (entries_[k].meets(box))
                         f(std::size_t(entries_[k].piece));
             }
     }
 
 private:
-    static bool meets(const Box& a, const Box& b)
-    {
-        return a.max.x >= b.min.x && a.min.x <= b.max.x && a.max.y >= b.min.y && a.min.y <= b.max.y;
-    }
     int column(double x) const;
     int row(double y) const;
     double cell_;
     Vec2 origin_;
     int columns_ = 0, rows_ = 0;
-    struct Entry {
-        Box box;
+    struct Entry { // a piece's box, and the piece
+        double x0, y0, x1, y1;
         std::uint32_t piece;
+        bool meets(const Box& b) const { return x1 >= b.min.x && x0 <= b.max.x && y1 >= b.min.y && y0 <= b.max.y; }
     };
     std::vector<std::uint32_t> starts_; // per cell (row by row), where its pieces begin in entries_
     std::vector<Entry> entries_;        // pieces with their boxes, cell by cell
