@@ -99,13 +99,24 @@ std::vector<Piece> collectPieces(const Drawing& drawing, double maxSizeMm, Ink i
     std::vector<Piece> pieces;
     pieces.reserve(drawing.entities.size());
     std::map<std::pair<std::string, std::uint32_t>, int> looks;
+    const Style* last = nullptr; // of the entity before, looked up already: most come in runs of one style
+    bool hide = false;
+    int look = 0;
     for (std::size_t i = 0; i < drawing.entities.size(); ++i) {
         const Entity& e = drawing.entities[i];
         const bool fill = std::holds_alternative<Hatch>(e.geometry);
-        if (hidden.count(e.style.layer) || (fill ? ink == Ink::Strokes : ink == Ink::Fills))
+        if (fill ? ink == Ink::Strokes : ink == Ink::Fills)
             continue;
-        const auto look = looks.emplace(std::pair{e.style.layer, std::uint32_t(trueColorValue(e.style.color))}, int(looks.size()));
-        Piece piece{i, {}, {}, false, look.first->second, {}};
+        if (!last || e.style.layer != last->layer || !(e.style.color == last->color)) {
+            last = &e.style;
+            hide = hidden.count(e.style.layer) > 0;
+            if (!hide)
+                look = looks.emplace(std::pair{e.style.layer, std::uint32_t(trueColorValue(e.style.color))}, int(looks.size()))
+                           .first->second;
+        }
+        if (hide)
+            continue;
+        Piece piece{i, {}, {}, false, look, {}};
         if (!std::visit(Flatten{piece.points, piece.rings}, e.geometry) || piece.points.size() < 2)
             continue;
         bool near = true;
