@@ -382,15 +382,24 @@ std::vector<TextLine> Layout::linesAt(double angle) const
         }
     }
     // A bar or dot left on a row of its own inside a glyph of another row is a part of that glyph.
+    std::vector<double> starts; // of the rows (their first glyphs, at first)
+    for (const auto& r : rows)
+        starts.push_back(r.glyphs.front().s0);
     for (auto& r : rows) {
         if (r.glyphs.size() != 1)
             continue;
         const Candidate& c = r.glyphs[0];
         for (std::size_t k : bands[band((c.t0 + c.t1) / 2)]) {
-            auto part = std::find_if(rows[k].glyphs.begin(), rows[k].glyphs.end(),
-                                     [&](const Candidate& o) { return &o != &c && inside(c, o); });
-            if (part != rows[k].glyphs.end()) {
+            Row& o = rows[k];
+            // Not within the row's box and the most slack any of its glyphs allows: inside none of them.
+            const double slack = 0.05 * std::max(o.s1 - starts[k], o.t1 - o.t0);
+            if (c.s0 < starts[k] - slack || c.s1 > o.s1 + slack || c.t0 < o.t0 - slack || c.t1 > o.t1 + slack)
+                continue;
+            auto part = std::find_if(o.glyphs.begin(), o.glyphs.end(), [&](const Candidate& g) { return &g != &c && inside(c, g); });
+            if (part != o.glyphs.end()) {
                 part->add(c);
+                starts[k] = std::min(starts[k], part->s0);
+                o.s1 = std::max(o.s1, part->s1), o.t0 = std::min(o.t0, part->t0), o.t1 = std::max(o.t1, part->t1);
                 r.glyphs.clear();
                 break;
             }
