@@ -175,6 +175,9 @@ def main():
     engine_rate = pages / totals["engine_s"] if totals["engine_s"] else 0
     one_rate = pages / totals["one_thread_s"] if totals["one_thread_s"] else 0
     print(f"unplot-engine, 1 thread: {pages} pages in {totals['one_thread_s']:.2f} s = {one_rate:.1f} pages/s")
+    if args.one_thread:
+        print(f"  entities: {fmt(engine_all)}")
+        return
     print(f"unplot-engine, default threads ({len(os.sched_getaffinity(0))} cores): {pages} pages in "
           f"{totals['engine_s']:.2f} s = {engine_rate:.1f} pages/s")
     if totals["multi_s"]:
