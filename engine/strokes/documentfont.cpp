@@ -201,6 +201,18 @@ double referenceDistance(const Shape& boxedShape, const std::vector<Shape>& refe
     return best;
 }
 
+std::size_t fillCount(const std::vector<Piece>& pieces)
+{
+    return std::size_t(std::count_if(pieces.begin(), pieces.end(), [](const Piece& p) { return !p.rings.empty(); }));
+}
+
+// How many glyphs OCR may read: one for so many strokes or fills.
+std::size_t readingBudget(const std::vector<Piece>& pieces)
+{
+    const std::size_t fills = fillCount(pieces);
+    return std::min(kMaxReadGlyphs, (pieces.size() - fills) / kPiecesPerGlyph + fills / kFillsPerGlyph);
+}
+
 class Learner {
 public:
     Learner(const Layout& layout, const std::vector<TextLine>& lines, LineReader& reader,
@@ -244,18 +256,6 @@ public:
     {
         for (const auto& g : lines_[l].glyphs)
             classOf_[l].push_back(classify(shapeOf(lines_[l], g)));
-    }
-
-    static std::size_t fillCount(const std::vector<Piece>& pieces)
-    {
-        return std::size_t(std::count_if(pieces.begin(), pieces.end(), [](const Piece& p) { return !p.rings.empty(); }));
-    }
-
-    // How many glyphs OCR may read: one for so many strokes or fills.
-    static std::size_t readingBudget(const std::vector<Piece>& pieces)
-    {
-        const std::size_t fills = fillCount(pieces);
-        return std::min(kMaxReadGlyphs, (pieces.size() - fills) / kPiecesPerGlyph + fills / kFillsPerGlyph);
     }
 
     // Rows that may be text: letters of a drawing's sizes, side by side, most of them more than dots and dashes.
@@ -787,6 +787,11 @@ private:
 };
 
 } // namespace
+
+bool worthLearning(const std::vector<Piece>& pieces)
+{
+    return readingBudget(pieces) >= kMinReadGlyphs;
+}
 
 std::vector<LineText> readDocumentFont(const Layout& layout, const std::vector<TextLine>& lines, LineReader& reader,
                                        const std::vector<StrokeFont>& references)

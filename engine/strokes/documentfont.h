@@ -22,6 +22,10 @@ struct LineText {
 
 // Reads `lines` (rows of glyphs that no stroke font reads) with the page's own glyph classes; the stroke fonts
 // `references` judge between lookalike characters.
+// Whether the page has strokes or fills enough to pay for learning its font: readDocumentFont reads nothing from
+// fewer.
+bool worthLearning(const std::vector<Piece>& pieces);
+
 std::vector<LineText> readDocumentFont(const Layout& layout, const std::vector<TextLine>& lines, LineReader& reader,
                                        const std::vector<StrokeFont>& references);
 

@@ -185,10 +185,9 @@ struct Match {
 class Recognizer {
 public:
     // Over strokes, both ways; over filled glyph outlines, the page's own font only.
-    Recognizer(Drawing& drawing, const std::vector<StrokeFont>& fonts, LineReader* reader, Ink ink)
+    Recognizer(Drawing& drawing, const std::vector<StrokeFont>& fonts, LineReader* reader, Ink ink, std::vector<Piece> pieces)
         : drawing_(drawing), fonts_(fonts), templates_(ink == Ink::Fills ? std::vector<FontTemplates>{} : templatesOf(fonts)),
-          reader_(reader), filled_(ink == Ink::Fills), pieces_(collectPieces(drawing, kMaxGlyphMm, ink)),
-          layout_(pieces_, kMaxGlyphMm)
+          reader_(reader), filled_(ink == Ink::Fills), pieces_(std::move(pieces)), layout_(pieces_, kMaxGlyphMm)
     {
         for (const Piece& p : pieces_)
             ink_.push_back(inkLength(p.points));
@@ -543,9 +542,9 @@ private:
 
 TextRecovery recognizeStrokedText(Drawing& drawing, const std::vector<StrokeFont>& fonts, LineReader* reader)
 {
-    TextRecovery result = Recognizer(drawing, fonts, reader, Ink::Strokes).run();
-    if (reader) {
-        const TextRecovery filled = Recognizer(drawing, fonts, reader, Ink::Fills).run();
+    TextRecovery result = Recognizer(drawing, fonts, reader, Ink::Strokes, collectPieces(drawing, kMaxGlyphMm)).run();
+    if (std::vector<Piece> fills = collectPieces(drawing, kMaxGlyphMm, Ink::Fills); reader && worthLearning(fills)) {
+        const TextRecovery filled = Recognizer(drawing, fonts, reader, Ink::Fills, std::move(fills)).run();
         result.textsRecovered += filled.textsRecovered;
         result.strokesReplaced += filled.strokesReplaced;
     }
