@@ -97,6 +97,29 @@ std::vector<const Entity*> textsOn(const Drawing& d, bool visible)
     return out;
 }
 
+// A line of text set on a page: where its baseline starts (mm), and what it says.
+struct Placed {
+    double x, y;
+    std::string text;
+};
+
+// How many of the page's visible texts are one of `lines` at its place, in height within `tolerance`; any other is
+// a false text.
+int placedTexts(const Drawing& d, const std::vector<Placed>& lines, double height, double tolerance)
+{
+    int right = 0;
+    for (const Entity* e : textsOn(d, true)) {
+        const Text& t = std::get<Text>(e->geometry);
+        const bool found = std::any_of(lines.begin(), lines.end(), [&](const Placed& l) {
+            return std::hypot(l.x - t.insertion.x, l.y - t.insertion.y) <= 1 && l.text == t.utf8;
+        });
+        right += found;
+        EXPECT_TRUE(found) << "a false text \"" << t.utf8 << "\" at " << t.insertion.x << ", " << t.insertion.y;
+        EXPECT_NEAR(t.height, height, tolerance);
+    }
+    return right;
+}
+
 struct Row {
     const char* file;
     std::u32string text;
@@ -247,11 +270,7 @@ TEST(StrokedText, LinesInAFontOnlyThePageKnows)
     const char* parts[] = {"R", "C", "U", "L", "D", "TP", "J", "Q"};
     const char* values[] = {"10K", "4.7UF", "100NF", "GND", "VCC", "3V3", "SDA", "SCL", "22R", "BAT54"};
     std::string content;
-    struct Line {
-        double x, y;
-        std::string text;
-    };
-    std::vector<Line> lines;
+    std::vector<Placed> lines;
     // As many strokes as a large schematic has: OCR reads as much as the page's strokes allow.
     for (int row = 0; row < 110; ++row)
         for (int column = 0; column < 15; ++column) {
@@ -267,16 +286,7 @@ TEST(StrokedText, LinesInAFontOnlyThePageKnows)
         if (f.name != "futural" && f.name != "rowmans" && f.name != "simplex" && f.name != "romans")
             others.push_back(f);
     const Page page = recover(content, others, &ocr);
-    int right = 0;
-    for (const Entity* e : textsOn(page.drawing, true)) {
-        const Text& t = std::get<Text>(e->geometry);
-        const bool found = std::any_of(lines.begin(), lines.end(), [&](const Line& l) {
-            return std::hypot(l.x - t.insertion.x, l.y - t.insertion.y) <= 1 && l.text == t.utf8;
-        });
-        right += found;
-        EXPECT_TRUE(found) << "a false text \"" << t.utf8 << "\" at " << t.insertion.x << ", " << t.insertion.y;
-        EXPECT_NEAR(t.height, 1.8, 0.2);
-    }
+    const int right = placedTexts(page.drawing, lines, 1.8, 0.2);
     std::cout << "page's own font: " << right << " of " << lines.size() << " lines recovered\n";
     EXPECT_GE(right, int(lines.size()) / 4);
 }
@@ -291,11 +301,7 @@ TEST(StrokedText, FilledGlyphOutlinesBesideFilledShapes)
     const char* parts[] = {"R", "C", "U", "L", "D", "TP", "J", "Q"};
     const char* values[] = {"10k", "4.7uF", "100nF", "GND", "VCC", "3V3", "SDA", "SCL", "22R", "BAT54", "Input", "(ADC)"};
     std::string content = "0 0.5 0 rg\n";
-    struct Line {
-        double x, y;
-        std::string text;
-    };
-    std::vector<Line> lines;
+    std::vector<Placed> lines;
     const double size = 2.5 / 0.714 * kPtPerMm; // a cap height of 2.5 mm
     for (int row = 0; row < 50; ++row)
         for (int column = 0; column < 5; ++column) {
@@ -321,17 +327,9 @@ TEST(StrokedText, FilledGlyphOutlinesBesideFilledShapes)
         }
     shapes << "1200 400 m 1215 440 l 1230 400 l 1190 425 l 1240 425 l h f 1250 400 m 1270 400 1270 430 1250 430 c h f\n";
     const Page page = recover(content + shapes.str(), fonts(), &ocr);
-    int right = 0;
-    for (const Entity* e : textsOn(page.drawing, true)) {
-        const Text& t = std::get<Text>(e->geometry);
-        const bool found = std::any_of(lines.begin(), lines.end(), [&](const Line& l) {
-            return std::hypot(l.x - t.insertion.x, l.y - t.insertion.y) <= 1 && l.text == t.utf8;
-        });
-        right += found;
-        EXPECT_TRUE(found) << "a false text \"" << t.utf8 << "\" at " << t.insertion.x << ", " << t.insertion.y;
-        EXPECT_NEAR(t.height, 2.5, 0.5);
+    const int right = placedTexts(page.drawing, lines, 2.5, 0.5);
+    for (const Entity* e : textsOn(page.drawing, true))
         EXPECT_EQ(e->style.color, (Rgb{0, 128, 0}));
-    }
     const auto shapesLeft = std::count_if(page.drawing.entities.begin(), page.drawing.entities.end(), [](const Entity& e) {
         return std::holds_alternative<Hatch>(e.geometry) && std::get<Hatch>(e.geometry).loops[0].start.x >= 1000 / kPtPerMm;
     });
