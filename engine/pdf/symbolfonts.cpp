@@ -223,10 +223,10 @@ std::unordered_map<int, char32_t> correctionsOf(fz_context* ctx, const pdf_font_
                                      : (std::size_t(code) < desc.cid_to_gid_len ? desc.cid_to_gid[code] : 0);
         if (glyph == 0 || out.count(glyph))
             continue;
-        char own[64] = "";
+        // The PDF's glyph name, else (a Symbol font) the Symbol encoding, else the font program's glyph name, else
+        // its Unicode cmap: subsetting renames a program's glyphs more often than it moves a Symbol font's codes.
         const char* name = dict.names[code];
-        if (!name && !dict.type3 && glyphName(ctx, desc.font, glyph, own, int(sizeof own)))
-            name = own;
+        char own[64] = "";
         char32_t c;
         if (kind == Family::Icons)
             c = kReplacementCharacter;
@@ -236,7 +236,9 @@ std::unordered_map<int, char32_t> correctionsOf(fz_context* ctx, const pdf_font_
             c = namedCharacter(name);
         else if (kind == Family::Symbol)
             c = symbolEncoding(ctx, code);
-        else if (const auto* cmapped = ownCharacters(); cmapped->count(glyph)) // the font program's Unicode cmap
+        else if (!dict.type3 && glyphName(ctx, desc.font, glyph, own, int(sizeof own)))
+            c = namedCharacter(own);
+        else if (const auto* cmapped = ownCharacters(); cmapped->count(glyph))
             c = cmapped->at(glyph);
         else
             continue; // nothing says otherwise: MuPDF's reading of the code stands

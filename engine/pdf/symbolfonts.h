@@ -22,8 +22,9 @@ public:
     SymbolFonts& operator=(const SymbolFonts&) = delete;
 
     // Glyph numbers of `font` mapped to the characters they draw: U+FFFD for a glyph that draws none a CAD font has
-    // (an icon, a symbol its name does not name), else the character its name says, else the Symbol encoding (in a
-    // Symbol font) or the font program's Unicode cmap; a glyph none of them speaks for keeps MuPDF's. Null for
+    // (an icon, a symbol its name does not name), else the character its name in the PDF, the Symbol encoding (in a
+    // Symbol font), its name in the font program or the program's Unicode cmap says; a glyph none of them speaks
+    // for keeps MuPDF's. Null for
     // the fonts whose characters stand as MuPDF gives them: every font that is neither flagged symbolic, nor named
     // after a symbol or icon font, nor a Type 3 font. `font` must be one MuPDF has loaded for the page.
     const std::unordered_map<int, char32_t>* corrections(fz_font* font);

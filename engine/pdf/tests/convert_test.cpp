@@ -30,7 +30,7 @@ struct Row {
     TestPage page;
     std::string expected; // a pattern for testing::describe
     std::vector<TestLayer> layers = {};
-    bool glyphFonts = false; // the page may use the fonts F4 to F7
+    bool glyphFonts = false; // the page may use the fonts F4 to F8
 };
 void PrintTo(const Row& row, std::ostream* os)
 {
@@ -184,8 +184,8 @@ const Row kRows[] = {
      {"10 10 m 100 10 l S q 100 0 0 100 0 0 cm BI /W 1 /H 1 /CS /G /BPC 8 ID \xff EI Q /Sh1 sh"},
      "image page-1-image-1.png:8/0 1x1 0,0 100,0 0,100; image page-1-image-2.png:8/2 138x1170 0,-0.4 99.36,-0.4 0,842; "
      "line 10,10 100,10 w1"},
-    // Glyphs that are no text (fonts F5 to F7), beside text that is. They were text: "ABC" and an invisible "D" beside
-    // the square MuPDF paints itself; "AB"; "Note HI °"; "abg°±∅µ".
+    // Glyphs that are no text (fonts F5 to F8), beside text that is. They were text: "ABC" and an invisible "D" beside
+    // the square MuPDF paints itself; "AB"; "Note HI °"; "abg°±∅µ"; "abg°".
     {"type3_unnamed_glyphs_paint_in_the_text_colour",
      {"0 0 1 rg BT /F5 20 Tf 100 100 Td (ABCDE) Tj ET"},
      "fill (100,100 115,100 107.5,115) #0000ff; line 115,100 130,115 #0000ff w1; fill (130,100 145,100 145,115 "
@@ -206,6 +206,11 @@ const Row kRows[] = {
     {"symbol_font_by_its_names",
      {"BT /F7 10 Tf 100 300 Td (abg\\260\\261\\306m) Tj ET"},
      "text \"αβγ°±∅µ\" 100,300 h6.73 r0 x1 Symbol style=Symbol",
+     {},
+     true},
+    {"symbol_font_by_the_symbol_encoding",
+     {"BT /F8 10 Tf 100 400 Td (abg\\260) Tj ET"},
+     "text \"αβγ°\" 100,400 h* SymbolMT style=SymbolMT",
      {},
      true},
 };

@@ -187,7 +187,7 @@ std::string makePdf(const std::vector<TestPage>& pages, const std::vector<TestLa
                    descendant + "] /ToUnicode " + toUnicodeMap(map) + " >>");
     };
     // The glyph fonts: a Type 3 font whose glyphs nothing names, Noto Serif as a symbolic font naming two letters'
-    // codes after icons, and Symbol; the last two with a ToUnicode map that gives every code itself.
+    // codes after icons, Symbol, and Noto Serif as an embedded SymbolMT.
     auto glyphFonts = [&] {
         const std::string codes = toUnicodeMap("1 beginbfrange <20> <FF> <0020> endbfrange");
         auto proc = [&](const std::string& content) { return stream(content); };
@@ -205,7 +205,9 @@ std::string makePdf(const std::vector<TestPage>& pages, const std::vector<TestLa
                 descriptor(4) + " /Encoding << /Differences [72 /icon_home /g12 96 /degree] >> /ToUnicode " + codes +
                 " >>");
         const std::string symbol = add("<< /Type /Font /Subtype /Type1 /BaseFont /Symbol /ToUnicode " + codes + " >>");
-        return " /F5 " + type3 + " /F6 " + symbolic + " /F7 " + symbol;
+        const std::string symbolMT =
+            add("<< /Type /Font /Subtype /TrueType /BaseFont /SymbolMT /FontDescriptor " + descriptor(4) + " >>");
+        return " /F5 " + type3 + " /F6 " + symbolic + " /F7 " + symbol + " /F8 " + symbolMT;
     };
     const std::string square = stream("750 0 0 0 750 750 d1 0 0 750 750 re f");
     std::string resources =

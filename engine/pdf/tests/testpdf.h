@@ -6,11 +6,12 @@
 // font whose glyphs A and B are squares), the shadings Sh1 and Sh2, the tiling pattern P1 (10 pt cells, red below
 // blue) and the optional-content groups oc1, oc2, ... Given a
 // ToUnicode map, F4 is a CID TrueType font too (MuPDF's Noto Serif embedded whole, Identity-H; text for it from
-// cidText), and three fonts for glyphs that are no text: F5, a Type 3 font whose glyphs at A to E are named g1 to g4
+// cidText), and four fonts for glyphs that are no text: F5, a Type 3 font whose glyphs at A to E are named g1 to g4
 // and A (g1 fills a triangle, g2 strokes a diagonal, g3 a red square in its own colour, g4 a square in the colour of
 // the text it is in, which MuPDF paints itself, A a square); F6, Noto Serif as a simple TrueType font flagged
-// symbolic, its H and I named icon_home and g12, its ` named degree; F7, Symbol (not embedded). F6 and F7 have a
-// ToUnicode map that gives every code itself.
+// symbolic, its H and I named icon_home and g12, its ` named degree; F7, Symbol (not embedded); F8, Noto Serif
+// embedded as SymbolMT, flagged symbolic, with neither an encoding nor a ToUnicode map. F6 and F7 have a ToUnicode
+// map that gives every code itself.
 
 #include "drawing.h"
 
