@@ -20,12 +20,12 @@ struct LineText {
     double cost = 0;           // the weakest class's disagreement (0: every reading agreed)
 };
 
-// Reads `lines` (rows of glyphs that no stroke font reads) with the page's own glyph classes; the stroke fonts
-// `references` judge between lookalike characters.
 // Whether the page has strokes or fills enough to pay for learning its font: readDocumentFont reads nothing from
 // fewer.
 bool worthLearning(const std::vector<Piece>& pieces);
 
+// Reads `lines` (rows of glyphs that no stroke font reads) with the page's own glyph classes; the stroke fonts
+// `references` judge between lookalike characters.
 std::vector<LineText> readDocumentFont(const Layout& layout, const std::vector<TextLine>& lines, LineReader& reader,
                                        const std::vector<StrokeFont>& references);
 

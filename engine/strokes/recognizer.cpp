@@ -543,7 +543,10 @@ private:
 TextRecovery recognizeStrokedText(Drawing& drawing, const std::vector<StrokeFont>& fonts, LineReader* reader)
 {
     TextRecovery result = Recognizer(drawing, fonts, reader, Ink::Strokes, collectPieces(drawing, kMaxGlyphMm)).run();
-    if (std::vector<Piece> fills = collectPieces(drawing, kMaxGlyphMm, Ink::Fills); reader && worthLearning(fills)) {
+    if (!reader)
+        return result;
+    // Then text a printer driver drew as filled glyph outlines, where there are fills enough to learn a font from.
+    if (std::vector<Piece> fills = collectPieces(drawing, kMaxGlyphMm, Ink::Fills); worthLearning(fills)) {
         const TextRecovery filled = Recognizer(drawing, fonts, reader, Ink::Fills, std::move(fills)).run();
         result.textsRecovered += filled.textsRecovered;
         result.strokesReplaced += filled.strokesReplaced;
