@@ -111,18 +111,11 @@ std::string cidText(const std::u32string& text)
     return hex + ">";
 }
 
-// "x y " in a content stream.
-static std::string xy(float x, float y)
-{
-    char out[64];
-    std::snprintf(out, sizeof out, "%.3f %.3f ", double(x), double(y));
-    return out;
-}
+static std::string xy(float x, float y) { return std::to_string(x) + ' ' + std::to_string(y) + ' '; }
 
-std::string outlinedText(const std::u32string& text, double x, double y, double size, double degrees)
+std::string outlinedText(const std::u32string& text, double x, double y, double size)
 {
     const NotoSerif& noto = notoSerif();
-    const double a = degrees * 3.14159265358979323846 / 180, c = std::cos(a), s = std::sin(a);
     std::string out;
     fz_path_walker walker = {};
     walker.moveto = [](fz_context*, void* arg, float px, float py) { *static_cast<std::string*>(arg) += xy(px, py) + "m "; };
@@ -134,9 +127,7 @@ std::string outlinedText(const std::u32string& text, double x, double y, double 
     double pen = 0;
     for (const char32_t ch : text) {
         const int gid = fz_encode_character(noto.ctx, noto.font, int(ch));
-        const fz_matrix m = {float(size * c), float(size * s), float(-size * s), float(size * c),
-                             float(x + pen * c), float(y + pen * s)};
-        fz_path* path = fz_outline_glyph(noto.ctx, noto.font, gid, m);
+        fz_path* path = fz_outline_glyph(noto.ctx, noto.font, gid, {float(size), 0, 0, float(size), float(x + pen), float(y)});
         if (path) {
             fz_walk_path(noto.ctx, path, &walker, &out);
             fz_drop_path(noto.ctx, path);

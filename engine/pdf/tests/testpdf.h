@@ -53,8 +53,8 @@ std::string makePdf(const std::vector<TestPage>& pages, const std::vector<TestLa
                     const std::string& toUnicode = {});
 
 // Content-stream operators that fill `text` set in MuPDF's Noto Serif as glyph outlines, one path a glyph, as
-// printer drivers draw text: baseline start at (x, y), `size` the font size in points, turned `degrees`.
-std::string outlinedText(const std::u32string& text, double x, double y, double size, double degrees = 0);
+// printer drivers draw text: baseline start at (x, y), `size` the font size, in points.
+std::string outlinedText(const std::u32string& text, double x, double y, double size);
 
 // A PDF string (hexadecimal, two bytes a glyph) that shows `text` in F4.
 std::string cidText(const std::u32string& text);
