@@ -335,8 +335,9 @@ private:
             return best;
         std::vector<std::vector<Vec2>>& lines = lines_;
         std::vector<Vec2>& samples = samples_;
+        std::vector<Vec2>& corners = corners_;
         std::size_t count = 0;
-        samples.clear();
+        corners.clear();
         for (std::size_t c : g.comps)
             for (std::size_t p : layout_.components()[c].pieces) {
                 if (count == lines.size())
@@ -345,12 +346,19 @@ private:
                 stroke.clear();
                 for (Vec2 q : pieces_[p].points)
                     stroke.push_back({(frame.s(q) - centre) / h, (frame.t(q) - baseline) / h});
-                densify(stroke, kSample, samples);
+                corners.insert(corners.end(), stroke.begin(), stroke.end());
             }
         lines.resize(count);
+        samples.clear();
         std::optional<Segments> strokes; // made when first needed
         for (const Template* tp : possible) {
             const Template& t = *tp;
+            // The strokes' corners are samples too: a template they stray from is no match, found before sampling.
+            if (!t.near().nearAll(corners, t.centre))
+                continue;
+            if (samples.empty())
+                for (const auto& stroke : lines)
+                    densify(stroke, kSample, samples);
             if (!t.near().nearAll(samples, t.centre))
                 continue;
             const double sumA = meanDistance(samples, t.centre, t.strokes(), strictness) / strictness;
@@ -532,7 +540,7 @@ private:
     std::vector<double> ink_; // of each piece
     // Kept from one glyph to the next: its strokes in cap heights, their samples, the templates that may match it.
     std::vector<std::vector<Vec2>> lines_;
-    std::vector<Vec2> samples_;
+    std::vector<Vec2> samples_, corners_;
     std::vector<const Template*> possible_;
     std::vector<Proposal> proposals_;
     std::vector<std::pair<std::size_t, Entity>> texts_;
