@@ -181,9 +181,9 @@ PieceGrid::PieceGrid(const std::vector<Piece>& pieces)
     }
 }
 
-void PieceGrid::find(const Box& box, std::vector<std::size_t>& out) const
+std::vector<std::size_t> PieceGrid::find(const Box& box) const
 {
-    out.clear();
+    std::vector<std::size_t> out;
     const int x0 = column(box.min.x), x1 = column(box.max.x), y0 = row(box.min.y), y1 = row(box.max.y);
     int cells = 0; // that found pieces
     for (int y = y0; y <= y1; ++y)
@@ -200,6 +200,7 @@ void PieceGrid::find(const Box& box, std::vector<std::size_t>& out) const
         }
     if (cells > 1)
         std::sort(out.begin(), out.end());
+    return out;
 }
 
 void densify(const std::vector<Vec2>& line, double step, std::vector<Vec2>& out)
@@ -220,14 +221,6 @@ double squaredDistanceToSegment(Vec2 p, Vec2 a, Vec2 b)
     const double t = len2 > 0 ? std::clamp(((p.x - a.x) * dx + (p.y - a.y) * dy) / len2, 0.0, 1.0) : 0;
     const double ex = p.x - a.x - t * dx, ey = p.y - a.y - t * dy;
     return ex * ex + ey * ey;
-}
-
-double squaredDistanceToPolyline(Vec2 p, const std::vector<Vec2>& line)
-{
-    double best = 1e300;
-    for (std::size_t i = 0; i + 1 < line.size(); ++i)
-        best = std::min(best, squaredDistanceToSegment(p, line[i], line[i + 1]));
-    return best;
 }
 
 Segments::Segments(const std::vector<std::vector<Vec2>>& lines)

@@ -44,14 +44,7 @@ class PieceGrid {
 public:
     explicit PieceGrid(const std::vector<Piece>& pieces);
     // Indices of the pieces whose boxes meet `box`, each once, in increasing order.
-    std::vector<std::size_t> find(const Box& box) const
-    {
-        std::vector<std::size_t> out;
-        find(box, out);
-        return out;
-    }
-    // The same into `out`, whose room is kept from one search to the next.
-    void find(const Box& box, std::vector<std::size_t>& out) const;
+    std::vector<std::size_t> find(const Box& box) const;
     // Calls `f` with the index of each piece whose box meets `box`, in no order and maybe more than once.
     template <typename F> void visit(const Box& box, F&& f) const
     {
@@ -82,12 +75,11 @@ private:
 // Points along the polyline no further than `step` apart, its corners among them, appended to `out`.
 void densify(const std::vector<Vec2>& line, double step, std::vector<Vec2>& out);
 
-// The square of the smallest distance from `p` to the segment a-b, and to the polyline.
+// The square of the smallest distance from `p` to the segment a-b.
 double squaredDistanceToSegment(Vec2 p, Vec2 a, Vec2 b);
-double squaredDistanceToPolyline(Vec2 p, const std::vector<Vec2>& line);
 
-// The segments of polylines, for measuring many points against all of them: the same squared distance as the
-// smallest squaredDistanceToPolyline, found sooner by trying first the segment nearest to the point before
+// The segments of polylines, for measuring many points against all of them: the square of the smallest distance
+// from a point to any of them, found sooner by trying first the segment nearest to the point before
 // (`hint`, kept between calls) and measuring only segments whose boxes come as close as the nearest so far.
 class Segments {
 public:
