@@ -3,12 +3,13 @@
 #include "utf8.h"
 
 #include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <numbers>
-#include <sstream>
 #include <stdexcept>
 #include <string_view>
 
@@ -62,25 +63,50 @@ std::string baseName(const std::string& path)
 }
 
 // One LFF polyline "x,y;x,y,A0.5;...": a bulge on a vertex bends the segment that ends there.
+// The parts of `s` between separators, as std::getline gives them (an empty last part left out).
+template <typename F> void eachPart(std::string_view s, char separator, F&& f)
+{
+    while (!s.empty()) {
+        const std::size_t end = s.find(separator);
+        f(s.substr(0, end));
+        if (end == std::string_view::npos)
+            break;
+        s.remove_prefix(end + 1);
+    }
+}
+
+// A number as std::stod reads it (blanks and a plus sign before it, anything after it), without its locale.
+double number(std::string_view s)
+{
+    std::size_t k = 0;
+    while (k < s.size() && std::isspace(static_cast<unsigned char>(s[k])))
+        ++k;
+    if (k + 1 < s.size() && s[k] == '+' && s[k + 1] != '-')
+        ++k;
+    double value = 0;
+    const auto [end, error] = std::from_chars(s.data() + k, s.data() + s.size(), value);
+    if (error == std::errc::result_out_of_range)
+        throw std::out_of_range("number out of range: " + std::string(s));
+    if (error != std::errc())
+        throw std::invalid_argument("not a number: " + std::string(s));
+    return value;
+}
+
 std::vector<Vec2> lffPolyline(const std::string& line)
 {
     std::vector<Vec2> out;
-    std::stringstream vertices(line);
-    std::string vertex;
-    while (std::getline(vertices, vertex, ';')) {
+    eachPart(line, ';', [&](std::string_view vertex) {
         double x = 0, y = 0, bulge = 0;
-        std::stringstream fields(vertex);
-        std::string field;
         int i = 0;
-        while (std::getline(fields, field, ',')) {
+        eachPart(vertex, ',', [&](std::string_view field) {
             if (!field.empty() && field[0] == 'A')
-                bulge = std::stod(field.substr(1));
+                bulge = number(field.substr(1));
             else if (i == 0)
-                x = std::stod(field);
+                x = number(field);
             else
-                y = std::stod(field);
+                y = number(field);
             ++i;
-        }
+        });
         const Vec2 p{x, y};
         if (bulge != 0 && !out.empty()) {
             // The arc from the previous vertex: included angle 4 atan(bulge), flattened into 8 pieces.
@@ -102,7 +128,7 @@ std::vector<Vec2> lffPolyline(const std::string& line)
             }
         }
         out.push_back(p);
-    }
+    });
     return out;
 }
 
