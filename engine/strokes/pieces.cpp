@@ -225,19 +225,18 @@ double squaredDistanceToSegment(Vec2 p, Vec2 a, Vec2 b)
 
 Segments::Segments(const std::vector<std::vector<Vec2>>& lines)
 {
-    for (const auto& line : lines) {
-        if (line.size() < 2)
-            continue;
-        Line l{{}, 0};
+    // Consecutive segments (along a line, or of lines drawn one after another) lie close: runs of a few share a box.
+    constexpr std::size_t kRun = 4;
+    for (const auto& line : lines)
         for (std::size_t i = 0; i + 1 < line.size(); ++i) {
+            if (segments_.size() % kRun == 0)
+                runs_.push_back({{}, 0});
             Segment s{line[i], line[i + 1], {}};
             s.box.add(s.a), s.box.add(s.b);
-            l.box.add(s.a), l.box.add(s.b);
+            runs_.back().box.add(s.a), runs_.back().box.add(s.b);
             segments_.push_back(s);
+            runs_.back().end = segments_.size();
         }
-        l.end = segments_.size();
-        lines_.push_back(l);
-    }
 }
 
 double Segments::squaredDistance(Vec2 p, std::size_t& hint) const
@@ -253,12 +252,12 @@ double Segments::squaredDistance(Vec2 p, std::size_t& hint) const
         return gx * gx + gy * gy > best * (1 + 1e-6) + 1e-18;
     };
     std::size_t i = 0;
-    for (const Line& line : lines_) {
-        if (further(line.box)) {
-            i = line.end;
+    for (const Run& run : runs_) {
+        if (further(run.box)) {
+            i = run.end;
             continue;
         }
-        for (; i < line.end; ++i) {
+        for (; i < run.end; ++i) {
             const Segment& s = segments_[i];
             if (i == hint || further(s.box))
                 continue;

@@ -80,7 +80,8 @@ double squaredDistanceToSegment(Vec2 p, Vec2 a, Vec2 b);
 
 // The segments of polylines, for measuring many points against all of them: the square of the smallest distance
 // from a point to any of them, found sooner by trying first the segment nearest to the point before
-// (`hint`, kept between calls) and measuring only segments whose boxes come as close as the nearest so far.
+// (`hint`, kept between calls) and measuring only segments whose boxes, and those of runs of a few consecutive ones,
+// come as close as the nearest so far.
 class Segments {
 public:
     explicit Segments(const std::vector<std::vector<Vec2>>& lines);
@@ -91,12 +92,12 @@ private:
         Vec2 a, b;
         Box box;
     };
-    struct Line {
+    struct Run { // of consecutive segments
         Box box;
         std::size_t end; // of its segments in segments_
     };
     std::vector<Segment> segments_;
-    std::vector<Line> lines_;
+    std::vector<Run> runs_;
 };
 
 // The cells of a grid over polylines that lie within `reach` of them: a point in no such cell is further away than
