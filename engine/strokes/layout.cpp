@@ -222,7 +222,7 @@ void Candidate::add(const Candidate& o)
 }
 
 Layout::Layout(const std::vector<Piece>& pieces, double maxGlyphMm)
-    : pieces_(pieces), comps_(connected(pieces, maxGlyphMm)), boxes_(boxesOf(comps_)), grid_(boxes_)
+    : pieces_(pieces), comps_(connected(pieces, maxGlyphMm)), grid_(boxesOf(comps_))
 {}
 
 std::vector<double> Layout::textAngles() const

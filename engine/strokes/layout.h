@@ -66,7 +66,6 @@ public:
 private:
     const std::vector<Piece>& pieces_;
     std::vector<Component> comps_;
-    std::vector<Piece> boxes_; // each component's box, to find components by place
     PieceGrid grid_;
 };
 
