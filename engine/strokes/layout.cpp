@@ -383,21 +383,27 @@ std::vector<TextLine> Layout::linesAt(double angle) const
     }
     // A bar or dot left on a row of its own inside a glyph of another row is a part of that glyph.
     std::vector<double> starts; // of the rows (their first glyphs, at first)
+    std::vector<bool> ordered;  // whether a row's glyphs still start in order
     for (const auto& r : rows)
-        starts.push_back(r.glyphs.front().s0);
+        starts.push_back(r.glyphs.front().s0), ordered.push_back(true);
     for (auto& r : rows) {
         if (r.glyphs.size() != 1)
             continue;
         const Candidate& c = r.glyphs[0];
         for (std::size_t k : bands[band((c.t0 + c.t1) / 2)]) {
             Row& o = rows[k];
-            // Not within the row's box and the most slack any of its glyphs allows: inside none of them.
+            // Not within the row's box and the most slack any of its glyphs allows: inside none of them; nor inside
+            // glyphs that start further on than that slack beyond it.
             const double slack = 0.05 * std::max(o.s1 - starts[k], o.t1 - o.t0);
             if (c.s0 < starts[k] - slack || c.s1 > o.s1 + slack || c.t0 < o.t0 - slack || c.t1 > o.t1 + slack)
                 continue;
-            auto part = std::find_if(o.glyphs.begin(), o.glyphs.end(), [&](const Candidate& g) { return &g != &c && inside(c, g); });
-            if (part != o.glyphs.end()) {
+            const auto end = !ordered[k] ? o.glyphs.end()
+                                         : std::upper_bound(o.glyphs.begin(), o.glyphs.end(), c.s0 + slack + 1e-9,
+                                                            [](double s, const Candidate& g) { return s < g.s0; });
+            auto part = std::find_if(o.glyphs.begin(), end, [&](const Candidate& g) { return &g != &c && inside(c, g); });
+            if (part != end) {
                 part->add(c);
+                ordered[k] = ordered[k] && (part == o.glyphs.begin() || std::prev(part)->s0 <= part->s0);
                 starts[k] = std::min(starts[k], part->s0);
                 o.s1 = std::max(o.s1, part->s1), o.t0 = std::min(o.t0, part->t0), o.t1 = std::max(o.t1, part->t1);
                 r.glyphs.clear();
