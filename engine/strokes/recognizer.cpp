@@ -133,16 +133,13 @@ struct Template {
 struct FontTemplates {
     const StrokeFont* font;
     std::vector<Template> glyphs; // narrowest first
-    // What the tallest glyph of a line may reach, in cap heights: 1, the x-height (lower case alone), and the tops of
-    // glyphs standing on the baseline that rise above the capitals (an i's dot, round letters' overshoot).
-    std::vector<double> tops;
 };
 
 std::vector<FontTemplates> templatesOf(const std::vector<StrokeFont>& fonts)
 {
     std::vector<FontTemplates> out;
     for (const auto& font : fonts) {
-        FontTemplates f{&font, {}, {}};
+        FontTemplates f{&font, {}};
         auto add = [&](char32_t code, const StrokeGlyph& g) {
             if (!wanted(code) || g.strokes.empty())
                 return;
@@ -158,11 +155,6 @@ std::vector<FontTemplates> templatesOf(const std::vector<StrokeFont>& fonts)
         for (const auto& [code, g] : font.variants)
             add(code, g);
         std::sort(f.glyphs.begin(), f.glyphs.end(), [](const Template& a, const Template& b) { return a.width() < b.width(); });
-        f.tops = {1, font.xHeight};
-        for (const Template& t : f.glyphs)
-            if (t.glyph->min.y > -0.05 && t.glyph->max.y > 1.005 && t.glyph->max.y < 1.2 &&
-                std::none_of(f.tops.begin(), f.tops.end(), [&](double k) { return std::abs(k - t.glyph->max.y) < 0.005; }))
-                f.tops.push_back(t.glyph->max.y);
         out.push_back(std::move(f));
     }
     return out;
@@ -227,9 +219,13 @@ private:
             int matched = 0;
         };
         std::vector<Reading> readings;
+        // The tallest glyph gives the cap height, or the x-height of small letters alone; when it rises a little above
+        // other glyphs (an i's dot, a round letter's overshoot), their level gives them too.
+        const double below = levelBelowTop(line);
         for (const auto& font : templates_)
-            for (double reach : font.tops) {
-                const double h = top / reach;
+            for (const double h : {top, top / font.font->xHeight, below, below / font.font->xHeight}) {
+                if (h == 0)
+                    continue;
                 // Lower case without ascenders ("mm", "on") only in longer lines: "OU" reads as "ou" too.
                 if (h < kMinCapMm || h > kMaxCapMm || (h != top && n < 3))
                     continue;
@@ -256,6 +252,25 @@ private:
                 stringOf(r.matches) != stringOf(best->matches))
                 return false;
         return propose(line, *best->font->font, best->h, best->matches);
+    }
+
+    // The level most glyphs standing on the baseline reach a little below the tallest (the greater on a tie), or 0.
+    static double levelBelowTop(const TextLine& line)
+    {
+        double best = 0;
+        int most = 0;
+        auto standing = [&](const Candidate& g) { return std::abs(g.t0 - line.baseline) <= 0.08 * line.top; };
+        for (const auto& g : line.glyphs) {
+            const double level = g.t1 - line.baseline;
+            if (!standing(g) || level >= 0.995 * line.top || level <= 0.8 * line.top)
+                continue;
+            int k = 0;
+            for (const auto& o : line.glyphs)
+                k += standing(o) && std::abs(o.t1 - g.t1) <= 0.005 * line.top;
+            if (k > most || (k == most && level > best))
+                most = k, best = level;
+        }
+        return best;
     }
 
     static std::u32string stringOf(const std::vector<Match>& matches)
