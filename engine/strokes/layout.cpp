@@ -295,12 +295,16 @@ std::vector<double> Layout::textAngles() const
         for (double turn : {0, 90, 180, 270})
             add(at + turn);
     }
-    // Neighbours alone, often enough.
+    // Neighbours alone, often enough, where some glyph strokes run that way too (any font has stems or bars).
     const int enough = std::max(8, int(towardOverall) / 50);
+    auto stems = [&](int deg) {
+        const int bin = 2 * (deg % 90);
+        return sum(straight, bin - 4, bin + 4) >= 1;
+    };
     for (int deg = 0; deg < 180; ++deg) {
         const int v = toward[std::size_t(deg)];
         const int distance = std::min({deg, std::abs(deg - 90), 180 - deg});
-        if (v >= enough && distance >= 5 && v >= toward[std::size_t((deg + 179) % 180)] &&
+        if (v >= enough && distance >= 5 && stems(deg) && v >= toward[std::size_t((deg + 179) % 180)] &&
             v >= toward[std::size_t((deg + 1) % 180)] &&
             std::none_of(angles.begin() + 4, angles.end(), [&](double a) { return std::abs(std::remainder(a - deg, 180.0)) < 5; })) {
             angles.push_back(deg);
