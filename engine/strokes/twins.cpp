@@ -34,6 +34,18 @@ bool hasTallCharacter(const std::string& utf8)
     });
 }
 
+// A stroke wider than a glyph that reaches both below and above the text is the frame drawn round it (a
+// schematic's label box), not a stroke of it.
+bool framesText(const Piece& p, const Frame& f, double h)
+{
+    double s0 = 1e300, s1 = -1e300, t0 = 1e300, t1 = -1e300;
+    for (Vec2 q : p.points) {
+        s0 = std::min(s0, f.s(q)), s1 = std::max(s1, f.s(q));
+        t0 = std::min(t0, f.t(q)), t1 = std::max(t1, f.t(q));
+    }
+    return s1 - s0 > 2 * h && t0 < -0.15 * h && t1 > 1.15 * h;
+}
+
 } // namespace
 
 TextRecovery recoverTwins(Drawing& drawing)
@@ -108,7 +120,7 @@ TextRecovery recoverTwins(Drawing& drawing)
                 continue;
             const bool inside = owner[i] == n || (owner[i] == kNone && place.holds(p, place.back, place.s1));
             const Style& st = drawing.entities[p.entity].style;
-            if (inside)
+            if (inside && !framesText(p, f, h))
                 byStyle[{st.layer, st.color.r, st.color.g, st.color.b}].push_back(i);
         }
         // The style whose strokes span the twin's line best (a text's strokes, not a few of a smaller text's or of

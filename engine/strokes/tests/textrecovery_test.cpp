@@ -243,8 +243,11 @@ TEST(StrokedText, InvisibleTwinsOverStrokesBecomeTheText)
 {
     if (!font("futural.jhf"))
         GTEST_SKIP() << "hershey-fonts-data is not installed";
-    // Helvetica behind the strokes, as schematic plotters put it (cap height 0.718 em), and a twin over nothing.
-    const std::string content = stroked(*font("futural.jhf"), U"R12 10k", 50, 50, 2.5, 0) +
+    // Helvetica behind the strokes, as schematic plotters put it (cap height 0.718 em), in a label's frame of the
+    // strokes' colour; and a twin over nothing.
+    auto pt = [](double mm) { return std::to_string(mm * kPtPerMm) + " "; };
+    const std::string content = stroked(*font("futural.jhf"), U"R12 10k", 50, 50, 2.5, 0) + pt(49) + pt(49) + "m " +
+                                pt(63.5) + pt(49) + "l " + pt(63.5) + pt(53.3) + "l " + pt(49) + pt(53.3) + "l h S " +
                                 "BT 3 Tr /F1 " + std::to_string(2.5 * kPtPerMm / 0.718) + " Tf " +
                                 std::to_string(50 * kPtPerMm) + " " + std::to_string(50 * kPtPerMm) +
                                 " Td (R12 10k) Tj 1 0 0 1 400 400 Tm (search only) Tj ET";
@@ -257,7 +260,7 @@ TEST(StrokedText, InvisibleTwinsOverStrokesBecomeTheText)
     ASSERT_EQ(hidden.size(), 1u);
     EXPECT_EQ(std::get<Text>(hidden[0]->geometry).utf8, "search only");
     EXPECT_EQ(page.recovery.textsRecovered, 1);
-    EXPECT_EQ(page.drawing.entities.size(), 2u) << "every stroke under the twin replaced";
+    EXPECT_EQ(page.drawing.entities.size(), 3u) << "every stroke under the twin replaced, the frame kept";
 }
 
 // A font the engine is not given, plotted segment by segment as schematic editors plot theirs, on a page of part
