@@ -569,11 +569,8 @@ TextRecovery recognizeStrokedText(Drawing& drawing, const std::vector<StrokeFont
     if (!reader)
         return result;
     // Then text a printer driver drew as filled glyph outlines, where there are fills enough to learn a font from.
-    if (std::vector<Piece> fills = collectPieces(drawing, kMaxGlyphMm, Ink::Fills); worthLearning(fills)) {
-        const TextRecovery filled = Recognizer(drawing, fonts, reader, Ink::Fills, std::move(fills)).run();
-        result.textsRecovered += filled.textsRecovered;
-        result.strokesReplaced += filled.strokesReplaced;
-    }
+    if (std::vector<Piece> fills = collectPieces(drawing, kMaxGlyphMm, Ink::Fills); worthLearning(fills))
+        result += Recognizer(drawing, fonts, reader, Ink::Fills, std::move(fills)).run();
     return result;
 }
 

@@ -62,7 +62,6 @@ std::string baseName(const std::string& path)
     return std::filesystem::path(path).stem().string();
 }
 
-// One LFF polyline "x,y;x,y,A0.5;...": a bulge on a vertex bends the segment that ends there.
 // The parts of `s` between separators, as std::getline gives them (an empty last part left out).
 template <typename F> void eachPart(std::string_view s, char separator, F&& f)
 {
@@ -92,6 +91,7 @@ double number(std::string_view s)
     return value;
 }
 
+// One LFF polyline "x,y;x,y,A0.5;...": a bulge on a vertex bends the segment that ends there.
 std::vector<Vec2> lffPolyline(const std::string& line)
 {
     std::vector<Vec2> out;

@@ -18,6 +18,11 @@ namespace unplot::engine::strokes {
 struct TextRecovery {
     int textsRecovered = 0;  // TEXT entities made from strokes
     int strokesReplaced = 0; // stroked entities they replaced
+    TextRecovery& operator+=(const TextRecovery& o)
+    {
+        textsRecovered += o.textsRecovered, strokesReplaced += o.strokesReplaced;
+        return *this;
+    }
 };
 
 // Twins only.

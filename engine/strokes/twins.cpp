@@ -201,11 +201,9 @@ TextRecovery recoverTwins(Drawing& drawing)
 
 TextRecovery recoverText(Drawing& drawing, const std::vector<StrokeFont>& fonts, LineReader* reader)
 {
-    TextRecovery twins = recoverTwins(drawing);
-    const TextRecovery recognized = recognizeStrokedText(drawing, fonts, reader);
-    twins.textsRecovered += recognized.textsRecovered;
-    twins.strokesReplaced += recognized.strokesReplaced;
-    return twins;
+    TextRecovery recovered = recoverTwins(drawing);
+    recovered += recognizeStrokedText(drawing, fonts, reader);
+    return recovered;
 }
 
 } // namespace unplot::engine::strokes

@@ -57,14 +57,6 @@ bool insideRings(const ClipRegion& r, Vec2 p)
     return r.evenOdd ? crossings % 2 == 1 : winding != 0;
 }
 
-double distanceToSegment(Vec2 p, Vec2 a, Vec2 b)
-{
-    const Vec2 d = b - a;
-    const double dd = dot(d, d);
-    const double t = dd > 0 ? std::clamp(dot(p - a, d) / dd, 0.0, 1.0) : 0;
-    return distance(p, a + t * d);
-}
-
 // One clip region with the regions it lies in: where an entity with that Style::clip may show.
 struct Region {
     std::vector<const ClipRegion*> chain;

@@ -40,13 +40,14 @@ inline double distance(Vec2 a, Vec2 b)
 {
     return length(a - b);
 }
+
 // The distance of `p` from the segment a-b.
 inline double distanceToSegment(Vec2 p, Vec2 a, Vec2 b)
 {
-    const Vec2 ab{b.x - a.x, b.y - a.y};
-    const double span = ab.x * ab.x + ab.y * ab.y;
-    const double t = span > 0 ? std::clamp(((p.x - a.x) * ab.x + (p.y - a.y) * ab.y) / span, 0.0, 1.0) : 0.0;
-    return std::hypot(p.x - a.x - t * ab.x, p.y - a.y - t * ab.y);
+    const Vec2 d = b - a;
+    const double dd = dot(d, d);
+    const double t = dd > 0 ? std::clamp(dot(p - a, d) / dd, 0.0, 1.0) : 0;
+    return distance(p, a + t * d);
 }
 
 inline Vec2 lerp(Vec2 a, Vec2 b, double t)
