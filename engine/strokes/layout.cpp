@@ -314,12 +314,13 @@ std::vector<double> Layout::textAngles() const
     return angles;
 }
 
-std::vector<TextLine> Layout::linesAt(double angle) const
+std::vector<TextLine> Layout::linesAt(double angle, const std::vector<std::size_t>* only) const
 {
     const Frame f = Frame::at(angle);
     std::vector<Candidate> cands;
-    cands.reserve(comps_.size());
-    for (std::size_t i = 0; i < comps_.size(); ++i) {
+    cands.reserve(only ? only->size() : comps_.size());
+    for (std::size_t k = 0, n = only ? only->size() : comps_.size(); k < n; ++k) {
+        const std::size_t i = only ? (*only)[k] : k;
         Candidate c{{i}};
         for (std::size_t p : comps_[i].pieces)
             for (Vec2 q : pieces_[p].points) {

@@ -60,8 +60,9 @@ public:
     // The directions text may run in: the four right angles, and those that neighbouring glyphs of similar size
     // keep to each other often enough.
     std::vector<double> textAngles() const;
-    // The rows along `angle`, glyphs stacked over each other merged; rows too small for text left out.
-    std::vector<TextLine> linesAt(double angle) const;
+    // The rows along `angle`, glyphs stacked over each other merged; rows too small for text left out. Of the
+    // components listed in `only`, when given.
+    std::vector<TextLine> linesAt(double angle, const std::vector<std::size_t>* only = nullptr) const;
 
 private:
     const std::vector<Piece>& pieces_;

@@ -25,6 +25,8 @@ constexpr double kMaxTolerance = 0.08;   // largest distance
 constexpr double kUnmatched = 1.0;       // the cost of a glyph no template matches
 constexpr double kEndGap = 0.9;          // a glyph this close (in heights) beyond a line's end belongs to it
 constexpr double kDocumentCost = 0.5;    // a reading from the page's own font yields to a font file's
+constexpr double kMinRuleMm = 2;         // straight strokes shorter than this carry no dimension value
+constexpr double kRuleGap = 0.8;         // the most a dimension value stands above its line, in heights
 
 // The characters recognised: ASCII and the symbols of engineering drawings.
 bool wanted(char32_t c)
@@ -195,6 +197,8 @@ public:
             for (TextLine& line : layout_.linesAt(angle))
                 if (!readLine(line))
                     unread.push_back(std::move(line));
+        if (!filled_)
+            readDimensionValues();
         if (reader_)
             for (const LineText& read : readDocumentFont(layout_, unread, *reader_, fonts_)) {
                 const TextLine& line = unread[read.line];
@@ -207,6 +211,62 @@ public:
     }
 
 private:
+    // Dimension values: the glyphs of one look standing just above a straight stroke of it, read along it. Read
+    // apart from the rest, the glyphs of a value no longer stack with the line work about it (its extension lines, a
+    // centre line through it), and values at angles no other text keeps to are read at all.
+    void readDimensionValues()
+    {
+        const Rules& rules = this->rules();
+        std::map<long, std::pair<double, std::vector<std::size_t>>> above; // by the reading angle in tenths of degrees
+        const auto& comps = layout_.components();
+        std::vector<std::size_t> seen(rules.segments.size(), comps.size()); // the component that last met each rule
+        for (std::size_t c = 0; c < comps.size(); ++c) {
+            const Box& b = comps[c].box;
+            const double size = std::max(b.width(), b.height());
+            if (size > 1.6 * kMaxCapMm)
+                continue;
+            const Vec2 centre{(b.min.x + b.max.x) / 2, (b.min.y + b.max.y) / 2};
+            const double reach = kRuleGap * kMaxCapMm + size;
+            const Box near{{b.min.x - reach, b.min.y - reach}, {b.max.x + reach, b.max.y + reach}};
+            const int look = pieces_[comps[c].pieces.front()].look;
+            rules.grid.visit(near, [&](std::size_t r) {
+                if (rules.segments[r].look != look || seen[r] == c)
+                    return;
+                seen[r] = c;
+                const Frame& f = rules.frames[r];
+                const Vec2 a = rules.segments[r].points[0], e = rules.segments[r].points[1];
+                const double s = f.s(centre), sa = f.s(a), se = f.s(e);
+                if (s < std::min(sa, se) || s > std::max(sa, se))
+                    return;
+                const double level = f.t(a) + (f.t(e) - f.t(a)) * (s - sa) / (se - sa);
+                double low = 1e300, high = -1e300; // of the box's corners, around the component's own
+                for (Vec2 q : {b.min, b.max, Vec2{b.min.x, b.max.y}, Vec2{b.max.x, b.min.y}})
+                    low = std::min(low, f.t(q)), high = std::max(high, f.t(q));
+                if (high <= level || low - level > kRuleGap * kMaxCapMm)
+                    return;
+                double bottom = 1e300, top = -1e300;
+                for (std::size_t p : comps[c].pieces)
+                    for (Vec2 q : pieces_[p].points)
+                        bottom = std::min(bottom, f.t(q)), top = std::max(top, f.t(q));
+                if (bottom - level < -0.05 * (top - bottom) || bottom - level > kRuleGap * kMaxCapMm)
+                    return;
+                auto& [angle, list] = above[std::lround(rules.readings[r] * 10) % 3600];
+                angle = rules.readings[r];
+                list.push_back(c);
+            });
+        }
+        for (auto& [key, entry] : above) {
+            auto& [angle, list] = entry;
+            std::sort(list.begin(), list.end());
+            list.erase(std::unique(list.begin(), list.end()), list.end());
+            for (TextLine& line : layout_.linesAt(angle, &list))
+                readLine(line);
+        }
+    }
+
+    // The way a drawing's dimension values read: from below or from the right.
+    static bool readable(double deg) { return deg <= 90 + 1e-6 || deg > 270 + 1e-6; }
+
     // Proposes the line's text when a stroke font reads it whole.
     bool readLine(const TextLine& line)
     {
@@ -435,26 +495,32 @@ private:
                 ++count;
                 words += k == 0 || text[k - 1] == U' ';
             }
-        const bool square = angle == 0 || angle == 90 || angle == 180 || angle == 270;
-        if (letters == 0 || (count < 3 && !square))
+        if (letters == 0)
             return false;
-        // A glyph alone stands level, or, filled (a label a typeface's outline gives, not a mark of line work), at
-        // any right angle.
-        if (count == 1 && ((filled_ ? !square : angle != 0) || lookalike(text[0]) || !alnum(text[0]) || !alone(glyphs[0], h)))
-            return false;
-        if (count > 1 && (letters < 2 || (same && lookalike(text[0])) || words == count || !bounded(line, h)))
-            return false; // a row of separate shapes is line work more often than letters spaced apart
         Proposal p;
         for (const auto& g : glyphs)
             for (std::size_t c : g.comps)
                 p.pieces.insert(p.pieces.end(), layout_.components()[c].pieces.begin(),
                                 layout_.components()[c].pieces.end());
         const Style& style = drawing_.entities[pieces_[p.pieces.front()].entity].style;
-        for (std::size_t i : p.pieces) {
-            const Style& other = drawing_.entities[pieces_[i].entity].style;
-            if (other.layer != style.layer || !(other.color == style.color))
+        for (std::size_t i : p.pieces)
+            if (!sameLook(drawing_.entities[pieces_[i].entity].style, style))
                 return false;
-        }
+        // A short text at an angle, or a glyph alone, may be a mark of line work; not so a dimension's value standing
+        // on its line.
+        const bool square = angle == 0 || angle == 90 || angle == 180 || angle == 270;
+        const std::optional<double> rule = count < 3 && !filled_ ? ruleUnder(line, h) : std::nullopt;
+        const bool value = rule.has_value();
+        if (count < 3 && !square && !value)
+            return false;
+        // A glyph alone stands level, or, filled (a label a typeface's outline gives, not a mark of line work), at
+        // any right angle.
+        if (count == 1 &&
+            (lookalike(text[0]) || !alnum(text[0]) ||
+             (value ? !bounded(line, h, rule) : (filled_ ? !square : angle != 0) || !alone(glyphs[0], h))))
+            return false;
+        if (count > 1 && (letters < 2 || (same && lookalike(text[0])) || words == count || !bounded(line, h, rule)))
+            return false; // a row of separate shapes is line work more often than letters spaced apart
         Text t;
         for (char32_t c : text)
             appendUtf8(t.utf8, c);
@@ -467,6 +533,110 @@ private:
         p.text = Entity{style, std::move(t)};
         proposals_.push_back(std::move(p));
         return true;
+    }
+
+    static bool sameLook(const Style& a, const Style& b) { return a.color == b.color && a.layer == b.layer; }
+
+    // Straight strokes of the drawing no shorter than kMinRuleMm and of a look some piece has, each as two points, found
+    // by place.
+    struct Rules {
+        std::vector<Piece> segments;
+        std::vector<double> readings; // of each: the way a value on it reads (degrees)
+        std::vector<Frame> frames;    // and its frame
+        PieceGrid grid;
+    };
+    const Rules& rules()
+    {
+        if (rules_)
+            return *rules_;
+        // The strokes' looks (layer and colour) as numbered among the pieces; -1 for one no piece has.
+        std::map<std::pair<std::string, std::uint32_t>, int> looks;
+        for (std::size_t i = 0; i < pieces_.size(); ++i)
+            if (i == 0 || pieces_[i].look != pieces_[i - 1].look) {
+                const Style& style = drawing_.entities[pieces_[i].entity].style;
+                looks.emplace(std::pair{style.layer, std::uint32_t(trueColorValue(style.color))}, pieces_[i].look);
+            }
+        std::vector<Piece> segments;
+        const Style* last = nullptr; // of the entity before: most come in runs of one style
+        int look = -1;
+        auto add = [&](std::size_t entity, Vec2 a, Vec2 b) {
+            constexpr double kFar = 1e9; // numbers no page has
+            if (!(std::hypot(b.x - a.x, b.y - a.y) >= kMinRuleMm) ||
+                !(std::max({std::abs(a.x), std::abs(a.y), std::abs(b.x), std::abs(b.y)}) <= kFar))
+                return;
+            const Style& style = drawing_.entities[entity].style;
+            if (!last || !sameLook(style, *last)) {
+                const auto found = looks.find({style.layer, std::uint32_t(trueColorValue(style.color))});
+                look = found == looks.end() ? -1 : found->second;
+                last = &style;
+            }
+            if (look < 0)
+                return;
+            Piece p{entity, {a, b}, {}, false, look, {}};
+            p.box.add(a), p.box.add(b);
+            segments.push_back(std::move(p));
+        };
+        for (std::size_t i = 0; i < drawing_.entities.size(); ++i) {
+            const Geometry& g = drawing_.entities[i].geometry;
+            if (const auto* l = std::get_if<Line>(&g))
+                add(i, l->a, l->b);
+            else if (const auto* pl = std::get_if<Polyline>(&g))
+                for (std::size_t k = 0, n = pl->points.size(); k + (pl->closed ? 0 : 1) < n; ++k)
+                    if (pl->bulges.empty() || pl->bulges[k] == 0)
+                        add(i, pl->points[k], pl->points[(k + 1) % n]);
+        }
+        std::vector<double> readings;
+        std::vector<Frame> frames;
+        for (const Piece& p : segments) {
+            const Vec2 a = p.points[0], b = p.points[1];
+            const double deg = std::fmod(std::atan2(b.y - a.y, b.x - a.x) * 180 / std::numbers::pi + 360, 360.0);
+            readings.push_back(readable(deg) ? deg : std::fmod(deg + 180, 360.0));
+            frames.push_back(Frame::at(readings.back()));
+        }
+        PieceGrid grid(segments);
+        return rules_.emplace(Rules{std::move(segments), std::move(readings), std::move(frames), std::move(grid)});
+    }
+
+    // The level (t) of a straight stroke of the line's look that runs along the whole of it a little below its baseline,
+    // where the line reads the way a drawing's dimension values do (from below or from the right): the value's
+    // dimension line.
+    std::optional<double> ruleUnder(const TextLine& line, double h)
+    {
+        if (!readable(std::fmod(line.angle + 360, 360.0)))
+            return std::nullopt;
+        const Frame& f = line.frame;
+        const double s0 = line.glyphs.front().s0, s1 = line.glyphs.back().s1;
+        const double low = line.baseline - kRuleGap * h, high = line.baseline + 0.05 * h;
+        Box region;
+        for (double s : {s0, s1})
+            for (double t : {low, high})
+                region.add(f.point(s, t));
+        const Rules& rules = this->rules();
+        const int look = lookOf(line);
+        std::vector<std::pair<double, double>> spans;
+        double top = -1e300;
+        for (std::size_t r : rules.grid.find(region)) {
+            const Vec2 a = rules.segments[r].points[0], b = rules.segments[r].points[1];
+            const double sa = f.s(a), sb = f.s(b), ta = f.t(a), tb = f.t(b);
+            if (std::abs(tb - ta) > 0.02 * std::abs(sb - sa) || rules.segments[r].look != look)
+                continue; // not along the line (more than a degree off), or another look
+            auto level = [&](double s) { return ta + (tb - ta) * (s - sa) / (sb - sa); };
+            if (std::min(level(s0), level(s1)) >= low && std::max(level(s0), level(s1)) <= high) {
+                spans.emplace_back(std::min(sa, sb), std::max(sa, sb));
+                top = std::max({top, level(s0), level(s1)});
+            }
+        }
+        std::sort(spans.begin(), spans.end());
+        double reach = s0;
+        for (auto [from, to] : spans)
+            if (from <= reach + 0.05 * h)
+                reach = std::max(reach, to);
+        return reach >= s1 ? std::optional<double>(top) : std::nullopt;
+    }
+
+    int lookOf(const TextLine& line) const
+    {
+        return pieces_[layout_.components()[line.glyphs.front().comps.front()].pieces.front()].look;
     }
 
     // No other strokes near the glyph: a letter standing alone, not one of a line read across.
@@ -484,9 +654,11 @@ private:
     }
 
     // No strokes of a glyph's size (a dash, a dot) just before the line's first glyph or after its last on its band:
-    // the whole of a line, not the part of one that could be read.
-    bool bounded(const TextLine& line, double h) const
+    // the whole of a line, not the part of one that could be read. Beside a dimension's value on its `rule`, only
+    // strokes of its look above the rule count (not its arrowheads, nor a centre line through it).
+    bool bounded(const TextLine& line, double h, const std::optional<double>& rule = std::nullopt) const
     {
+        const int look = lookOf(line);
         const Frame& f = line.frame;
         const double s0 = line.glyphs.front().s0, s1 = line.glyphs.back().s1;
         const double t0 = line.baseline - 0.1 * h, t1 = line.baseline + h;
@@ -508,7 +680,9 @@ private:
                 const bool own = std::any_of(line.glyphs.begin(), line.glyphs.end(), [&](const Candidate& g) {
                     return std::find(g.comps.begin(), g.comps.end(), c) != g.comps.end();
                 });
-                if (glyphSized && inside && !own)
+                const bool counts =
+                    !rule || (other.t0 > *rule && pieces_[layout_.components()[c].pieces.front()].look == look);
+                if (glyphSized && inside && !own && counts)
                     return false;
             }
         }
@@ -559,6 +733,7 @@ private:
     std::vector<const Template*> possible_;
     std::vector<Proposal> proposals_;
     std::vector<std::pair<std::size_t, Entity>> texts_;
+    std::optional<Rules> rules_;
 };
 
 } // namespace

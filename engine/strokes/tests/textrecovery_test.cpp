@@ -14,6 +14,7 @@
 #include <cmath>
 #include <numbers>
 #include <sstream>
+#include <tuple>
 
 namespace unplot::engine::strokes {
 namespace {
@@ -192,6 +193,64 @@ TEST(StrokedText, DistractorsStayGeometry)
     const Page page = recover(c.str(), fonts(), ocr.ready() ? &ocr : nullptr);
     EXPECT_TRUE(textsOn(page.drawing, true).empty());
     EXPECT_EQ(page.recovery.strokesReplaced, 0);
+}
+
+// Dimension values of one or two glyphs, at any angle, standing on their dimension lines among the line work a
+// dimension brings (extension lines, arrowheads, a centre line through the value): read where they stand on the line
+// and read from below or the right, left as strokes where the line is missing or on the wrong side.
+TEST(StrokedText, DimensionValuesOnTheirLines)
+{
+    if (!font("standard.lff") || !font("futural.jhf") || !font("iso3098.lff"))
+        GTEST_SKIP() << "the stroke fonts of librecad-data and hershey-fonts-data are not installed";
+    enum Rule { None, Below, Above };
+    struct Value {
+        const char* file;
+        std::u32string text;
+        double height, degrees;
+        Rule rule;
+        const char* want; // "" for no text
+    };
+    const std::vector<Value> values = {
+        {"standard.lff", U"28", 2.5, 13, Below, "28"},    {"iso3098.lff", U"6", 3.5, 90, Below, "6"},
+        {"futural.jhf", U"R5", 3.5, -45, Below, "R5"},    {"standard.lff", U"2", 3.5, 0, Below, "2"},
+        {"iso3098.lff", U"6", 3.5, 90, Above, ""},        {"standard.lff", U"28", 2.5, 13, None, ""},
+        {"iso3098.lff", U"9", 3.5, 270, Below, ""}, // reads from the left: a 6 upside down
+    };
+    for (const Value& v : values) {
+        const StrokeFont& f = *font(v.file);
+        const double a = v.degrees * std::numbers::pi / 180, c = std::cos(a), s = std::sin(a), h = v.height;
+        double width = 0;
+        for (char32_t ch : v.text)
+            width += f.glyphs.at(ch).advance * h;
+        // A segment in the value's frame (along, up; mm from its start at 150, 100), in points.
+        auto segment = [&](double s0, double t0, double s1, double t1) {
+            std::ostringstream out;
+            for (auto [u, w, op] : {std::tuple{s0, t0, " m "}, std::tuple{s1, t1, " l S\n"}})
+                out << (150 + u * c - w * s) * kPtPerMm << ' ' << (100 + u * s + w * c) * kPtPerMm << op;
+            return out.str();
+        };
+        std::string content = stroked(f, v.text, 150, 100, h, v.degrees);
+        if (v.rule != None) {
+            const double t = v.rule == Below ? -0.25 * h : 1.25 * h;
+            content += segment(-2 * h, t, width + 2 * h, t) + segment(-0.3 * h, t - h, -0.3 * h, t + 1.5 * h) +
+                       segment(width + 0.3 * h, t - h, width + 0.3 * h, t + 1.5 * h); // the dimension line and its extension lines
+            for (double u : {-2 * h, width + 1.2 * h}) // arrowheads, drawn as lines
+                content += segment(u, t - 0.15 * h, u + 0.8 * h, t) + segment(u, t + 0.15 * h, u + 0.8 * h, t);
+        }
+        content += "1 0 0 RG\n"; // a centre line through the value, dash by dash
+        for (double t = -2 * h; t < 2 * h; t += 0.6 * h)
+            content += segment(width / 2, t, width / 2, t + 0.4 * h);
+        const Page page = recover(content);
+        const auto texts = textsOn(page.drawing, true);
+        ASSERT_EQ(texts.size(), *v.want ? 1u : 0u) << v.file << " at " << v.degrees << "°";
+        if (texts.empty())
+            continue;
+        const Text& t = std::get<Text>(texts[0]->geometry);
+        EXPECT_EQ(t.utf8, v.want);
+        EXPECT_LE(std::hypot(t.insertion.x - 150, t.insertion.y - 100), std::max(1.0, 0.3 * h));
+        EXPECT_LE(std::abs(std::remainder(t.rotationDeg - v.degrees, 360.0)), 3);
+        EXPECT_NEAR(t.height, h, 0.2 * h);
+    }
 }
 
 // Numbers no page has: an arc turning a million times, strokes a world away or not finite.
