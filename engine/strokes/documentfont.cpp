@@ -39,13 +39,15 @@ constexpr double kLookalikeFit = 0.1;     // when it lies this close (in the gly
                                           // no drawing of it either (a 1 with a foot against a plain l)
 constexpr int kOutvote = 2;              // of two shapes read as one character, one with this many times the votes keeps it
 constexpr double kAspect = 1.25;         // one glyph at two sizes may differ this much in width     // capitals and digits reach this high
+constexpr int kOneWay = 10;              // a class is O or zero by the words it stands in this many times more
 constexpr double kMajority = 0.7;        // agreeing on one character
 constexpr float kMinConfidence = 50;     // readings less certain do not vote
 constexpr int kMinRichLines = 40;          // pages with fewer lines of repeating glyphs are not read by OCR (each
                                            // line counted both ways; filled glyphs' lines only the way up)
 constexpr std::size_t kWindow = 10;        // glyphs read at once
 constexpr std::size_t kMaxReadGlyphs = 400;   // per page at most,
-constexpr std::size_t kPiecesPerGlyph = 700;  // and one for so many strokes: OCR costs about what reading them does
+constexpr std::size_t kPiecesPerGlyph = 200;  // and one for so many strokes: a glyph read costs about what matching
+                                              // 200 strokes against the stroke fonts does
 constexpr std::size_t kFillsPerGlyph = 8;     // or fills (a filled glyph is one to three of them)
 constexpr std::size_t kMinReadGlyphs = 150;   // pages that allow fewer are not read: too little would be learnt
 constexpr std::size_t kOrientGlyphs = 4;  // lines this long show which way up text stands
@@ -60,6 +62,13 @@ constexpr double kTallGlyph = 0.8;        // filled glyphs lower than their line
 constexpr double kOrientShort = 4;        // so many more of them on the baseline than at the top, at least,
 constexpr double kOrientShortShare = 0.01; // and this share of the glyphs of the lines counted, is the way up
 
+// The ways a drawing's text reads in: from below or from the right.
+bool readable(double deg)
+{
+    const double a = std::fmod(std::fmod(deg, 360.0) + 360, 360.0);
+    return a <= 90 + 1e-6 || a > 270 + 1e-6;
+}
+
 // A glyph's shape in its line: polylines and samples relative to its left end and the baseline, in units of the
 // line's height, so that one glyph of a font is one shape at every size.
 struct Shape {
@@ -68,29 +77,42 @@ struct Shape {
     double width = 0, bottom = 0, top = 0;
     double ink = 0; // the strokes' length
     mutable std::shared_ptr<const NearMask> mask; // made when first needed
+    mutable std::shared_ptr<const Segments> segments;
     const NearMask& near() const
     {
         if (!mask)
             mask = std::make_shared<const NearMask>(strokes, kMaxTolerance);
         return *mask;
     }
+    const Segments& lines() const
+    {
+        if (!segments)
+            segments = std::make_shared<const Segments>(strokes);
+        return *segments;
+    }
 };
 
-// The mean distance of `points` from `lines`, or a large number once one point lies beyond `maxDistance`.
-double meanDistance(const std::vector<Vec2>& points, const std::vector<std::vector<Vec2>>& lines, double maxDistance)
+// The mean distance of `points` from `segments`, or a large number once one point lies beyond `maxDistance` or the
+// mean can no longer stay within `meanLimit`.
+double meanDistance(const std::vector<Vec2>& points, const Segments& segments, double maxDistance, double meanLimit = 1e300)
 {
     if (points.empty())
         return 1e300;
-    const Segments segments(lines);
     std::size_t hint = 0;
     double sum = 0;
+    const double most = meanLimit * double(points.size());
     for (Vec2 p : points) {
         const double d = segments.squaredDistance(p, hint);
-        if (d > maxDistance * maxDistance)
-            return 1e300;
         sum += std::sqrt(d);
+        if (d > maxDistance * maxDistance || sum > most)
+            return 1e300;
     }
     return sum / double(points.size());
+}
+
+double meanDistance(const std::vector<Vec2>& points, const std::vector<std::vector<Vec2>>& lines, double maxDistance)
+{
+    return meanDistance(points, Segments(lines), maxDistance);
 }
 
 // The middle value (the upper one of an even count); 0 for none.
@@ -122,8 +144,8 @@ bool sameBox(const Shape& a, const Shape& b)
 bool sameShape(const Shape& a, const Shape& b, double tolerance = kMeanTolerance)
 {
     return sameBox(a, b) && std::abs(a.ink - b.ink) <= kInkTolerance * std::max(a.ink, b.ink) && a.near().nearAll(b.samples) &&
-           meanDistance(a.samples, b.strokes, kMaxTolerance) <= tolerance &&
-           meanDistance(b.samples, a.strokes, kMaxTolerance) <= tolerance;
+           meanDistance(a.samples, b.lines(), kMaxTolerance, tolerance) <= tolerance &&
+           meanDistance(b.samples, a.lines(), kMaxTolerance, tolerance) <= tolerance;
 }
 
 Shape boxed(const Shape& s);
@@ -164,6 +186,8 @@ struct Class {
     int total = 0;           // readings that voted
     char32_t code = 0;       // agreed on, or 0
     double disagreement = 1; // the share of readings for other characters
+    bool zeroOrO = false;    // an O or a zero, as the word it stands in says
+    bool byWords = false;    // an O or a zero by the words it stands in, whatever its drawing is closer to
 };
 
 // Characters OCR takes for one another: a label among them must fit the stroke fonts' drawings of it better than
@@ -285,15 +309,17 @@ public:
         for (auto& c : classes_)
             label(c);
         settleSplitReadings();
+        settleZeroOrO();
         checkLabels();
         // Lines read upside down where the page shows which way up its text stands are not read; where it does not,
-        // strokes that read both ways are not read either way.
+        // lines that read from the left or from above are not either (a drawing's text reads from below or the right),
+        // nor strokes that read both ways.
         std::vector<LineText> out;
         std::map<std::size_t, std::vector<std::size_t>> byComponent; // lines read, by their components
         for (std::size_t l = 0; l < lines_.size(); ++l) {
             const long axis = std::lround(lines_[l].angle) % 180;
             const bool decided = std::any_of(upright_.begin(), upright_.end(), [&](double a) { return std::lround(a) % 180 == axis; });
-            if (decided && !upright(lines_[l].angle))
+            if (decided ? !upright(lines_[l].angle) : !readable(lines_[l].angle))
                 continue;
             LineText text = spell(l);
             if (text.text.empty())
@@ -623,7 +649,7 @@ private:
     {
         const std::vector<char32_t> labels = currentLabels();
         for (auto& c : classes_)
-            if (c.code != 0 && !fitsBest(c, labels))
+            if (c.code != 0 && !c.byWords && !fitsBest(c, labels))
                 c.code = 0;
         for (auto& c : classes_) {
             const bool capital = (c.code >= U'A' && c.code <= U'Z') || (c.code >= U'0' && c.code <= U'9');
@@ -638,11 +664,13 @@ private:
                 byCode[classes_[i].code].push_back(i);
         for (const auto& [code, list] : byCode)
             for (std::size_t a : list) {
-                // A class keeps the label against every rival it outvotes clearly; else no one keeps it.
+                // A class keeps the label against every rival it outvotes clearly; else no one keeps it. A class
+                // the words it stands in name keeps it, its readings all counted for it.
+                auto votes = [&](const Class& c) { return c.byWords ? c.total : c.votes.at(code); };
                 for (std::size_t b : list) {
                     const Class &x = classes_[a], &y = classes_[b];
                     const bool variants = sameDrawing(x.shape, y.shape);
-                    if (a != b && !variants && x.votes.at(code) < kOutvote * y.votes.at(code)) {
+                    if (a != b && !variants && !x.byWords && votes(x) < kOutvote * votes(y)) {
                         lost_.push_back(a);
                         break;
                     }
@@ -691,6 +719,59 @@ private:
                 c.code = code;
                 c.disagreement = 1 - double(best) / c.total;
             }
+        }
+    }
+
+    // The character of glyph `j` of line `l` when it stands in one word with glyph `k` and its class has one, else 0.
+    char32_t besideIn(std::size_t l, std::size_t k, std::size_t j) const
+    {
+        const TextLine& line = lines_[l];
+        if (j >= classOf_[l].size() || line.glyphs[std::max(j, k)].s0 - line.glyphs[std::min(j, k)].s1 > kSpace * line.top)
+            return 0;
+        const Class& c = classes_[classOf_[l][j]];
+        return c.zeroOrO ? 0 : c.code;
+    }
+
+    // Whether glyph k of line l, an O or a zero, reads as a zero by its neighbours (after a digit, or before one at
+    // a word's start: "110", "R30", "05"), as O (between letters, or before one at a word's start: "MOSI", "ON"), or
+    // neither (0).
+    char32_t zeroOrO(std::size_t l, std::size_t k) const
+    {
+        auto digit = [](char32_t c) { return c >= U'1' && c <= U'9'; };
+        auto letter = [](char32_t c) { return c != U'O' && ((c >= U'A' && c <= U'Z') || (c >= U'a' && c <= U'z')); };
+        const char32_t left = besideIn(l, k, k - 1), right = besideIn(l, k, k + 1); // k - 1 wraps past the start
+        if (digit(left) || (left == 0 && digit(right)))
+            return U'0';
+        if (letter(right) && (letter(left) || left == 0))
+            return U'O';
+        return 0;
+    }
+
+    // OCR reads a zero as O and an O as zero, more so a page's own drawing of them: where a class stands in words
+    // tells which it is. Where more of its words say otherwise than OCR, kOneWay times as many turn it over; else it
+    // stands both ways (a font that draws them alike) and is read word by word.
+    void settleZeroOrO()
+    {
+        std::vector<int> zero(classes_.size(), 0), o(classes_.size(), 0);
+        for (std::size_t l = 0; l < lines_.size(); ++l)
+            for (std::size_t k = 0; k < classOf_[l].size(); ++k) {
+                const std::size_t c = classOf_[l][k];
+                if (classes_[c].code == U'O' || classes_[c].code == U'0') {
+                    const char32_t way = zeroOrO(l, k);
+                    zero[c] += way == U'0', o[c] += way == U'O';
+                }
+            }
+        for (std::size_t c = 0; c < classes_.size(); ++c) {
+            if (classes_[c].code != U'O' && classes_[c].code != U'0')
+                continue;
+            Class& cls = classes_[c];
+            const int agree = cls.code == U'0' ? zero[c] : o[c], other = cls.code == U'0' ? o[c] : zero[c];
+            if (other <= agree)
+                continue; // the words do not say otherwise than OCR
+            if (other >= 2 && other >= kOneWay * agree)
+                cls.code = cls.code == U'0' ? U'O' : U'0', cls.byWords = true;
+            else
+                cls.zeroOrO = cls.byWords = true;
         }
     }
 
@@ -755,12 +836,13 @@ private:
             return {};
         for (std::size_t k = 0; k < line.glyphs.size(); ++k) {
             const Class& c = classes_[classOf_[l][k]];
-            if (c.code == 0)
+            const char32_t code = c.zeroOrO ? zeroOrO(l, k) : c.code;
+            if (code == 0)
                 return {};
             const Candidate& g = line.glyphs[k];
             if (k > 0 && g.s0 - line.glyphs[k - 1].s1 > space)
                 out.text += U' ';
-            out.text += c.code;
+            out.text += code;
             out.cost = std::max(out.cost, c.disagreement);
             const double above = g.t1 - line.baseline;
             if ((c.code >= U'A' && c.code <= U'Z') || (c.code >= U'0' && c.code <= U'9'))
