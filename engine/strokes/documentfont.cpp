@@ -664,9 +664,10 @@ private:
                 byCode[classes_[i].code].push_back(i);
         for (const auto& [code, list] : byCode)
             for (std::size_t a : list) {
-                // A class keeps the label against every rival it outvotes clearly; else no one keeps it. A class
-                // the words it stands in name keeps it, its readings all counted for it.
-                auto votes = [&](const Class& c) { return c.byWords ? c.total : c.votes.at(code); };
+                // A class keeps the label against every rival it outvotes clearly, its votes counted as often as
+                // it occurs; else no one keeps it. A class the words it stands in name keeps it, its readings all
+                // counted for it.
+                auto votes = [&](const Class& c) { return (c.byWords ? c.total : c.votes.at(code)) * c.occurrences; };
                 for (std::size_t b : list) {
                     const Class &x = classes_[a], &y = classes_[b];
                     const bool variants = sameDrawing(x.shape, y.shape);
