@@ -667,7 +667,8 @@ private:
                 // A class keeps the label against every rival it outvotes clearly, its votes counted as often as
                 // it occurs; else no one keeps it. A class the words it stands in name keeps it, its readings all
                 // counted for it.
-                auto votes = [&](const Class& c) { return (c.byWords ? c.total : c.votes.at(code)) * c.occurrences; };
+                const char32_t label = code; // a copy: clang 14 cannot capture a structured binding
+                auto votes = [&](const Class& c) { return (c.byWords ? c.total : c.votes.at(label)) * c.occurrences; };
                 for (std::size_t b : list) {
                     const Class &x = classes_[a], &y = classes_[b];
                     const bool variants = sameDrawing(x.shape, y.shape);
