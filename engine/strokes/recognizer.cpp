@@ -27,6 +27,12 @@ constexpr double kEndGap = 0.9;          // a glyph this close (in heights) beyo
 constexpr double kDocumentCost = 0.5;    // a reading from the page's own font yields to a font file's
 constexpr double kMinRuleMm = 2;         // straight strokes shorter than this carry no dimension value
 constexpr double kRuleGap = 0.8;         // the most a dimension value stands above its line, in heights
+constexpr std::size_t kMinWidthGlyphs = 3; // lines with fewer glyphs of full height are read at the fonts' widths only;
+constexpr int kPlottedLines = 2;         // a font that reads so many lines of them at its width,
+constexpr double kPlottedShare = 0.05;   // and this share of such lines, reads others widened,
+constexpr double kMinWidthFactor = 0.6;  // the narrowest condensed (its inverse the widest),
+constexpr double kWidthStep = 0.05;      // in these steps,
+constexpr double kWidenedTolerance = 0.5 * kMeanTolerance; // each glyph of them closer to its template than this
 
 // The characters recognised: ASCII and the symbols of engineering drawings.
 bool wanted(char32_t c)
@@ -135,6 +141,7 @@ struct Template {
 struct FontTemplates {
     const StrokeFont* font;
     std::vector<Template> glyphs; // narrowest first
+    double width = 0;             // the middle width of its capitals and digits, in cap heights
 };
 
 std::vector<FontTemplates> templatesOf(const std::vector<StrokeFont>& fonts)
@@ -157,6 +164,14 @@ std::vector<FontTemplates> templatesOf(const std::vector<StrokeFont>& fonts)
         for (const auto& [code, g] : font.variants)
             add(code, g);
         std::sort(f.glyphs.begin(), f.glyphs.end(), [](const Template& a, const Template& b) { return a.width() < b.width(); });
+        std::vector<double> widths;
+        for (const auto& t : f.glyphs)
+            if ((t.code >= U'A' && t.code <= U'Z') || (t.code >= U'0' && t.code <= U'9'))
+                widths.push_back(t.width());
+        if (!widths.empty()) {
+            std::nth_element(widths.begin(), widths.begin() + std::ptrdiff_t(widths.size() / 2), widths.end());
+            f.width = widths[widths.size() / 2];
+        }
         out.push_back(std::move(f));
     }
     return out;
@@ -199,6 +214,12 @@ public:
                     unread.push_back(std::move(line));
         if (!filled_)
             readDimensionValues();
+        // Lines condensed or widened, where a font reads a share of the page's lines at its own width.
+        const auto full = std::count_if(unread.begin(), unread.end(), [](const TextLine& l) { return fullHeight(l) >= kMinWidthGlyphs; });
+        for (std::size_t i = 0; i < templates_.size(); ++i)
+            plotted_.push_back(linesRead_[i] >= kPlottedLines && double(linesRead_[i]) >= kPlottedShare * double(linesRead_[i] + full));
+        if (std::find(plotted_.begin(), plotted_.end(), true) != plotted_.end())
+            std::erase_if(unread, [&](const TextLine& line) { return readWidened(line); });
         if (reader_)
             for (const LineText& read : readDocumentFont(layout_, unread, *reader_, fonts_)) {
                 const TextLine& line = unread[read.line];
@@ -268,7 +289,47 @@ private:
     static bool readable(double deg) { return deg <= 90 + 1e-6 || deg > 270 + 1e-6; }
 
     // Proposes the line's text when a stroke font reads it whole.
-    bool readLine(const TextLine& line)
+    bool readLine(const TextLine& line) { return readLineAt(line, 1, nullptr); }
+
+    // Proposes the line's text when a font the page's other lines are plotted in reads it condensed or widened (a
+    // text style's width factor), in steps of kWidthStep from the width its glyphs' middle one suggests.
+    bool readWidened(const TextLine& line)
+    {
+        if (fullHeight(line) < kMinWidthGlyphs)
+            return false;
+        std::vector<double> widths;
+        for (const auto& g : line.glyphs)
+            if (g.height() >= 0.6 * line.top)
+                widths.push_back(g.width() / line.top);
+        std::nth_element(widths.begin(), widths.begin() + std::ptrdiff_t(widths.size() / 2), widths.end());
+        const double width = widths[widths.size() / 2];
+        for (std::size_t i = 0; i < templates_.size(); ++i) {
+            const FontTemplates& font = templates_[i];
+            if (!plotted_[i] || font.width <= 0)
+                continue;
+            std::vector<double> factors;
+            for (double f = kMinWidthFactor; f <= 1 / kMinWidthFactor + 1e-9; f += kWidthStep)
+                if (std::abs(f - 1) > kWidthStep / 2)
+                    factors.push_back(std::round(f * 100) / 100);
+            const double guess = width / font.width;
+            std::stable_sort(factors.begin(), factors.end(),
+                             [&](double a, double b) { return std::abs(a - guess) < std::abs(b - guess); });
+            for (double f : factors)
+                if (readLineAt(line, f, &font))
+                    return true;
+        }
+        return false;
+    }
+
+    // How many of the line's glyphs stand most of its height.
+    static std::size_t fullHeight(const TextLine& line)
+    {
+        return std::size_t(std::count_if(line.glyphs.begin(), line.glyphs.end(),
+                                         [&](const Candidate& g) { return g.height() >= 0.6 * line.top; }));
+    }
+
+    // Reads the line at the width factor, in the font given or in any.
+    bool readLineAt(const TextLine& line, double widthFactor, const FontTemplates* only)
     {
         const std::size_t n = line.glyphs.size();
         const double top = line.top;
@@ -284,7 +345,7 @@ private:
         const double below = levelBelowTop(line);
         for (const auto& font : templates_)
             for (const double h : {top, top / font.font->xHeight, below, below / font.font->xHeight}) {
-                if (h == 0)
+                if (h == 0 || (only && &font != only))
                     continue;
                 // Lower case without ascenders ("mm", "on") only in longer lines: "OU" reads as "ou" too.
                 if (h < kMinCapMm || h > kMaxCapMm || (h != top && n < 3))
@@ -293,7 +354,7 @@ private:
                 r.font = &font;
                 r.h = h;
                 // Distances count in the height of the glyphs seen, whatever the cap height supposed.
-                if (!matchGlyphs(line, h, std::min(1.0, top / h), font, r.matches))
+                if (!matchGlyphs(line, h, widthFactor, std::min(1.0, top / h), font, r.matches))
                     continue;
                 r.cost = 0;
                 for (const auto& m : r.matches)
@@ -311,7 +372,17 @@ private:
             if (&r != best && r.font == best->font && r.matched == best->matched && r.cost < best->cost * 1.3 &&
                 stringOf(r.matches) != stringOf(best->matches))
                 return false;
-        return propose(line, *best->font->font, best->h, best->matches);
+        if (!propose(line, *best->font->font, best->h, widthFactor, best->matches))
+            return false;
+        if (widthFactor == 1 && n >= kMinWidthGlyphs) { // every font that reads it so: fonts of one family draw alike
+            std::vector<bool> credited(templates_.size(), false);
+            for (const auto& r : readings) {
+                const std::size_t i = std::size_t(r.font - templates_.data());
+                if (!credited[i] && r.cost <= best->cost * 1.3 + 1e-9 && stringOf(r.matches) == stringOf(best->matches))
+                    credited[i] = true, ++linesRead_[i];
+            }
+        }
+        return true;
     }
 
     // The level most glyphs standing on the baseline reach a little below the tallest (the greater on a tie), or 0.
@@ -343,7 +414,7 @@ private:
 
     // Matches the glyphs in order, each alone or two side by side as one (a " drawn as two strokes); false when some
     // glyph matches nothing.
-    bool matchGlyphs(const TextLine& line, double h, double strictness, const FontTemplates& font,
+    bool matchGlyphs(const TextLine& line, double h, double widthFactor, double strictness, const FontTemplates& font,
                      std::vector<Match>& matches)
     {
         const std::vector<Candidate>& glyphs = line.glyphs;
@@ -359,13 +430,14 @@ private:
                 continue;
             }
             Candidate one = glyphs[i];
-            for (std::size_t j = i + 1; j <= std::min(n, i + 2); ++j) {
+            // Two side by side as one only at the font's own width: condensed, more shapes would pass.
+            for (std::size_t j = i + 1; j <= std::min(n, i + (widthFactor == 1 ? 2 : 1)); ++j) {
                 if (j == i + 2) {
-                    if (glyphs[i + 1].s1 - one.s0 > 1.3 * h)
+                    if (glyphs[i + 1].s1 - one.s0 > 1.3 * h * widthFactor)
                         break;
                     one.add(glyphs[i + 1]);
                 }
-                const Match m = bestMatch(line, one, h, strictness, font);
+                const Match m = bestMatch(line, one, h, widthFactor, strictness, font);
                 if (!m.tmpl)
                     continue;
                 const double c = cost[i] + m.cost + (j == i + 2 ? 0.01 : 0);
@@ -382,18 +454,26 @@ private:
         return true;
     }
 
-    Match bestMatch(const TextLine& line, const Candidate& g, double h, double strictness, const FontTemplates& font)
+    // `widthFactor`: how much wider the glyphs stand than the font draws them.
+    Match bestMatch(const TextLine& line, const Candidate& g, double h, double widthFactor, double strictness,
+                    const FontTemplates& font)
     {
         const Frame& frame = line.frame;
         const double baseline = line.baseline;
         // The candidate in cap heights, x from its ink's centre; the templates its box and ink allow, before any
         // distance is measured.
-        const double centre = (g.s0 + g.s1) / 2;
-        const double w = g.width() / h, bottom = (g.t0 - baseline) / h, top = (g.t1 - baseline) / h;
+        const double centre = (g.s0 + g.s1) / 2, across = h * widthFactor;
+        const double w = g.width() / across, bottom = (g.t0 - baseline) / h, top = (g.t1 - baseline) / h;
         double ink = 0;
         for (std::size_t c : g.comps)
             for (std::size_t p : layout_.components()[c].pieces)
-                ink += ink_[p] / h;
+                if (widthFactor == 1)
+                    ink += ink_[p] / h;
+                else
+                    for (std::size_t i = 0; i + 1 < pieces_[p].points.size(); ++i) {
+                        const Vec2 a = pieces_[p].points[i], b = pieces_[p].points[i + 1];
+                        ink += std::hypot((frame.s(b) - frame.s(a)) / across, (frame.t(b) - frame.t(a)) / h);
+                    }
         std::vector<const Template*>& possible = possible_;
         possible.clear();
         // |w - tw| <= 0.1 + 0.15 tw holds for tw from (w - 0.1) / 1.15 to (w + 0.1) / 0.85.
@@ -420,7 +500,7 @@ private:
                 std::vector<Vec2>& stroke = lines[count++];
                 stroke.clear();
                 for (Vec2 q : pieces_[p].points)
-                    stroke.push_back({(frame.s(q) - centre) / h, (frame.t(q) - baseline) / h});
+                    stroke.push_back({(frame.s(q) - centre) / across, (frame.t(q) - baseline) / h});
                 corners.insert(corners.end(), stroke.begin(), stroke.end());
             }
         lines.resize(count);
@@ -443,15 +523,16 @@ private:
             const double cost = std::max(sumA, sumB);
             if (cost > kMeanTolerance)
                 continue;
-            if (cost < best.cost)
-                best = {t.code, cost, centre - t.centre * h, &t};
+            if (cost < best.cost && (widthFactor == 1 || cost <= kWidenedTolerance))
+                best = {t.code, cost, centre - t.centre * across, &t};
         }
         return best;
     }
 
     // A line whose every glyph a font has becomes a text proposed, where it passes every check: a line with a glyph
     // no font has is left alone whole, since what looks like letters beside it may be line work.
-    bool propose(const TextLine& line, const StrokeFont& font, double h, const std::vector<Match>& matches)
+    bool propose(const TextLine& line, const StrokeFont& font, double h, double widthFactor,
+                 const std::vector<Match>& matches)
     {
         if (std::any_of(matches.begin(), matches.end(), [](const Match& m) { return m.tmpl == nullptr; }))
             return false;
@@ -462,9 +543,9 @@ private:
             if (k > 0) {
                 // The font's advance puts each glyph where the next one starts; a gap of half a space is a space.
                 const Match& prev = matches[k - 1];
-                const double advance = prev.tmpl->glyph->advance * h;
+                const double advance = prev.tmpl->glyph->advance * h * widthFactor;
                 const double gap = m.origin - (prev.origin + advance);
-                if (gap > 0.5 * font.space * h)
+                if (gap > 0.5 * font.space * h * widthFactor)
                     text += U' ';
                 else if (gap < -0.25 * advance || gap > 0.3 * advance)
                     return false;
@@ -474,14 +555,14 @@ private:
         }
         settleIOrL(font, text);
         settleOOr0(font, text);
-        return offer(line, text, matches[0].origin, h, styleFor(font), worst);
+        return offer(line, text, matches[0].origin, h, styleFor(font), worst, widthFactor);
     }
 
     // Proposes `text` for the line's strokes where it passes the checks against line work read as letters: letters
     // in it, more than one unless one stands alone, not a row of one shape that lines draw too nor of single
     // glyphs spaced apart, no glyph just beyond its ends, the strokes in one style. `start` is where the text begins along the line.
     bool offer(const TextLine& line, const std::u32string& text, double start, double h, const std::string& styleName,
-               double cost)
+               double cost, double widthFactor = 1)
     {
         const std::vector<Candidate>& glyphs = line.glyphs;
         const double angle = line.angle;
@@ -521,11 +602,14 @@ private:
             return false;
         if (count > 1 && (letters < 2 || (same && lookalike(text[0])) || words == count || !bounded(line, h, rule)))
             return false; // a row of separate shapes is line work more often than letters spaced apart
+        if (crossed(line, h))
+            return false; // the texts of cells side by side, not one
         Text t;
         for (char32_t c : text)
             appendUtf8(t.utf8, c);
         t.insertion = line.frame.point(start, line.baseline);
         t.height = h;
+        t.widthFactor = widthFactor;
         t.rotationDeg = std::fmod(angle, 360.0);
         t.style = styleName;
         p.glyphs = count;
@@ -639,6 +723,31 @@ private:
         return pieces_[layout_.components()[line.glyphs.front().comps.front()].pieces.front()].look;
     }
 
+    // Whether a straight stroke across the line (a table's rule, not a strike-through at a slant) runs between two
+    // of its glyphs, beyond their height either way.
+    bool crossed(const TextLine& line, double h)
+    {
+        const Frame& f = line.frame;
+        const Rules& rules = this->rules();
+        const double t0 = line.baseline + 0.1 * h, t1 = line.baseline + 0.9 * h;
+        for (std::size_t k = 1; k < line.glyphs.size(); ++k) {
+            const double from = line.glyphs[k - 1].s1 - 0.05 * h, to = line.glyphs[k].s0 + 0.05 * h;
+            Box region;
+            region.add(f.point(from, t0)), region.add(f.point(to, t1));
+            for (std::size_t r : rules.grid.find(region)) {
+                const Vec2 a = rules.segments[r].points[0], b = rules.segments[r].points[1];
+                const double sa = f.s(a), sb = f.s(b), ta = f.t(a), tb = f.t(b);
+                if (std::abs(sb - sa) > 0.35 * std::abs(tb - ta) || std::min(ta, tb) > line.baseline - 0.15 * h ||
+                    std::max(ta, tb) < line.baseline + 1.15 * h)
+                    continue; // at a slant, or no longer than a glyph's stem
+                auto at = [&](double t) { return sa + (sb - sa) * (t - ta) / (tb - ta); };
+                if (std::min(at(t0), at(t1)) >= from && std::max(at(t0), at(t1)) <= to)
+                    return true;
+            }
+        }
+        return false;
+    }
+
     // No other strokes near the glyph: a letter standing alone, not one of a line read across.
     bool alone(const Candidate& g, double h) const
     {
@@ -734,6 +843,8 @@ private:
     std::vector<Proposal> proposals_;
     std::vector<std::pair<std::size_t, Entity>> texts_;
     std::optional<Rules> rules_;
+    std::vector<int> linesRead_ = std::vector<int>(templates_.size(), 0); // of kMinWidthGlyphs or more, per font
+    std::vector<bool> plotted_; // per font: whether the page is plotted in it
 };
 
 } // namespace
