@@ -128,8 +128,12 @@ struct GeometryWriter {
     {
         const double rotation = radians(g.rotationDeg);
         if (r2000) {
-            // Data flags: elevation, alignment point, oblique angle, generation and alignments left out.
-            std::uint8_t flags = 0x01 | 0x02 | 0x04 | 0x20 | 0x40 | 0x80;
+            // Data flags: elevation, alignment point, generation and alignments left out; oblique angle, rotation
+            // and width factor where not their defaults.
+            const double oblique = radians(g.obliqueDeg);
+            std::uint8_t flags = 0x01 | 0x02 | 0x20 | 0x40 | 0x80;
+            if (oblique == 0)
+                flags |= 0x04;
             if (rotation == 0)
                 flags |= 0x08;
             if (g.widthFactor == 1)
@@ -138,6 +142,8 @@ struct GeometryWriter {
             d.write2RD(g.insertion.x, g.insertion.y);
             d.writeBE(0, 0, 1, true);
             d.writeBT(0, true);
+            if (oblique != 0)
+                d.writeRD(oblique);
             if (rotation != 0)
                 d.writeRD(rotation);
             d.writeRD(g.height);
@@ -151,7 +157,7 @@ struct GeometryWriter {
         d.write2RD(0, 0);  // alignment point
         d.write3BD(0, 0, 1);
         d.writeBD(0);  // thickness
-        d.writeBD(0);  // oblique
+        d.writeBD(radians(g.obliqueDeg));
         d.writeBD(rotation);
         d.writeBD(g.height);
         d.writeBD(g.widthFactor);

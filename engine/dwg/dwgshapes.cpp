@@ -150,6 +150,8 @@ struct Normalizer {
         t.rotationDeg = normalizedDegrees(g.rotationDeg);
         if (!(t.widthFactor > 0))
             t.widthFactor = 1;
+        if (!(std::abs(t.obliqueDeg) < 85)) // not finite, or a slant no CAD program takes
+            t.obliqueDeg = 0;
         return t;
     }
     Result operator()(const Hatch& g) const

@@ -227,7 +227,7 @@ public:
     void operator()(const Text& g)
     {
         if (g.utf8.empty() || !finite(g.insertion) || !finite(g.height) || g.height <= 0 || !finite(g.rotationDeg) ||
-            !finite(g.widthFactor))
+            !finite(g.widthFactor) || !finite(g.obliqueDeg))
             return;
         begin("TEXT", false, "AcDbText");
         out_.point3(10, g.insertion.x, g.insertion.y, 0);
@@ -239,6 +239,8 @@ public:
             out_.tag(50, normalizedDegrees(g.rotationDeg));
         if (g.widthFactor > 0 && g.widthFactor != 1)
             out_.tag(41, g.widthFactor);
+        if (g.obliqueDeg != 0 && std::abs(g.obliqueDeg) < 85)
+            out_.tag(51, g.obliqueDeg);
         out_.tag(7, c_.textStyleName(g.style));
         out_.tag(100, "AcDbText");
     }

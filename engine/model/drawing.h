@@ -113,6 +113,7 @@ struct Text {
     double widthFactor = 1;
     std::string style = "Standard";
     double lengthMm = 0;  // how far the PDF's glyphs advance along the baseline; 0 when not known
+    double obliqueDeg = 0; // how far the glyphs lean right of upright
 };
 
 // A boundary loop of a fill: starts at `start`, each segment continues from the previous end; implicitly closed.

@@ -32,7 +32,9 @@ constexpr int kPlottedLines = 2;         // a font that reads so many lines of t
 constexpr double kPlottedShare = 0.05;   // and this share of such lines, reads others widened,
 constexpr double kMinWidthFactor = 0.6;  // the narrowest condensed (its inverse the widest),
 constexpr double kWidthStep = 0.05;      // in these steps,
-constexpr double kWidenedTolerance = 0.5 * kMeanTolerance; // each glyph of them closer to its template than this
+constexpr double kMinOblique = 4;        // degrees: lines whose stems lean less are read upright only
+constexpr double kWidenedTolerance = 0.5 * kMeanTolerance; // each glyph of them (and of slanting lines) closer to
+                                                           // its template than this
 
 // The characters recognised: ASCII and the symbols of engineering drawings.
 bool wanted(char32_t c)
@@ -289,7 +291,55 @@ private:
     static bool readable(double deg) { return deg <= 90 + 1e-6 || deg > 270 + 1e-6; }
 
     // Proposes the line's text when a stroke font reads it whole.
-    bool readLine(const TextLine& line) { return readLineAt(line, 1, nullptr); }
+    // Proposes the line's text when a stroke font reads it whole, upright or slanting as its stems do (an oblique
+    // angle).
+    bool readLine(const TextLine& line)
+    {
+        if (readLineAt(line, 1, nullptr))
+            return true;
+        const double oblique = obliqueOf(line);
+        if (oblique == 0)
+            return false;
+        slant_ = std::tan(oblique * std::numbers::pi / 180);
+        const bool read = readLineAt(line, 1, nullptr);
+        slant_ = 0;
+        return read;
+    }
+
+    // How far the line's stems lean right of upright (degrees), where most of its straight strokes near upright lean
+    // alike and by kMinOblique or more; else 0.
+    double obliqueOf(const TextLine& line) const
+    {
+        const Frame& f = line.frame;
+        std::vector<std::pair<double, double>> leans; // (degrees, length)
+        double total = 0;
+        for (const auto& g : line.glyphs)
+            for (std::size_t c : g.comps)
+                for (std::size_t p : layout_.components()[c].pieces) {
+                    const auto& points = pieces_[p].points;
+                    for (std::size_t i = 0; i + 1 < points.size(); ++i) {
+                        double ds = f.s(points[i + 1]) - f.s(points[i]), dt = f.t(points[i + 1]) - f.t(points[i]);
+                        if (dt < 0)
+                            ds = -ds, dt = -dt;
+                        const double length = std::hypot(ds, dt), lean = std::atan2(ds, dt) * 180 / std::numbers::pi;
+                        if (length >= 0.4 * line.top && std::abs(lean) < 35)
+                            leans.emplace_back(lean, length), total += length;
+                    }
+                }
+        if (leans.size() < 3)
+            return 0;
+        std::sort(leans.begin(), leans.end());
+        double half = 0, median = 0;
+        for (auto [lean, length] : leans)
+            if ((half += length) >= total / 2) {
+                median = lean;
+                break;
+            }
+        double alike = 0;
+        for (auto [lean, length] : leans)
+            alike += std::abs(lean - median) <= 3 ? length : 0;
+        return std::abs(median) >= kMinOblique && alike >= 0.6 * total ? std::round(median * 2) / 2 : 0;
+    }
 
     // Proposes the line's text when a font the page's other lines are plotted in reads it condensed or widened (a
     // text style's width factor), in steps of kWidthStep from the width its glyphs' middle one suggests.
@@ -430,8 +480,8 @@ private:
                 continue;
             }
             Candidate one = glyphs[i];
-            // Two side by side as one only at the font's own width: condensed, more shapes would pass.
-            for (std::size_t j = i + 1; j <= std::min(n, i + (widthFactor == 1 ? 2 : 1)); ++j) {
+            // Two side by side as one only as the font draws them: condensed or slanting, more shapes would pass.
+            for (std::size_t j = i + 1; j <= std::min(n, i + (widthFactor == 1 && slant_ == 0 ? 2 : 1)); ++j) {
                 if (j == i + 2) {
                     if (glyphs[i + 1].s1 - one.s0 > 1.3 * h * widthFactor)
                         break;
@@ -462,17 +512,28 @@ private:
         const double baseline = line.baseline;
         // The candidate in cap heights, x from its ink's centre; the templates its box and ink allow, before any
         // distance is measured.
-        const double centre = (g.s0 + g.s1) / 2, across = h * widthFactor;
-        const double w = g.width() / across, bottom = (g.t0 - baseline) / h, top = (g.t1 - baseline) / h;
+        // Slanting glyphs set upright: s less the slant times the height above the baseline.
+        const double slant = slant_;
+        auto along = [&](Vec2 q) { return frame.s(q) - slant * (frame.t(q) - baseline); };
+        double s0 = g.s0, s1 = g.s1;
+        if (slant != 0) {
+            s0 = 1e300, s1 = -1e300;
+            for (std::size_t c : g.comps)
+                for (std::size_t p : layout_.components()[c].pieces)
+                    for (Vec2 q : pieces_[p].points)
+                        s0 = std::min(s0, along(q)), s1 = std::max(s1, along(q));
+        }
+        const double centre = (s0 + s1) / 2, across = h * widthFactor;
+        const double w = (s1 - s0) / across, bottom = (g.t0 - baseline) / h, top = (g.t1 - baseline) / h;
         double ink = 0;
         for (std::size_t c : g.comps)
             for (std::size_t p : layout_.components()[c].pieces)
-                if (widthFactor == 1)
+                if (widthFactor == 1 && slant == 0)
                     ink += ink_[p] / h;
                 else
                     for (std::size_t i = 0; i + 1 < pieces_[p].points.size(); ++i) {
                         const Vec2 a = pieces_[p].points[i], b = pieces_[p].points[i + 1];
-                        ink += std::hypot((frame.s(b) - frame.s(a)) / across, (frame.t(b) - frame.t(a)) / h);
+                        ink += std::hypot((along(b) - along(a)) / across, (frame.t(b) - frame.t(a)) / h);
                     }
         std::vector<const Template*>& possible = possible_;
         possible.clear();
@@ -500,7 +561,7 @@ private:
                 std::vector<Vec2>& stroke = lines[count++];
                 stroke.clear();
                 for (Vec2 q : pieces_[p].points)
-                    stroke.push_back({(frame.s(q) - centre) / across, (frame.t(q) - baseline) / h});
+                    stroke.push_back({(along(q) - centre) / across, (frame.t(q) - baseline) / h});
                 corners.insert(corners.end(), stroke.begin(), stroke.end());
             }
         lines.resize(count);
@@ -523,7 +584,7 @@ private:
             const double cost = std::max(sumA, sumB);
             if (cost > kMeanTolerance)
                 continue;
-            if (cost < best.cost && (widthFactor == 1 || cost <= kWidenedTolerance))
+            if (cost < best.cost && ((widthFactor == 1 && slant == 0) || cost <= kWidenedTolerance))
                 best = {t.code, cost, centre - t.centre * across, &t};
         }
         return best;
@@ -610,6 +671,7 @@ private:
         t.insertion = line.frame.point(start, line.baseline);
         t.height = h;
         t.widthFactor = widthFactor;
+        t.obliqueDeg = std::atan(slant_) * 180 / std::numbers::pi;
         t.rotationDeg = std::fmod(angle, 360.0);
         t.style = styleName;
         p.glyphs = count;
@@ -845,6 +907,7 @@ private:
     std::optional<Rules> rules_;
     std::vector<int> linesRead_ = std::vector<int>(templates_.size(), 0); // of kMinWidthGlyphs or more, per font
     std::vector<bool> plotted_; // per font: whether the page is plotted in it
+    double slant_ = 0;          // of the reading under way: the tangent of its oblique angle
 };
 
 } // namespace

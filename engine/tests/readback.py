@@ -230,7 +230,7 @@ def compare(ours, theirs):
                 problems.append(f"{where}: {p} vs {q}")
             elif not isinstance(p[0], str) and not close(p, q):
                 problems.append(f"{where}: {p} vs {q}")
-        angles = {"ARC": ("start_angle", "end_angle"), "TEXT": ("rotation",)}.get(t, ())
+        angles = {"ARC": ("start_angle", "end_angle"), "TEXT": ("rotation", "oblique")}.get(t, ())
         scale = x.dxf.radius if t == "ARC" else x.dxf.height if t == "TEXT" else 1.0
         for name in angles:
             if not angle_close(x.dxf.get(name, 0.0), y.dxf.get(name, 0.0), scale):

@@ -42,7 +42,7 @@ Drawing primitivesDrawing()
         {red, Ellipse{{150, 250}, {40, 0}, 0.5, 0, 3}},
         {red, Ellipse{{250, 250}, {10, 10}, 2.0, 0, 6.283185307179586}},
         {text, Text{"Ø 25 ±0.1 µm 北", {20, 280}, 3.5, 30, 1, "Helvetica"}},
-        {text, Text{"Plain ASCII", {20, 270}, 2.5, 0, 0.8, "Times-Roman"}},
+        {text, Text{"Plain ASCII", {20, 270}, 2.5, 0, 0.8, "Times-Roman", 0, 15}}, // condensed, slanting
         {text, Text{"", {20, 260}, 2.5, 0, 1, "Standard"}}, // empty: not written
         {fill,
          Hatch{{Loop{{0, 0}, {{K::Line, {}, {}, {50, 0}}, {K::Line, {}, {}, {50, 50}}, {K::Line, {}, {}, {0, 50}}}},

@@ -117,7 +117,7 @@ struct KeyWriter {
     void operator()(const Text& g)
     {
         mix(std::hash<std::string>()(g.utf8)), mix(std::hash<std::string>()(g.style));
-        add(g.insertion), add(g.height), add(g.rotationDeg), add(g.widthFactor);
+        add(g.insertion), add(g.height), add(g.rotationDeg), add(g.widthFactor), add(g.obliqueDeg);
     }
     void operator()(const Hatch& g)
     {

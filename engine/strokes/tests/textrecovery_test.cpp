@@ -47,7 +47,7 @@ const StrokeFont* font(const std::string& file)
 // PDF operators that stroke `text` set in `f`: one path per glyph (per segment when `segments`, as schematic editors
 // plot their fonts), lower left of the baseline at (x, y) mm.
 std::string stroked(const StrokeFont& f, const std::u32string& text, double x, double y, double heightMm, double deg,
-                    bool segments = false, double widthFactor = 1)
+                    bool segments = false, double widthFactor = 1, double obliqueDeg = 0)
 {
     const double a = deg * std::numbers::pi / 180, c = std::cos(a), s = std::sin(a);
     std::ostringstream out;
@@ -61,7 +61,8 @@ std::string stroked(const StrokeFont& f, const std::u32string& text, double x, d
         }
         for (const auto& stroke : g->second.strokes) {
             for (std::size_t i = 0; i < stroke.size(); ++i) {
-                const double u = pen + stroke[i].x * heightMm * widthFactor, v = stroke[i].y * heightMm;
+                const double v = stroke[i].y * heightMm;
+                const double u = pen + stroke[i].x * heightMm * widthFactor + v * std::tan(obliqueDeg * std::numbers::pi / 180);
                 const char* op = i == 0 ? " m\n" : segments && i + 1 < stroke.size() ? " l S\n" : " l\n";
                 out << (x + u * c - v * s) * kPtPerMm << ' ' << (y + u * s + v * c) * kPtPerMm << op;
                 if (segments && i > 0 && i + 1 < stroke.size())
@@ -126,6 +127,7 @@ struct Row {
     std::u32string text;
     double height, degrees;
     double widthFactor = 1; // the text style's: condensed below 1
+    double obliqueDeg = 0;
 };
 
 // Recovery on a table of lines: every recovered string at its place, the rate and the false texts counted.
@@ -145,14 +147,16 @@ TEST(StrokedText, LinesInFourFontFamiliesAtAnyAngle)
         {"lc_opengost-ar.lff", U"Sheet 2 of 4", 3.5, 0}, {"lc_opengost-ar.lff", U"Weight 12 kg", 5, 90},
         {"lc_opengost-ar.lff", U"SCALE 10:1", 3.5, 0},   {"futural.jhf", U"limit", 2.5, 0}, // O and 0, I and l alike
         {"iso3098.lff", U"PART No 4711", 3.5, 0, 0.8},   {"standard.lff", U"WIDE TITLE 12", 5, 90, 1.3},
-        {"futural.jhf", U"Condensed 75", 2.5, 0, 0.75},
+        {"futural.jhf", U"Condensed 75", 2.5, 0, 0.75},  {"iso3098.lff", U"SECTION B-B", 5, 0, 1, 15},
+        {"standard.lff", U"Slanted 25", 3.5, 90, 1, 20},
     };
     int recovered = 0, wrong = 0;
     for (const auto& row : rows) {
         const StrokeFont& f = *font(row.file);
         // Text condensed or widened stands among lines of its font at its own width, as a drawing plots it.
         const std::string notes = row.widthFactor == 1 ? "" : "GENERAL NOTES";
-        std::string content = stroked(f, row.text, 150, 100, row.height, row.degrees, false, row.widthFactor);
+        std::string content =
+            stroked(f, row.text, 150, 100, row.height, row.degrees, false, row.widthFactor, row.obliqueDeg);
         for (double y : {30, 45})
             content += notes.empty() ? "" : stroked(f, std::u32string(notes.begin(), notes.end()), 250, y, 3.5, 0);
         const Page page = recover(content);
@@ -168,7 +172,8 @@ TEST(StrokedText, LinesInFourFontFamiliesAtAnyAngle)
             const double off = std::hypot(t.insertion.x - 150, t.insertion.y - 100);
             const double turn = std::remainder(t.rotationDeg - row.degrees, 360.0);
             if (t.utf8 == want && off <= std::max(1.0, 0.3 * row.height) && std::abs(turn) <= 3 &&
-                std::abs(t.height - row.height) <= 0.2 * row.height && std::abs(t.widthFactor - row.widthFactor) <= 0.05)
+                std::abs(t.height - row.height) <= 0.2 * row.height && std::abs(t.widthFactor - row.widthFactor) <= 0.05 &&
+                std::abs(t.obliqueDeg - row.obliqueDeg) <= 2)
                 found = true;
             else
                 ++wrong, ADD_FAILURE() << row.file << " \"" << want << "\": a false text \"" << t.utf8 << "\"";
