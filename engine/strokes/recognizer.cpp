@@ -297,6 +297,8 @@ private:
     {
         if (readLineAt(line, 1, nullptr))
             return true;
+        if (fullHeight(line) < kMinWidthGlyphs)
+            return false;
         const double oblique = obliqueOf(line);
         if (oblique == 0)
             return false;
@@ -321,9 +323,10 @@ private:
                         double ds = f.s(points[i + 1]) - f.s(points[i]), dt = f.t(points[i + 1]) - f.t(points[i]);
                         if (dt < 0)
                             ds = -ds, dt = -dt;
-                        const double length = std::hypot(ds, dt), lean = std::atan2(ds, dt) * 180 / std::numbers::pi;
-                        if (length >= 0.4 * line.top && std::abs(lean) < 35)
-                            leans.emplace_back(lean, length), total += length;
+                        if (dt < 0.3 * line.top || std::abs(ds) > 0.7 * dt)
+                            continue; // short, or further than 35° from upright
+                        const double length = std::hypot(ds, dt);
+                        leans.emplace_back(std::atan2(ds, dt) * 180 / std::numbers::pi, length), total += length;
                     }
                 }
         if (leans.size() < 3)
