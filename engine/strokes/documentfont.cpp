@@ -45,7 +45,7 @@ constexpr float kMinConfidence = 50;     // readings less certain do not vote
 constexpr int kMinRichLines = 40;          // pages with fewer lines of repeating glyphs are not read by OCR (each
                                            // line counted both ways; filled glyphs' lines only the way up)
 constexpr std::size_t kWindow = 10;        // glyphs read at once
-constexpr std::size_t kMaxReadGlyphs = 400;   // per page at most,
+constexpr std::size_t kMaxReadGlyphs = 300;   // per page at most,
 constexpr std::size_t kPiecesPerGlyph = 200;  // and one for so many strokes: a glyph read costs about what matching
                                               // 200 strokes against the stroke fonts does
 constexpr std::size_t kFillsPerGlyph = 8;     // or fills (a filled glyph is one to three of them)

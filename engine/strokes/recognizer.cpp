@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <numbers>
 #include <numeric>
 #include <optional>
@@ -127,54 +129,78 @@ double inkLength(const std::vector<Vec2>& line)
     return length;
 }
 
+// A glyph of a font as recognition compares strokes with it, self-contained.
 struct Template {
     char32_t code;
-    const StrokeGlyph* glyph;
     double centre; // of the ink along x
+    double left, right, bottom, top, advance; // its box and advance, in cap heights
     std::vector<Vec2> samples;
-    double ink = 0; // the strokes' length
-    mutable std::optional<NearMask> mask; // made when first needed
-    mutable std::optional<Segments> segments;
-    const NearMask& near() const { return mask ? *mask : mask.emplace(glyph->strokes, kMaxTolerance); }
-    const Segments& strokes() const { return segments ? *segments : segments.emplace(glyph->strokes); }
-    double width() const { return glyph->max.x - glyph->min.x; }
+    double ink;    // the strokes' length
+    NearMask mask;
+    Segments segments;
+    const NearMask& near() const { return mask; }
+    const Segments& strokes() const { return segments; }
+    double width() const { return right - left; }
 };
+
+} // namespace
+
+// What recognition derives from a font, made once for it: its templates, narrowest first, and the middle width of
+// its capitals and digits (in cap heights).
+struct GlyphTemplates {
+    std::vector<Template> glyphs;
+    double width = 0;
+};
+
+namespace {
 
 struct FontTemplates {
     const StrokeFont* font;
-    std::vector<Template> glyphs; // narrowest first
-    double width = 0;             // the middle width of its capitals and digits, in cap heights
+    std::shared_ptr<const GlyphTemplates> made;
+    const std::vector<Template>& glyphs() const { return made->glyphs; }
+    double width() const { return made->width; }
 };
 
+std::shared_ptr<const GlyphTemplates> templatesOf(const StrokeFont& font)
+{
+    auto f = std::make_shared<GlyphTemplates>();
+    auto add = [&](char32_t code, const StrokeGlyph& g) {
+        if (!wanted(code) || g.strokes.empty())
+            return;
+        Template t{code, (g.min.x + g.max.x) / 2, g.min.x, g.max.x, g.min.y, g.max.y, g.advance, {}, 0,
+                   NearMask(g.strokes, kMaxTolerance), Segments(g.strokes)};
+        for (const auto& stroke : g.strokes) {
+            densify(stroke, kSample, t.samples);
+            t.ink += inkLength(stroke);
+        }
+        f->glyphs.push_back(std::move(t));
+    };
+    for (const auto& [code, g] : font.glyphs)
+        add(code, g);
+    for (const auto& [code, g] : font.variants)
+        add(code, g);
+    std::sort(f->glyphs.begin(), f->glyphs.end(), [](const Template& a, const Template& b) { return a.width() < b.width(); });
+    std::vector<double> widths;
+    for (const auto& t : f->glyphs)
+        if ((t.code >= U'A' && t.code <= U'Z') || (t.code >= U'0' && t.code <= U'9'))
+            widths.push_back(t.width());
+    if (!widths.empty()) {
+        std::nth_element(widths.begin(), widths.begin() + std::ptrdiff_t(widths.size() / 2), widths.end());
+        f->width = widths[widths.size() / 2];
+    }
+    return f;
+}
+
+// The fonts' templates, made for each font the first time any page needs them.
 std::vector<FontTemplates> templatesOf(const std::vector<StrokeFont>& fonts)
 {
+    static std::mutex making;
+    const std::lock_guard lock(making);
     std::vector<FontTemplates> out;
     for (const auto& font : fonts) {
-        FontTemplates f{&font, {}};
-        auto add = [&](char32_t code, const StrokeGlyph& g) {
-            if (!wanted(code) || g.strokes.empty())
-                return;
-            Template t{code, &g, (g.min.x + g.max.x) / 2, {}, 0, {}, {}};
-            for (const auto& s : g.strokes) {
-                densify(s, kSample, t.samples);
-                t.ink += inkLength(s);
-            }
-            f.glyphs.push_back(std::move(t));
-        };
-        for (const auto& [code, g] : font.glyphs)
-            add(code, g);
-        for (const auto& [code, g] : font.variants)
-            add(code, g);
-        std::sort(f.glyphs.begin(), f.glyphs.end(), [](const Template& a, const Template& b) { return a.width() < b.width(); });
-        std::vector<double> widths;
-        for (const auto& t : f.glyphs)
-            if ((t.code >= U'A' && t.code <= U'Z') || (t.code >= U'0' && t.code <= U'9'))
-                widths.push_back(t.width());
-        if (!widths.empty()) {
-            std::nth_element(widths.begin(), widths.begin() + std::ptrdiff_t(widths.size() / 2), widths.end());
-            f.width = widths[widths.size() / 2];
-        }
-        out.push_back(std::move(f));
+        if (!font.templates)
+            font.templates = templatesOf(font);
+        out.push_back({&font, font.templates});
     }
     return out;
 }
@@ -358,13 +384,13 @@ private:
         const double width = widths[widths.size() / 2];
         for (std::size_t i = 0; i < templates_.size(); ++i) {
             const FontTemplates& font = templates_[i];
-            if (!plotted_[i] || font.width <= 0)
+            if (!plotted_[i] || font.width() <= 0)
                 continue;
             std::vector<double> factors;
             for (double f = kMinWidthFactor; f <= 1 / kMinWidthFactor + 1e-9; f += kWidthStep)
                 if (std::abs(f - 1) > kWidthStep / 2)
                     factors.push_back(std::round(f * 100) / 100);
-            const double guess = width / font.width;
+            const double guess = width / font.width();
             std::stable_sort(factors.begin(), factors.end(),
                              [&](double a, double b) { return std::abs(a - guess) < std::abs(b - guess); });
             for (double f : factors)
@@ -541,12 +567,11 @@ private:
         std::vector<const Template*>& possible = possible_;
         possible.clear();
         // |w - tw| <= 0.1 + 0.15 tw holds for tw from (w - 0.1) / 1.15 to (w + 0.1) / 0.85.
-        auto it = std::lower_bound(font.glyphs.begin(), font.glyphs.end(), (w - 0.1) / 1.15 - 1e-9,
+        auto it = std::lower_bound(font.glyphs().begin(), font.glyphs().end(), (w - 0.1) / 1.15 - 1e-9,
                                   [](const Template& a, double v) { return a.width() < v; });
-        for (; it != font.glyphs.end() && it->width() <= (w + 0.1) / 0.85 + 1e-9; ++it) {
-            const StrokeGlyph& gl = *it->glyph;
-            if (std::abs(w - it->width()) <= 0.1 + 0.15 * it->width() && std::abs(top - gl.max.y) <= 0.12 &&
-                std::abs(bottom - gl.min.y) <= 0.12 && ink >= 0.8 * it->ink && ink <= 1.25 * it->ink + 0.2)
+        for (; it != font.glyphs().end() && it->width() <= (w + 0.1) / 0.85 + 1e-9; ++it) {
+            if (std::abs(w - it->width()) <= 0.1 + 0.15 * it->width() && std::abs(top - it->top) <= 0.12 &&
+                std::abs(bottom - it->bottom) <= 0.12 && ink >= 0.8 * it->ink && ink <= 1.25 * it->ink + 0.2)
                 possible.push_back(&*it);
         }
         Match best;
@@ -607,7 +632,7 @@ private:
             if (k > 0) {
                 // The font's advance puts each glyph where the next one starts; a gap of half a space is a space.
                 const Match& prev = matches[k - 1];
-                const double advance = prev.tmpl->glyph->advance * h * widthFactor;
+                const double advance = prev.tmpl->advance * h * widthFactor;
                 const double gap = m.origin - (prev.origin + advance);
                 if (gap > 0.5 * font.space * h * widthFactor)
                     text += U' ';

@@ -18,6 +18,8 @@ struct StrokeGlyph {
     Vec2 min, max;                          // the ink's box
 };
 
+struct GlyphTemplates; // what text recognition derives from a font
+
 struct StrokeFont {
     std::string name;      // the file's name without extension ("romans", "futural")
     std::string cadFont;   // the CAD font it corresponds to ("romans.shx"), or empty
@@ -26,6 +28,7 @@ struct StrokeFont {
     std::map<char32_t, StrokeGlyph> glyphs;
     // Other drawings of some characters, by fonts of the same shapes otherwise (a period set higher)
     std::vector<std::pair<char32_t, StrokeGlyph>> variants;
+    mutable std::shared_ptr<const GlyphTemplates> templates; // made by text recognition when it first needs them
 };
 
 // Reads a LibreCAD .lff font. Throws std::runtime_error when the file cannot be read or has no "H".
