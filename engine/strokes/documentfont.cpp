@@ -62,13 +62,6 @@ constexpr double kTallGlyph = 0.8;        // filled glyphs lower than their line
 constexpr double kOrientShort = 4;        // so many more of them on the baseline than at the top, at least,
 constexpr double kOrientShortShare = 0.01; // and this share of the glyphs of the lines counted, is the way up
 
-// The ways a drawing's text reads in: from below or from the right.
-bool readable(double deg)
-{
-    const double a = std::fmod(std::fmod(deg, 360.0) + 360, 360.0);
-    return a <= 90 + 1e-6 || a > 270 + 1e-6;
-}
-
 // A glyph's shape in its line: polylines and samples relative to its left end and the baseline, in units of the
 // line's height, so that one glyph of a font is one shape at every size.
 struct Shape {
@@ -116,14 +109,6 @@ double meanDistance(const std::vector<Vec2>& points, const std::vector<std::vect
 }
 
 // The middle value (the upper one of an even count); 0 for none.
-double median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0;
-    const auto middle = values.begin() + std::ptrdiff_t(values.size() / 2);
-    std::nth_element(values.begin(), middle, values.end());
-    return *middle;
-}
 
 // The middle gap between the glyph boxes of a line.
 double middleGap(const TextLine& line)

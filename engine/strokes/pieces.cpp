@@ -215,6 +215,21 @@ void densify(const std::vector<Vec2>& line, double step, std::vector<Vec2>& out)
         out.push_back(line.back());
 }
 
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    const auto middle = values.begin() + std::ptrdiff_t(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
+
+bool readable(double deg)
+{
+    const double a = std::fmod(std::fmod(deg, 360.0) + 360, 360.0);
+    return a <= 90 + 1e-6 || a > 270 + 1e-6;
+}
+
 double squaredDistanceToSegment(Vec2 p, Vec2 a, Vec2 b)
 {
     const double dx = b.x - a.x, dy = b.y - a.y, len2 = dx * dx + dy * dy;

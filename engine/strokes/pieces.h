@@ -75,6 +75,12 @@ private:
 // Points along the polyline no further than `step` apart, its corners among them, appended to `out`.
 void densify(const std::vector<Vec2>& line, double step, std::vector<Vec2>& out);
 
+// The middle value (the upper of two middles), or 0 for none.
+double median(std::vector<double> values);
+
+// Whether text running at `deg` reads the way a drawing's text does: from below or from the right.
+bool readable(double deg);
+
 // The square of the smallest distance from `p` to the segment a-b.
 double squaredDistanceToSegment(Vec2 p, Vec2 a, Vec2 b);
 

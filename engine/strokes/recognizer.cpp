@@ -184,10 +184,7 @@ std::shared_ptr<const GlyphTemplates> templatesOf(const StrokeFont& font)
     for (const auto& t : f->glyphs)
         if ((t.code >= U'A' && t.code <= U'Z') || (t.code >= U'0' && t.code <= U'9'))
             widths.push_back(t.width());
-    if (!widths.empty()) {
-        std::nth_element(widths.begin(), widths.begin() + std::ptrdiff_t(widths.size() / 2), widths.end());
-        f->width = widths[widths.size() / 2];
-    }
+    f->width = median(std::move(widths));
     return f;
 }
 
@@ -313,9 +310,6 @@ private:
         }
     }
 
-    // The way a drawing's dimension values read: from below or from the right.
-    static bool readable(double deg) { return deg <= 90 + 1e-6 || deg > 270 + 1e-6; }
-
     // Proposes the line's text when a stroke font reads it whole.
     // Proposes the line's text when a stroke font reads it whole, upright or slanting as its stems do (an oblique
     // angle).
@@ -380,8 +374,7 @@ private:
         for (const auto& g : line.glyphs)
             if (g.height() >= 0.6 * line.top)
                 widths.push_back(g.width() / line.top);
-        std::nth_element(widths.begin(), widths.begin() + std::ptrdiff_t(widths.size() / 2), widths.end());
-        const double width = widths[widths.size() / 2];
+        const double width = median(std::move(widths));
         for (std::size_t i = 0; i < templates_.size(); ++i) {
             const FontTemplates& font = templates_[i];
             if (!plotted_[i] || font.width() <= 0)
@@ -674,7 +667,7 @@ private:
                                 layout_.components()[c].pieces.end());
         const Style& style = drawing_.entities[pieces_[p.pieces.front()].entity].style;
         for (std::size_t i : p.pieces)
-            if (!sameLook(drawing_.entities[pieces_[i].entity].style, style))
+            if (pieces_[i].look != pieces_[p.pieces.front()].look)
                 return false;
         // A short text at an angle, or a glyph alone, may be a mark of line work; not so a dimension's value standing
         // on its line.
@@ -776,7 +769,7 @@ private:
     // dimension line.
     std::optional<double> ruleUnder(const TextLine& line, double h)
     {
-        if (!readable(std::fmod(line.angle + 360, 360.0)))
+        if (!readable(line.angle))
             return std::nullopt;
         const Frame& f = line.frame;
         const double s0 = line.glyphs.front().s0, s1 = line.glyphs.back().s1;
