@@ -83,7 +83,8 @@ std::time_t modificationTime(const std::string& path)
     return ::stat(path.c_str(), &st) == 0 ? st.st_mtime : 0;
 }
 
-PageResult convertPage(PdfReader& reader, int page, const EngineOptions& options)
+// `dated`: the time the drawings carry (the PDF's own), so that one PDF gives the same bytes every time.
+PageResult convertPage(PdfReader& reader, int page, const EngineOptions& options, std::time_t dated)
 {
     PageResult result;
     try {
@@ -93,8 +94,7 @@ PageResult convertPage(PdfReader& reader, int page, const EngineOptions& options
         std::vector<ResultArchive::Member> members;
 #ifdef UNPLOT_HAVE_DWG
         if (options.dwg) {
-            // Dated like the archive's members: the PDF's own time, so one PDF gives the same bytes every time.
-            const std::vector<std::uint8_t> bytes = writeDwg(drawing, options.version, modificationTime(options.input));
+            const std::vector<std::uint8_t> bytes = writeDwg(drawing, options.version, dated);
             members.push_back(ResultArchive::compress(
                 name, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())));
         }
@@ -116,7 +116,7 @@ PageResult convertPage(PdfReader& reader, int page, const EngineOptions& options
 // Converts the pages on as many threads as there are readers, each thread with its own, and hands the results to
 // `take` on this thread in the order of `pages`. A few pages at most are converted ahead of the one awaited.
 void convertPages(const std::vector<PdfReader*>& readers, const std::vector<int>& pages, const EngineOptions& options,
-                  const std::function<void(int page, PageResult&&)>& take)
+                  std::time_t dated, const std::function<void(int page, PageResult&&)>& take)
 {
     std::mutex mutex;
     std::condition_variable changed;
@@ -132,7 +132,7 @@ void convertPages(const std::vector<PdfReader*>& readers, const std::vector<int>
                 return;
             const std::size_t i = next++;
             lock.unlock();
-            PageResult result = convertPage(*reader, pages[i], options);
+            PageResult result = convertPage(*reader, pages[i], options, dated);
             lock.lock();
             results[i] = std::move(result);
             changed.notify_all();
@@ -239,9 +239,10 @@ int runConversion(const EngineOptions& options, std::ostream& out, std::ostream&
     }
 
     try {
-        ResultArchive archive(options.output, modificationTime(options.input));
+        const std::time_t dated = modificationTime(options.input); // of the archive's members and the DWG drawings
+        ResultArchive archive(options.output, dated);
         std::string leftOut;
-        convertPages(readers, numbers, options, [&](int page, PageResult&& result) {
+        convertPages(readers, numbers, options, dated, [&](int page, PageResult&& result) {
             out << result.passes;
             for (const auto& warning : result.warnings) {
                 err << "warning: page " << page << ": " << oneLine(warning) << '\n';
